@@ -1,0 +1,128 @@
+// The data API's cost over the engine's own: the status table's lookup and update
+// statements through ClsDatos, against the same work sent straight to SQLite.
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "components/cls_datos.h"
+#include "components/schema_files.h"
+#include "components/sql/tsql.h"
+#include "components/text.h"
+
+namespace {
+
+using namespace etapas;
+
+const char* kLookup = "select * from V_TA_ETAPAS where CODIGOESTADO = '0013'";
+const char* kUpdate = "UPDATE V_TA_ETAPAS SET DESCRIPCION='EN REPARACION'  , Color='255'   WHERE CODIGOESTADO = '0013'";
+
+struct Fixture {
+  std::string root;
+  std::string file;
+  Fixture() {
+    root = (std::filesystem::temp_directory_path() / ("etapas-bench-" + std::to_string(getpid()))).string();
+    std::filesystem::remove_all(root);
+    setenv("ETAPAS_DATA", root.c_str(), 1);
+    Run("master", "CREATE DATABASE [EMPRESA1]");
+    Run("EMPRESA1", schema::Files().at("home.sql"));
+    std::string rows = "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion, Color, Tipo, PosiblesEstadoPrevio) VALUES ";
+    for (int i = 1; i <= 1000; ++i) {
+      char code[8];
+      std::snprintf(code, sizeof code, "%04d", i);
+      rows += std::string(i > 1 ? "," : "") + "('" + code + "','ESTADO " + code + "','255','P',' 0001|')";
+    }
+    Run("EMPRESA1", rows);
+    file = root + "/servers/local/empresa1.db";
+  }
+  ~Fixture() { std::filesystem::remove_all(root); }
+  static void Run(const std::string& db, const std::string& sql) {
+    ClsDatos d;
+    d.Servidor("LOCAL");
+    d.BaseDatos(db);
+    std::string c;
+    d.Conectar(false, 3, c, true, false);
+    d.EjecutarSQL(sql);
+    if (!d.Conectado() || d.Conexion()->Errors().Count()) std::abort();
+  }
+};
+
+Fixture& Shared() {
+  static Fixture f;
+  return f;
+}
+
+std::unique_ptr<ClsDatos> Open() {
+  Shared();
+  auto d = std::make_unique<ClsDatos>();
+  d->Servidor("LOCAL");
+  d->BaseDatos("EMPRESA1");
+  std::string c;
+  d->Conectar(false, 3, c, true, false);
+  return d;
+}
+
+int CompareCi(void*, int na, const void* a, int nb, const void* b) {
+  std::string x = text::Upper({static_cast<const char*>(a), static_cast<size_t>(na)});
+  std::string y = text::Upper({static_cast<const char*>(b), static_cast<size_t>(nb)});
+  while (!x.empty() && x.back() == ' ') x.pop_back();
+  while (!y.empty() && y.back() == ' ') y.pop_back();
+  return x.compare(y);
+}
+
+sqlite3* OpenRaw() {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(Shared().file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  sqlite3_create_collation_v2(db, "TSQLCI", SQLITE_UTF8, nullptr, CompareCi, nullptr);
+  sqlite3_exec(db, "PRAGMA foreign_keys = ON", nullptr, nullptr, nullptr);
+  return db;
+}
+
+// The floor: prepare, step, read every column, finalize.
+void RawStatement(sqlite3* db, const std::string& sql) {
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr);
+  const int n = sqlite3_column_count(st);
+  while (sqlite3_step(st) == SQLITE_ROW)
+    for (int i = 0; i < n; ++i) benchmark::DoNotOptimize(sqlite3_column_text(st, i));
+  sqlite3_finalize(st);
+}
+
+void BM_Lookup_ClsDatos(benchmark::State& state) {
+  auto d = Open();
+  ado::RecordsetPtr rs;
+  for (auto _ : state) {
+    d->AbrirRecordset(kLookup, rs, nullptr, 0, 1, -1, true);
+    benchmark::DoNotOptimize(rs->Fields("Descripcion").Value());
+  }
+}
+
+void BM_Lookup_Raw(benchmark::State& state) {
+  sqlite3* db = OpenRaw();
+  const std::string sql = sql::Translate(kLookup, {sql::Engine::SQLite, "EMPRESA1"}).sql;
+  for (auto _ : state) RawStatement(db, sql);
+  sqlite3_close(db);
+}
+
+void BM_Update_ClsDatos(benchmark::State& state) {
+  auto d = Open();
+  for (auto _ : state) d->EjecutarSQL(kUpdate);
+}
+
+void BM_Update_Raw(benchmark::State& state) {
+  sqlite3* db = OpenRaw();
+  const std::string sql = sql::Translate(kUpdate, {sql::Engine::SQLite, "EMPRESA1"}).sql;
+  for (auto _ : state) RawStatement(db, sql);
+  sqlite3_close(db);
+}
+
+BENCHMARK(BM_Lookup_ClsDatos);
+BENCHMARK(BM_Lookup_Raw);
+BENCHMARK(BM_Update_ClsDatos);
+BENCHMARK(BM_Update_Raw);
+
+}  // namespace
+
+BENCHMARK_MAIN();

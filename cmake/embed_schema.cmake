@@ -1,0 +1,11 @@
+# Writes a C++ source holding every schema/*.sql file as a string, keyed by file name.
+file(GLOB files ${DIR}/*.sql)
+list(SORT files)
+set(body "#include <map>\n#include <string>\nnamespace etapas::schema {\nconst std::map<std::string, std::string>& Files() {\n  static const std::map<std::string, std::string> files = {\n")
+foreach(f ${files})
+  get_filename_component(name ${f} NAME)
+  file(READ ${f} content)
+  string(APPEND body "    {\"${name}\", R\"ETAPASSQL(${content})ETAPASSQL\"},\n")
+endforeach()
+string(APPEND body "  };\n  return files;\n}\n}  // namespace etapas::schema\n")
+file(WRITE ${OUT} "${body}")

@@ -1,0 +1,368 @@
+#include "components/ado.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "components/text.h"
+
+namespace etapas::ado {
+namespace {
+
+[[noreturn]] void Raise(long number, const std::string& text) {
+  throw RaisedError(number, text, "ADODB");
+}
+
+bool IsNumericType(int t) {
+  switch (t) {
+    case adtype::kSmallInt: case adtype::kInteger: case adtype::kSingle:
+    case adtype::kDouble: case adtype::kCurrency: case adtype::kTinyInt:
+    case adtype::kBigInt: case adtype::kNumeric: return true;
+    default: return false;
+  }
+}
+
+bool IsIntegerType(int t) {
+  return t == adtype::kSmallInt || t == adtype::kInteger || t == adtype::kTinyInt ||
+         t == adtype::kBigInt;
+}
+
+bool IsDateType(int t) {
+  return t == adtype::kDate || t == adtype::kDBDate || t == adtype::kDBTime ||
+         t == adtype::kDBTimeStamp;
+}
+
+// What a field of the given type holds after the assignment of value, as the platform
+// coerces it; a value that cannot be converted is a type mismatch.
+Variant Coerce(const Variant& value, int type) {
+  if (value.IsNull()) return value;
+  if (value.IsEmpty()) return Variant::Null();
+  if (type == adtype::kBoolean) {
+    auto b = value.ToBool();
+    if (!b) Raise(errnum::kTypeMismatch, "Type mismatch");
+    return Variant(*b);
+  }
+  if (IsNumericType(type)) {
+    if (value.kind() == Variant::Kind::Text && text::Trim(value.AsText()).empty())
+      return Variant::Null();
+    auto n = value.ToNumber();
+    if (!n) Raise(errnum::kTypeMismatch, "Type mismatch");
+    if (IsIntegerType(type)) {
+      double r = std::nearbyint(*n);  // halves to even, as the platform rounds
+      return Variant(static_cast<long long>(r));
+    }
+    return Variant(*n);
+  }
+  if (IsDateType(type)) {
+    auto d = value.ToDate();
+    if (!d) Raise(errnum::kTypeMismatch, "Type mismatch");
+    return Variant(*d);
+  }
+  return Variant(value.ToText());
+}
+
+}  // namespace
+
+Error FromProvider(const driver::ProviderError& e) {
+  Error out;
+  out.Number = e.native;
+  out.NativeError = e.native;
+  out.Description = e.description;
+  out.SQLState = e.sqlState;
+  out.Source = "Microsoft OLE DB Provider";
+  return out;
+}
+
+const Error& Errors::Item(long index) const {
+  if (index < 0 || index >= Count())
+    Raise(errnum::kItemNotFound, "Item cannot be found in the collection corresponding to the requested name or ordinal.");
+  return items_[static_cast<size_t>(index)];
+}
+
+// ---- Field ----------------------------------------------------------------------------
+
+const std::string& Field::Name() const { return rs_->Column(index_).name; }
+int Field::Type() const { return rs_->Column(index_).adoType; }
+long Field::DefinedSize() const { return rs_->Column(index_).definedSize; }
+Variant Field::Value() const { return rs_->Get(index_); }
+void Field::SetValue(const Variant& value) { rs_->Set(index_, value); }
+
+// ---- Recordset ------------------------------------------------------------------------
+
+Recordset::Recordset(ConnectionPtr owner, driver::ResultSet data, bool updatable)
+    : owner_(std::move(owner)), data_(std::move(data)), updatable_(updatable) {
+  if (updatable_) {
+    std::string table = BaseTable();
+    if (table.empty()) {
+      updatable_ = false;
+    } else if (owner_ && owner_->IsOpen()) {
+      std::vector<driver::ProviderError> errs;
+      for (const auto& c : owner_->session().Columns("", table, errs))
+        if (c.isKey) keyColumns_.push_back(c.name);
+    }
+  }
+}
+
+Recordset::~Recordset() = default;
+
+std::string Recordset::BaseTable() const {
+  std::string table;
+  for (const auto& c : data_.columns) {
+    if (c.baseTable.empty()) return "";
+    if (table.empty()) table = c.baseTable;
+    else if (!text::EqualsNoCase(table, c.baseTable)) return "";
+  }
+  return table;
+}
+
+void Recordset::RequireOpen() const {
+  if (!open_) Raise(errnum::kObjectClosed, "Operation is not allowed when the object is closed.");
+}
+
+void Recordset::RequireRow() const {
+  RequireOpen();
+  if (mode_ == Mode::Adding) return;
+  if (pos_ < 0 || pos_ >= static_cast<long>(data_.rows.size()))
+    Raise(errnum::kNoCurrentRecord,
+          "Either BOF or EOF is True, or the current record has been deleted. Requested operation requires a current record.");
+}
+
+bool Recordset::BOF() const {
+  RequireOpen();
+  return data_.rows.empty() || pos_ < 0;
+}
+
+bool Recordset::EOF_() const {
+  RequireOpen();
+  return pos_ >= static_cast<long>(data_.rows.size());
+}
+
+long Recordset::RecordCount() const {
+  RequireOpen();
+  return static_cast<long>(data_.rows.size());
+}
+
+void Recordset::FlushPendingBeforeMove() {
+  // Moving off an edited row saves it, as the platform's cursors do.
+  if (mode_ != Mode::None) Update();
+}
+
+void Recordset::MoveFirst() {
+  RequireOpen();
+  FlushPendingBeforeMove();
+  pos_ = 0;
+}
+
+void Recordset::MoveNext() {
+  RequireOpen();
+  FlushPendingBeforeMove();
+  if (pos_ >= static_cast<long>(data_.rows.size()))
+    Raise(errnum::kNoCurrentRecord,
+          "Either BOF or EOF is True, or the current record has been deleted. Requested operation requires a current record.");
+  ++pos_;
+}
+
+void Recordset::MoveLast() {
+  RequireOpen();
+  FlushPendingBeforeMove();
+  pos_ = data_.rows.empty() ? 0 : static_cast<long>(data_.rows.size()) - 1;
+}
+
+long Recordset::FieldCount() const {
+  RequireOpen();
+  return static_cast<long>(data_.columns.size());
+}
+
+std::optional<int> Recordset::FieldIndex(std::string_view name) const {
+  for (size_t i = 0; i < data_.columns.size(); ++i)
+    if (text::EqualsNoCase(data_.columns[i].name, name)) return static_cast<int>(i);
+  return std::nullopt;
+}
+
+Field Recordset::Fields(long index) {
+  RequireOpen();
+  if (index < 0 || index >= static_cast<long>(data_.columns.size()))
+    Raise(errnum::kItemNotFound, "Item cannot be found in the collection corresponding to the requested name or ordinal.");
+  return Field(this, static_cast<int>(index));
+}
+
+Field Recordset::Fields(std::string_view name) {
+  RequireOpen();
+  auto i = FieldIndex(name);
+  if (!i) Raise(errnum::kItemNotFound, "Item cannot be found in the collection corresponding to the requested name or ordinal.");
+  return Field(this, *i);
+}
+
+const driver::ColumnMeta& Recordset::Column(int index) const { return data_.columns.at(static_cast<size_t>(index)); }
+
+Variant Recordset::Get(int index) const { return Valor(index); }
+
+const Variant& Recordset::Valor(int index) const {
+  RequireRow();
+  if (mode_ != Mode::None) return pending_.at(static_cast<size_t>(index));
+  return data_.rows[static_cast<size_t>(pos_)].at(static_cast<size_t>(index));
+}
+
+void Recordset::Set(int index, const Variant& value) {
+  RequireOpen();
+  if (!updatable_) Raise(errnum::kNotSupported, "Current Recordset does not support updating. This may be a limitation of the provider, or of the selected locktype.");
+  RequireRow();
+  if (mode_ == Mode::None) {
+    mode_ = Mode::Editing;
+    pending_ = data_.rows[static_cast<size_t>(pos_)];
+    touched_.assign(data_.columns.size(), false);
+  }
+  pending_.at(static_cast<size_t>(index)) = Coerce(value, Column(index).adoType);
+  touched_.at(static_cast<size_t>(index)) = true;
+}
+
+void Recordset::AddNew() {
+  RequireOpen();
+  if (!updatable_) Raise(errnum::kNotSupported, "Current Recordset does not support updating. This may be a limitation of the provider, or of the selected locktype.");
+  if (mode_ != Mode::None) Update();
+  mode_ = Mode::Adding;
+  pending_.assign(data_.columns.size(), Variant::Null());
+  touched_.assign(data_.columns.size(), false);
+}
+
+void Recordset::Update() {
+  RequireOpen();
+  if (mode_ == Mode::None) return;
+  if (!owner_ || !owner_->IsOpen()) Raise(errnum::kConnectionClosed, "The connection cannot be used to perform this operation. It is either closed or invalid in this context.");
+  const std::string table = BaseTable();
+  driver::NamedValues values;
+  for (size_t i = 0; i < data_.columns.size(); ++i)
+    if (touched_[i]) values.emplace_back(data_.columns[i].baseColumn, pending_[i]);
+  owner_->errors_.Clear();
+  std::vector<driver::ProviderError> errs;
+  if (mode_ == Mode::Adding) {
+    if (!owner_->session().InsertRow(table, values, errs)) owner_->RaiseProviderErrors(errs);
+    data_.rows.push_back(pending_);
+    pos_ = static_cast<long>(data_.rows.size()) - 1;
+  } else {
+    if (!values.empty()) {
+      const auto& original = data_.rows[static_cast<size_t>(pos_)];
+      driver::NamedValues criteria;
+      for (size_t i = 0; i < data_.columns.size(); ++i) {
+        bool isKey = keyColumns_.empty();
+        for (const auto& k : keyColumns_)
+          if (text::EqualsNoCase(k, data_.columns[i].baseColumn)) isKey = true;
+        if (isKey) criteria.emplace_back(data_.columns[i].baseColumn, original[i]);
+      }
+      long n = owner_->session().UpdateRows(table, criteria, values, errs);
+      if (n < 0) owner_->RaiseProviderErrors(errs);
+      if (n == 0)
+        Raise(errnum::kRowNotFound, "Row cannot be located for updating. Some values may have been changed since it was last read.");
+    }
+    data_.rows[static_cast<size_t>(pos_)] = pending_;
+  }
+  mode_ = Mode::None;
+  pending_.clear();
+  touched_.clear();
+}
+
+void Recordset::CancelUpdate() {
+  RequireOpen();
+  mode_ = Mode::None;
+  pending_.clear();
+  touched_.clear();
+}
+
+void Recordset::Close() {
+  RequireOpen();
+  open_ = false;
+  mode_ = Mode::None;
+  data_ = {};
+}
+
+// ---- Connection -----------------------------------------------------------------------
+
+Connection::Connection(std::unique_ptr<driver::Session> session) : session_(std::move(session)) {
+  if (session_) session_->SetCommandTimeout(commandTimeout_);
+}
+
+driver::Session& Connection::session() {
+  if (!session_) Raise(errnum::kConnectionClosed, "The connection cannot be used to perform this operation. It is either closed or invalid in this context.");
+  return *session_;
+}
+
+void Connection::SetCommandTimeout(int seconds) {
+  commandTimeout_ = seconds;
+  if (session_) session_->SetCommandTimeout(seconds);
+}
+
+std::string Connection::DefaultDatabase() const { return session_ ? session_->Database() : ""; }
+
+void Connection::SetDefaultDatabase(const std::string& database) {
+  driver::ProviderError err;
+  if (!session().UseDatabase(database, err)) {
+    errors_.Add(FromProvider(err));
+    throw RaisedError(err.native, err.description, "Microsoft OLE DB Provider");
+  }
+}
+
+std::string Connection::Provider() const { return session_ ? session_->Provider() : ""; }
+
+void Connection::Close() {
+  if (!session_) Raise(errnum::kObjectClosed, "Operation is not allowed when the object is closed.");
+  session_.reset();
+}
+
+void Connection::RaiseProviderErrors(const std::vector<driver::ProviderError>& errs) {
+  for (const auto& e : errs) errors_.Add(FromProvider(e));
+  if (errs.empty()) throw RaisedError(driver::native::kOther, "The provider reported a failure without details.", "Microsoft OLE DB Provider");
+  throw RaisedError(errs.front().native, errs.front().description, "Microsoft OLE DB Provider");
+}
+
+// Every operation that reaches the engine starts with an empty Errors collection, so
+// callers that judge a statement by Errors see that statement's errors only.
+RecordsetPtr Connection::Execute(std::string_view sql, long* recordsAffected) {
+  errors_.Clear();
+  auto outcome = session().Execute(sql);
+  if (recordsAffected) *recordsAffected = outcome.rowsAffected;
+  if (!outcome.errors.empty()) RaiseProviderErrors(outcome.errors);
+  return std::make_shared<Recordset>(shared_from_this(), std::move(outcome.result), false);
+}
+
+RecordsetPtr Connection::OpenRecordset(std::string_view sql, int cursorType, int lockType) {
+  errors_.Clear();
+  auto outcome = session().Execute(sql);
+  if (!outcome.errors.empty()) RaiseProviderErrors(outcome.errors);
+  bool updatable = lockType >= 2;
+  return std::make_shared<Recordset>(shared_from_this(), std::move(outcome.result), updatable);
+}
+
+RecordsetPtr Connection::OpenSchema(int schema, const std::vector<Variant>& restrictions) {
+  if (schema != kSchemaColumns)
+    Raise(errnum::kNotSupported, "Object or provider is not capable of performing requested operation.");
+  auto restriction = [&](size_t i) -> std::string {
+    if (i >= restrictions.size() || restrictions[i].IsNull() || restrictions[i].IsEmpty()) return "";
+    return restrictions[i].ToText();
+  };
+  errors_.Clear();
+  std::vector<driver::ProviderError> errs;
+  auto cols = session().Columns(restriction(0), restriction(2), errs);
+  if (!errs.empty()) RaiseProviderErrors(errs);
+  const std::string wantSchema = restriction(1), wantColumn = restriction(3);
+  driver::ResultSet rs;
+  auto col = [](const char* name, int type) {
+    driver::ColumnMeta m;
+    m.name = name;
+    m.adoType = type;
+    return m;
+  };
+  rs.columns = {col("TABLE_CATALOG", adtype::kVarWChar), col("TABLE_SCHEMA", adtype::kVarWChar),
+                col("TABLE_NAME", adtype::kVarWChar),    col("COLUMN_NAME", adtype::kVarWChar),
+                col("ORDINAL_POSITION", adtype::kInteger), col("DATA_TYPE", adtype::kSmallInt),
+                col("CHARACTER_MAXIMUM_LENGTH", adtype::kInteger), col("IS_NULLABLE", adtype::kBoolean)};
+  for (const auto& c : cols) {
+    if (!wantSchema.empty() && !text::EqualsNoCase(wantSchema, c.schema)) continue;
+    if (!wantColumn.empty() && !text::EqualsNoCase(wantColumn, c.name)) continue;
+    rs.rows.push_back({Variant(c.catalog), Variant(c.schema), Variant(c.table), Variant(c.name),
+                       Variant(c.ordinal), Variant(c.adoType),
+                       c.maxLength > 0 ? Variant(c.maxLength) : Variant::Null(),
+                       Variant(c.nullable)});
+  }
+  return std::make_shared<Recordset>(shared_from_this(), std::move(rs), false);
+}
+
+}  // namespace etapas::ado

@@ -1,0 +1,159 @@
+#pragma once
+// The data API in the shape the system's routines use it: Connection, Recordset, Field,
+// Errors. Engines sit behind driver::Session.
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "components/driver/driver.h"
+#include "components/error.h"
+#include "components/variant.h"
+
+namespace etapas::ado {
+
+// ADO type codes of fields.
+namespace adtype {
+inline constexpr int kSmallInt = 2, kInteger = 3, kSingle = 4, kDouble = 5, kCurrency = 6,
+                     kDate = 7, kBoolean = 11, kTinyInt = 17, kBigInt = 20, kGuid = 72,
+                     kDBDate = 133, kDBTime = 134, kDBTimeStamp = 135, kNumeric = 131,
+                     kChar = 129, kWChar = 130, kVarChar = 200, kLongVarChar = 201,
+                     kVarWChar = 202, kLongVarWChar = 203, kVarBinary = 204,
+                     kLongVarBinary = 205;
+}
+inline constexpr int kSchemaColumns = 4;  // adSchemaColumns
+inline constexpr int kReadUncommitted = 256;
+
+class Connection;
+class Recordset;
+using ConnectionPtr = std::shared_ptr<Connection>;
+using RecordsetPtr = std::shared_ptr<Recordset>;
+
+struct Error {
+  long Number = 0;
+  long NativeError = 0;
+  std::string Description;
+  std::string SQLState;
+  std::string Source;
+};
+
+class Errors {
+ public:
+  long Count() const { return static_cast<long>(items_.size()); }
+  const Error& Item(long index) const;  // raises 3265 outside 0..Count-1
+  void Clear() { items_.clear(); }
+  void Add(Error e) { items_.push_back(std::move(e)); }
+
+ private:
+  std::vector<Error> items_;
+};
+
+// A field of the recordset's current row. A handle: it reads and writes through to the
+// recordset, so it stays valid while the recordset is.
+class Field {
+ public:
+  Field(Recordset* rs, int index) : rs_(rs), index_(index) {}
+  const std::string& Name() const;
+  int Type() const;
+  long DefinedSize() const;
+  Variant Value() const;                // raises 3021 without a current row
+  void SetValue(const Variant& value);  // raises 3251 on a read-only recordset
+  Field& operator=(const Variant& value) { SetValue(value); return *this; }
+
+ private:
+  Recordset* rs_;
+  int index_;
+};
+
+class Recordset : public std::enable_shared_from_this<Recordset> {
+ public:
+  // Built by Connection; cursor/lock 0/1 give a read-only recordset, 2/3 an updatable one.
+  Recordset(ConnectionPtr owner, driver::ResultSet data, bool updatable);
+  ~Recordset();
+
+  bool BOF() const;
+  bool EOF_() const;  // EOF is a macro name in C
+  bool IsOpen() const { return open_; }
+  long RecordCount() const;
+  void MoveFirst();
+  void MoveNext();
+  void MoveLast();
+
+  long FieldCount() const;
+  Field Fields(long index);              // raises 3265 outside the range
+  Field Fields(std::string_view name);   // ignoring letter case; raises 3265
+  std::optional<int> FieldIndex(std::string_view name) const;
+
+  void AddNew();
+  void Update();        // writes the pending new row or the pending edit
+  void CancelUpdate();  // drops the pending change
+  bool EditPending() const { return mode_ != Mode::None; }
+  void Close();
+
+  // Used by Field.
+  const driver::ColumnMeta& Column(int index) const;
+  Variant Get(int index) const;
+  // The current row's value without a copy (same failures as Get).
+  const Variant& Valor(int index) const;
+  void Set(int index, const Variant& value);
+
+ private:
+  enum class Mode { None, Adding, Editing };
+  void RequireOpen() const;
+  void RequireRow() const;
+  void FlushPendingBeforeMove();
+  std::string BaseTable() const;
+
+  ConnectionPtr owner_;
+  driver::ResultSet data_;
+  bool updatable_;
+  bool open_ = true;
+  long pos_ = 0;                            // index into rows; == size() means EOF
+  Mode mode_ = Mode::None;
+  std::vector<Variant> pending_;            // values of the row being added or edited
+  std::vector<bool> touched_;
+  std::vector<std::string> keyColumns_;     // table key, for locating a row to update
+};
+
+class Connection : public std::enable_shared_from_this<Connection> {
+ public:
+  explicit Connection(std::unique_ptr<driver::Session> session);
+
+  ado::Errors& Errors() { return errors_; }
+  int CommandTimeout() const { return commandTimeout_; }
+  void SetCommandTimeout(int seconds);
+  int IsolationLevel() const { return isolationLevel_; }
+  void SetIsolationLevel(int level) { isolationLevel_ = level; }
+  std::string DefaultDatabase() const;
+  void SetDefaultDatabase(const std::string& database);  // raises when it cannot switch
+  std::string Provider() const;
+  bool IsOpen() const { return session_ != nullptr; }
+  void Close();  // raises 3704 when already closed
+
+  // Runs a statement or batch. Provider errors are added to Errors() and the first one is
+  // raised. Returns the first result's rows (or an empty, closed-shape recordset).
+  RecordsetPtr Execute(std::string_view sql, long* recordsAffected = nullptr);
+  // Opens a recordset on a query: updatable when lockType >= 2.
+  RecordsetPtr OpenRecordset(std::string_view sql, int cursorType, int lockType);
+  // adSchemaColumns with the restrictions catalogue, schema, table, column (Empty or
+  // Null for none). Rows carry TABLE_CATALOG, TABLE_SCHEMA, TABLE_NAME, COLUMN_NAME,
+  // ORDINAL_POSITION, DATA_TYPE, CHARACTER_MAXIMUM_LENGTH, IS_NULLABLE.
+  RecordsetPtr OpenSchema(int schema, const std::vector<Variant>& restrictions);
+
+  driver::Session& session();  // raises 3709 when closed
+
+ private:
+  [[noreturn]] void RaiseProviderErrors(const std::vector<driver::ProviderError>& errs);
+  friend class Recordset;
+
+  std::unique_ptr<driver::Session> session_;
+  ado::Errors errors_;
+  int commandTimeout_ = 30;
+  int isolationLevel_ = 4096;  // read committed
+};
+
+// Builds an ado::Error from an engine error.
+Error FromProvider(const driver::ProviderError& e);
+
+}  // namespace etapas::ado

@@ -1,0 +1,149 @@
+#include "components/cls_datos.h"
+
+#include <iostream>
+
+#include "components/platform.h"
+#include "components/text.h"
+
+namespace etapas {
+namespace {
+
+constexpr const char* kDatoSesionKey = "ETAPAS_DATA=";
+
+std::string Bracket(const std::string& name) { return "[" + text::ReplaceAll(name, "]", "]]") + "]"; }
+
+bool AllDigits(std::string_view s) {
+  if (s.empty()) return false;
+  for (char c : s)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+// Compares two digit strings as numbers.
+bool NumericLess(std::string_view a, std::string_view b) {
+  while (a.size() > 1 && a.front() == '0') a.remove_prefix(1);
+  while (b.size() > 1 && b.front() == '0') b.remove_prefix(1);
+  if (a.size() != b.size()) return a.size() < b.size();
+  return a < b;
+}
+
+}  // namespace
+
+std::string FormatoCodigo(const std::string& codigo, int largo) {
+  std::string c = text::TrimCopy(codigo);
+  if (largo > 0 && AllDigits(c) && c.size() < static_cast<size_t>(largo))
+    c.insert(0, static_cast<size_t>(largo) - c.size(), '0');
+  return c;
+}
+
+void ClsDatos::Conectar(bool faltanDatos, long, std::string& cadenaConexion, bool, bool informarFallo) {
+  conectado_ = false;
+  motivoFallo_.clear();
+  if (conexion_ && conexion_->IsOpen()) conexion_->Close();
+  if (text::FindNoCase(cadenaConexion, "oracle") != std::string::npos) {
+    motivoFallo_ = "Esta versión no tiene motor Oracle: no se puede abrir la conexión \"" +
+                   text::TrimCopy(cadenaConexion.substr(0, cadenaConexion.find(';'))) + "\".";
+  } else if (faltanDatos) {
+    motivoFallo_ = "No se indicó el servidor o el usuario de la base de datos.";
+  } else {
+    driver::ConnectRequest request;
+    request.dataRoot = dataRoot_;
+    request.server = servidor_;
+    request.database = baseDatos_;
+    request.user = usuario_;
+    request.password = clave_;
+    driver::ProviderError error;
+    auto session = driver::Connect(request, error);
+    if (session) {
+      conexion_ = std::make_shared<ado::Connection>(std::move(session));
+      conectado_ = true;
+      return;
+    }
+    motivoFallo_ = error.description;
+  }
+  if (informarFallo) {
+    const std::string titulo = "No se pudo conectar a la base de datos " + baseDatos_ + " (servidor " + servidor_ + ")";
+    std::cerr << titulo << ": " << motivoFallo_ << std::endl;
+    Platform().MsgBox(motivoFallo_, mb::kCritical | mb::kOk, titulo);
+  }
+}
+
+bool ClsDatos::Conectado() const { return conectado_ && conexion_ && conexion_->IsOpen(); }
+
+void ClsDatos::Conectado(bool value) { conectado_ = value && conexion_ && conexion_->IsOpen(); }
+
+std::string ClsDatos::Proveedor() const { return Conectado() ? conexion_->Provider() : ""; }
+
+std::string ClsDatos::DatoSesion() const {
+  return kDatoSesionKey + (dataRoot_.empty() ? driver::DefaultDataRoot() : dataRoot_);
+}
+
+void ClsDatos::AsignarDatoSesion(const std::string& dato) {
+  if (dato.rfind(kDatoSesionKey, 0) == 0) dataRoot_ = dato.substr(std::string(kDatoSesionKey).size());
+}
+
+ado::Connection& ClsDatos::RequireConnection() const {
+  if (!conexion_ || !conexion_->IsOpen())
+    throw RaisedError(errnum::kConnectionClosed,
+                      "The connection cannot be used to perform this operation. It is either closed or invalid in this context.",
+                      "ClsDatos");
+  return *conexion_;
+}
+
+void ClsDatos::AbrirRecordset(const std::string& sql, ado::RecordsetPtr& rs, ado::ConnectionPtr conexion,
+                              int cursor, int lock, int, bool) {
+  ado::Connection& c = conexion ? *conexion : RequireConnection();
+  rs = c.OpenRecordset(sql, cursor, lock);
+}
+
+void ClsDatos::CerrarRecordset(ado::RecordsetPtr& rs) {
+  // The object stays (closed), so a later use raises instead of touching nothing.
+  if (rs && rs->IsOpen()) rs->Close();
+}
+
+void ClsDatos::EjecutarSQL(const std::string& sql, long, ado::RecordsetPtr* rs) {
+  ado::Connection& c = RequireConnection();
+  try {
+    auto result = c.Execute(sql);
+    if (rs) *rs = std::move(result);
+  } catch (const RaisedError&) {
+    // Refusals are read from the connection's Errors by the caller.
+  }
+}
+
+std::string ClsDatos::ValorSQL(const Variant& valor, const std::string& tipo) const {
+  if (tipo == "@") {
+    if (valor.IsNull() || valor.IsEmpty()) return "Null";
+    if (valor.kind() == Variant::Kind::Boolean) return valor.AsInteger() ? "1" : "0";
+    std::string t = text::TrimCopy(valor.ToText());
+    if (t.empty()) return "Null";
+    if (auto n = Variant(t).ToNumber()) return FormatNumber(*n);
+    if (auto b = Variant(t).ToBool()) return *b ? "1" : "0";
+    throw RaisedError(errnum::kTypeMismatch, "Type mismatch: '" + t + "' is not a number.", "ClsDatos");
+  }
+  return "'" + text::ReplaceAll(valor.ToText(), "'", "''") + "'";
+}
+
+Variant ClsDatos::UltimoCodigo(const std::string& tabla, const std::string& columna, const Variant&, const Variant&) {
+  auto rs = RequireConnection().OpenRecordset("SELECT " + Bracket(columna) + " FROM " + Bracket(tabla), 0, 1);
+  std::string best;
+  for (; !rs->EOF_(); rs->MoveNext()) {
+    std::string code = text::TrimCopy(rs->Fields(0L).Value().ToText());
+    if (AllDigits(code) && (best.empty() || NumericLess(best, code))) best = code;
+  }
+  return Variant(best.empty() ? std::string("0") : best);
+}
+
+bool ClsDatos::BuscarRegistro(const std::string& tabla, const std::string& valor, const std::string& columna,
+                              ado::RecordsetPtr& rs, int, const std::string&, bool) {
+  ado::Connection& c = RequireConnection();
+  long width = 0;
+  std::vector<driver::ProviderError> errs;
+  for (const auto& col : c.session().Columns("", tabla, errs))
+    if (text::EqualsNoCase(col.name, columna)) width = col.maxLength;
+  const std::string stored = FormatoCodigo(valor, width > 0 && width <= 32 ? static_cast<int>(width) : 0);
+  rs = c.OpenRecordset("SELECT * FROM " + Bracket(tabla) + " WHERE " + Bracket(columna) + " = " + ValorSQL(stored, "'"), 2, 3);
+  return !rs->EOF_();
+}
+
+}  // namespace etapas

@@ -1,0 +1,81 @@
+#pragma once
+// One database session of the suite's component library: the server, database and login
+// it uses, its connection, and the few statements every program needs.
+#include <string>
+
+#include "components/ado.h"
+
+namespace etapas {
+
+class ClsDatos {
+ public:
+  ClsDatos() = default;
+  ClsDatos(const ClsDatos&) = delete;
+  ClsDatos& operator=(const ClsDatos&) = delete;
+
+  const std::string& Servidor() const { return servidor_; }
+  void Servidor(std::string v) { servidor_ = std::move(v); }
+  const std::string& BaseDatos() const { return baseDatos_; }
+  void BaseDatos(std::string v) { baseDatos_ = std::move(v); }
+  const std::string& Usuario() const { return usuario_; }
+  void Usuario(std::string v) { usuario_ = std::move(v); }
+  const std::string& Clave() const { return clave_; }
+  void Clave(std::string v) { clave_ = std::move(v); }
+
+  // Opens the connection from the four properties (or refuses an Oracle connection text:
+  // this build has no Oracle engine). faltanDatos: the caller found the server or the
+  // user empty; the attempt is refused with that reason. informarFallo: a refusal is told
+  // to the operator in a message box and on standard error. Never raises.
+  void Conectar(bool faltanDatos, long modo, std::string& cadenaConexion,
+                bool usarPropiedades, bool informarFallo);
+  bool Conectado() const;
+  void Conectado(bool value);  // false: the caller closed the connection
+  // The connection; null before the first successful Conectar.
+  ado::ConnectionPtr Conexion() const { return conexion_; }
+  // The engine's name ("sqlite", "postgresql"); empty when not connected.
+  std::string Proveedor() const;
+  // Why the last Conectar did not connect (empty after a success).
+  const std::string& MotivoFallo() const { return motivoFallo_; }
+
+  // What a new session needs to connect like this one (the data root of the server
+  // directory), copied from the main session into the others.
+  std::string DatoSesion() const;
+  void AsignarDatoSesion(const std::string& dato);
+
+  // Opens rs on a query; raises the provider's error when it cannot be opened.
+  // cursor/lock 0/1: forward read-only; 2/3: updatable.
+  void AbrirRecordset(const std::string& sql, ado::RecordsetPtr& rs,
+                      ado::ConnectionPtr conexion = nullptr, int cursor = 0, int lock = 1,
+                      int opciones = -1, bool cliente = true);
+  void CerrarRecordset(ado::RecordsetPtr& rs);
+  // Runs a statement or batch; refusals go to Conexion()->Errors(), never raised.
+  // Raises 3709 only when there is no open connection.
+  void EjecutarSQL(const std::string& sql, long opciones = 0, ado::RecordsetPtr* rs = nullptr);
+  // SQL literal of a value: kind "'" quotes it (quotes doubled); kind "@" a numeric or
+  // Boolean literal (True 1, False 0, empty Null), raising 13 for anything else.
+  std::string ValorSQL(const Variant& valor, const std::string& tipo) const;
+  // The highest numeric code of the column (as stored); "0" when there is none.
+  Variant UltimoCodigo(const std::string& tabla, const std::string& columna,
+                       const Variant& = {}, const Variant& = {});
+  // True exactly when the row exists. rs comes back updatable, on the row when found,
+  // accepting AddNew when not. The value is looked up in its stored form for the key
+  // column's width (see ClsUtil::FormatoCodigo).
+  bool BuscarRegistro(const std::string& tabla, const std::string& valor,
+                      const std::string& columna, ado::RecordsetPtr& rs, int = 8,
+                      const std::string& = "", bool = false);
+
+ private:
+  ado::Connection& RequireConnection() const;
+
+  std::string servidor_, baseDatos_, usuario_, clave_;
+  std::string dataRoot_;  // empty: driver::DefaultDataRoot()
+  std::string motivoFallo_;
+  bool conectado_ = false;
+  ado::ConnectionPtr conexion_;
+};
+
+// The stored form of a code: trimmed; with a length, an all-digit code is left-padded
+// with zeros to that length ("13" -> "0013"); anything else is kept as typed.
+std::string FormatoCodigo(const std::string& codigo, int largo = 0);
+
+}  // namespace etapas

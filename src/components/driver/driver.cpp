@@ -1,0 +1,106 @@
+#include "components/driver/driver.h"
+
+#include <cstdlib>
+#include <fstream>
+
+#include "components/driver/sqlite/sqlite_driver.h"
+#include "components/text.h"
+
+namespace etapas::driver {
+namespace {
+
+struct ServerEntry {
+  std::string engine = "sqlite";
+  std::string location;
+};
+
+// servers.conf in the data root: "NAME = ENGINE LOCATION" per line, '#' comments.
+bool LookUpServer(const std::string& root, const std::string& server, ServerEntry& entry) {
+  std::ifstream in(root + "/servers.conf");
+  std::string line;
+  while (std::getline(in, line)) {
+    auto hash = line.find('#');
+    if (hash != std::string::npos) line.erase(hash);
+    auto eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    std::string name = text::TrimCopy(line.substr(0, eq));
+    if (!text::EqualsNoCase(name, text::Trim(server))) continue;
+    std::string rest = text::TrimCopy(line.substr(eq + 1));
+    auto sp = rest.find_first_of(" \t");
+    entry.engine = text::Lower(rest.substr(0, sp));
+    entry.location = sp == std::string::npos ? "" : text::TrimCopy(rest.substr(sp));
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string DefaultDataRoot() {
+  if (const char* d = std::getenv("ETAPAS_DATA"); d && *d) return d;
+  if (const char* x = std::getenv("XDG_DATA_HOME"); x && *x) return std::string(x) + "/etapas";
+  if (const char* h = std::getenv("HOME"); h && *h) return std::string(h) + "/.local/share/etapas";
+  return "./etapas-data";
+}
+
+std::unique_ptr<Session> Connect(const ConnectRequest& request, ProviderError& error) {
+  const std::string root = request.dataRoot.empty() ? DefaultDataRoot() : request.dataRoot;
+  const std::string server = text::TrimCopy(request.server);
+  if (server.empty()) {
+    error = {native::kServerNotFound, "SQL Server does not exist or access denied: no server name was given.", "08001"};
+    return nullptr;
+  }
+  ServerEntry entry;
+  if (!LookUpServer(root, server, entry)) {
+    if (server.find_first_of("/\\") != std::string::npos || server.front() == '.') {
+      error = {native::kServerNotFound, "SQL Server does not exist or access denied: '" + server + "' is not a valid server name.", "08001"};
+      return nullptr;
+    }
+    entry.location = root + "/servers/" + text::Lower(server);
+  } else if (!entry.location.empty() && entry.location.front() != '/' && entry.engine == "sqlite") {
+    entry.location = root + "/" + entry.location;
+  }
+  if (entry.engine == "sqlite")
+    return sqlite::Open(entry.location, request, error);
+  error = {native::kFeatureNotSupported,
+           "The server '" + server + "' is configured for the engine '" + entry.engine +
+               "', which this build cannot use.", "08001"};
+  return nullptr;
+}
+
+int AdoTypeFromDeclared(std::string_view declared, long* size) {
+  std::string d = text::Lower(text::Trim(declared));
+  if (size) *size = 0;
+  auto paren = d.find('(');
+  std::string base = text::TrimCopy(d.substr(0, paren));
+  if (paren != std::string::npos && size) {
+    long n = std::strtol(d.c_str() + paren + 1, nullptr, 10);
+    *size = n > 0 ? n : 0;
+  }
+  // Only the first word decides ("int identity", "varchar collate ...").
+  base = base.substr(0, base.find(' '));
+  if (base == "int" || base == "integer" || base == "mediumint") return 3;
+  if (base == "smallint") return 2;
+  if (base == "tinyint") return 17;
+  if (base == "bigint") return 20;
+  if (base == "bit" || base == "boolean" || base == "bool") return 11;
+  if (base == "float" || base == "double" || base == "double precision") return 5;
+  if (base == "real") return 4;
+  if (base == "money" || base == "smallmoney") return 6;
+  if (base == "decimal" || base == "numeric") return 131;
+  if (base == "datetime" || base == "smalldatetime" || base == "datetime2" || base == "timestamp") return 135;
+  if (base == "date") return 133;
+  if (base == "time") return 134;
+  if (base == "char" || base == "character") return 129;
+  if (base == "nchar") return 130;
+  if (base == "varchar" || base == "sysname") return 200;
+  if (base == "nvarchar") return 202;
+  if (base == "text") return 201;
+  if (base == "ntext") return 203;
+  if (base == "uniqueidentifier") return 72;
+  if (base == "varbinary" || base == "binary" || base == "blob") return 204;
+  if (base == "image") return 205;
+  return 200;
+}
+
+}  // namespace etapas::driver

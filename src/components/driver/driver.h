@@ -1,0 +1,119 @@
+#pragma once
+// The engine boundary. The data API (ado.h) talks to engines only through this interface;
+// each engine translates the system's T-SQL itself.
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "components/variant.h"
+
+namespace etapas::driver {
+
+// One error of the engine, already in SQL Server's terms: native number and a sentence.
+struct ProviderError {
+  long native = 0;
+  std::string description;
+  std::string sqlState;
+};
+
+// Native numbers the engines report, as SQL Server numbers them.
+namespace native {
+inline constexpr long kDuplicateKey = 2627;
+inline constexpr long kConstraint = 547;
+inline constexpr long kInvalidObject = 208;
+inline constexpr long kInvalidColumn = 207;
+inline constexpr long kSyntax = 102;
+inline constexpr long kNullNotAllowed = 515;
+inline constexpr long kTruncation = 8152;
+inline constexpr long kConversion = 245;
+inline constexpr long kStatementTerminated = 3621;
+inline constexpr long kUserRaised = 50000;   // a trigger or rule refused the change
+inline constexpr long kLockTimeout = 1222;
+inline constexpr long kNoBeginForCommit = 3902;
+inline constexpr long kNoBeginForRollback = 3903;
+inline constexpr long kDatabaseExists = 1801;
+inline constexpr long kCannotOpenDatabase = 4060;
+inline constexpr long kLoginFailed = 18456;
+inline constexpr long kServerNotFound = 17;
+inline constexpr long kNoSuchDatabase = 911;
+inline constexpr long kFeatureNotSupported = 40000;
+inline constexpr long kOther = 50001;
+}  // namespace native
+
+struct ColumnMeta {
+  std::string name;
+  int adoType = 200;
+  long definedSize = 0;     // characters for text columns when declared, else 0
+  std::string baseTable;    // table the column comes from; empty for expressions
+  std::string baseColumn;
+};
+
+struct ResultSet {
+  std::vector<ColumnMeta> columns;
+  std::vector<std::vector<Variant>> rows;
+};
+
+struct ExecOutcome {
+  std::vector<ProviderError> errors;  // empty when every statement ran
+  bool hasResult = false;             // the first row-returning statement's rows
+  ResultSet result;
+  long rowsAffected = 0;              // of the last data-changing statement
+};
+
+struct SchemaColumn {
+  std::string catalog, schema, table, name;
+  int ordinal = 0;
+  int adoType = 200;
+  long maxLength = 0;
+  bool nullable = true;
+  bool isKey = false;
+};
+
+using NamedValues = std::vector<std::pair<std::string, Variant>>;
+
+class Session {
+ public:
+  virtual ~Session() = default;
+  virtual std::string Provider() const = 0;
+  virtual std::string Database() const = 0;
+  // Runs a T-SQL statement or batch; a batch stops at the first failing statement.
+  virtual ExecOutcome Execute(std::string_view tsql) = 0;
+  // Switches the session to another database of the same server.
+  virtual bool UseDatabase(std::string_view database, ProviderError& error) = 0;
+  // Columns of tables of the given database (empty: the session's), table name ignoring
+  // case; empty table: every table.
+  virtual std::vector<SchemaColumn> Columns(std::string_view catalog, std::string_view table,
+                                            std::vector<ProviderError>& errors) = 0;
+  // Parameterised writes for updatable recordsets: values never pass through SQL text.
+  virtual bool InsertRow(std::string_view table, const NamedValues& values,
+                         std::vector<ProviderError>& errors) = 0;
+  // Updates the rows matching every criterion (Null criteria match Null); returns the
+  // number of rows changed, or -1 on error.
+  virtual long UpdateRows(std::string_view table, const NamedValues& criteria,
+                          const NamedValues& values, std::vector<ProviderError>& errors) = 0;
+  virtual void SetCommandTimeout(int seconds) = 0;
+};
+
+struct ConnectRequest {
+  std::string dataRoot;   // empty: the default data root
+  std::string server;
+  std::string database;
+  std::string user;
+  std::string password;
+  int connectTimeoutSeconds = 15;
+};
+
+// Opens a session on the engine the server directory names for the server. Returns null
+// and fills error when the server or database cannot be reached; creates nothing.
+std::unique_ptr<Session> Connect(const ConnectRequest& request, ProviderError& error);
+
+// The data root: $ETAPAS_DATA, else $XDG_DATA_HOME/etapas, else ~/.local/share/etapas.
+std::string DefaultDataRoot();
+
+// Maps an ADO-style type name as written in a column declaration (varchar(4), bit,
+// datetime, money...) to its ADO type code and declared character size.
+int AdoTypeFromDeclared(std::string_view declared, long* size = nullptr);
+
+}  // namespace etapas::driver

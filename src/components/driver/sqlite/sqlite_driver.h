@@ -1,0 +1,15 @@
+#pragma once
+// The embedded engine: each server is a folder, each database one SQLite file in it.
+#include <memory>
+#include <string>
+
+#include "components/driver/driver.h"
+
+namespace etapas::driver::sqlite {
+
+// Opens database request.database in the server folder; "master" is the server itself
+// (CREATE/DROP DATABASE). Fails, creating nothing, when the database file is missing.
+std::unique_ptr<Session> Open(const std::string& serverFolder, const ConnectRequest& request,
+                              ProviderError& error);
+
+}  // namespace etapas::driver::sqlite

@@ -1,0 +1,177 @@
+#include "components/text.h"
+
+namespace etapas::text {
+namespace {
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// Case mapping of one UTF-8 sequence: ASCII letters and the Latin-1 letters
+// U+00C0..U+00DE / U+00E0..U+00FE (the letters of the suite's languages).
+template <bool ToUpper>
+std::string MapCase(std::string_view s) {
+  std::string out(s);
+  for (size_t i = 0; i < out.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(out[i]);
+    if (c < 0x80) {
+      if (ToUpper && c >= 'a' && c <= 'z') out[i] = static_cast<char>(c - 32);
+      if (!ToUpper && c >= 'A' && c <= 'Z') out[i] = static_cast<char>(c + 32);
+    } else if (c == 0xC3 && i + 1 < out.size()) {
+      unsigned char d = static_cast<unsigned char>(out[i + 1]);
+      if (ToUpper && d >= 0xA0 && d <= 0xBE && d != 0xB7) out[i + 1] = static_cast<char>(d - 0x20);
+      if (!ToUpper && d >= 0x80 && d <= 0x9E && d != 0x97) out[i + 1] = static_cast<char>(d + 0x20);
+      ++i;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsSpace(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+std::string TrimCopy(std::string_view s) { return std::string(Trim(s)); }
+std::string Upper(std::string_view s) { return MapCase<true>(s); }
+std::string Lower(std::string_view s) { return MapCase<false>(s); }
+
+namespace {
+// One byte folded to upper case; `lead` is the previous byte (0xC3 starts the Latin-1
+// letters in UTF-8, whose second byte carries the case).
+inline unsigned char FoldByte(unsigned char c, unsigned char lead) {
+  if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 32);
+  if (lead == 0xC3 && c >= 0xA0 && c <= 0xBE && c != 0xB7) return static_cast<unsigned char>(c - 0x20);
+  return c;
+}
+}  // namespace
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  unsigned char la = 0, lb = 0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const auto ca = static_cast<unsigned char>(a[i]), cb = static_cast<unsigned char>(b[i]);
+    if (ca != cb && FoldByte(ca, la) != FoldByte(cb, lb)) return false;
+    la = ca;
+    lb = cb;
+  }
+  return true;
+}
+
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+  return s.size() >= prefix.size() && EqualsNoCase(s.substr(0, prefix.size()), prefix);
+}
+
+size_t FindNoCase(std::string_view hay, std::string_view needle, size_t from) {
+  return Upper(hay).find(Upper(needle), from);
+}
+
+std::string RemoveAllNoCase(std::string_view s, std::string_view needle) {
+  if (needle.empty()) return std::string(s);
+  std::string out(s);
+  for (size_t p; (p = FindNoCase(out, needle)) != std::string::npos;) out.erase(p, needle.size());
+  return out;
+}
+
+std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to) {
+  if (from.empty()) return std::string(s);
+  std::string out;
+  size_t i = 0;
+  for (size_t p; (p = s.find(from, i)) != std::string_view::npos; i = p + from.size()) {
+    out.append(s.substr(i, p - i));
+    out.append(to);
+  }
+  out.append(s.substr(i));
+  return out;
+}
+
+}  // namespace etapas::text
+
+namespace etapas::text {
+namespace {
+// Code points of bytes 0x80..0x9F in Windows-1252 (0 where the byte is undefined).
+constexpr char32_t kCp1252High[32] = {
+    0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0,
+    0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178};
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// Decodes one UTF-8 sequence at i (advancing i); malformed bytes stand for themselves.
+char32_t Next(std::string_view s, size_t& i) {
+  unsigned char c = static_cast<unsigned char>(s[i]);
+  int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+  if (len == 0 || i + static_cast<size_t>(len) > s.size()) {
+    ++i;
+    return c;
+  }
+  char32_t cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
+  for (int k = 1; k < len; ++k) {
+    unsigned char d = static_cast<unsigned char>(s[i + static_cast<size_t>(k)]);
+    if ((d & 0xC0) != 0x80) {
+      ++i;
+      return c;
+    }
+    cp = (cp << 6) | (d & 0x3F);
+  }
+  i += static_cast<size_t>(len);
+  return cp;
+}
+}  // namespace
+
+std::string Utf8ToCp1252(std::string_view utf8) {
+  std::string out;
+  for (size_t i = 0; i < utf8.size();) {
+    char32_t cp = Next(utf8, i);
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
+      out += static_cast<char>(cp);
+      continue;
+    }
+    char mapped = '?';
+    for (int k = 0; k < 32; ++k)
+      if (kCp1252High[k] == cp && cp != 0) mapped = static_cast<char>(0x80 + k);
+    out += mapped;
+  }
+  return out;
+}
+
+std::string Cp1252ToUtf8(std::string_view cp1252) {
+  std::string out;
+  for (char ch : cp1252) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    char32_t cp = c;
+    if (c >= 0x80 && c < 0xA0) cp = kCp1252High[c - 0x80] ? kCp1252High[c - 0x80] : U'?';
+    AppendUtf8(out, cp);
+  }
+  return out;
+}
+
+size_t Length(std::string_view utf8) {
+  size_t n = 0;
+  for (size_t i = 0; i < utf8.size(); ++n) Next(utf8, i);
+  return n;
+}
+
+std::string Left(std::string_view utf8, size_t n) {
+  size_t i = 0;
+  for (size_t k = 0; k < n && i < utf8.size(); ++k) Next(utf8, i);
+  return std::string(utf8.substr(0, i));
+}
+
+}  // namespace etapas::text

@@ -1,0 +1,699 @@
+#include "components/sql/tsql.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cctype>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace etapas::sql {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+std::string ToSqlite(std::string_view tsql, std::string own = "EMPRESA1") {
+  return Translate(tsql, {Engine::SQLite, std::move(own)}).sql;
+}
+
+// Non-blank tokens as "kind:value", kinds abbreviated: W word, Q quoted name, T string,
+// N number, V variable, S symbol, C comment.
+std::string Kinds(std::string_view text) {
+  std::string out;
+  for (const Token& t : Tokenize(text)) {
+    if (t.kind == TokenKind::Space) continue;
+    out += out.empty() ? "" : " ";
+    out += "WQTNVS-C"[static_cast<int>(t.kind)];
+    out += ":" + t.value;
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------------------------------
+// Tokenize
+
+TEST(TokenizeTest, TokensCoverTheTextExactly) {
+  const std::string text =
+      "SELECT  TOP 1 [a]]b], \"c\"\"d\", N'it''s' --x\r/* y */ FROM t WITH(NOLOCK) WHERE x<>@p AND @@ROWCOUNT>=0.5;\n";
+  std::string joined;
+  for (const Token& t : Tokenize(text)) joined += t.text;
+  EXPECT_EQ(joined, text);
+}
+
+TEST(TokenizeTest, StringsAndDelimitedNames) {
+  using K = TokenKind;
+  const auto toks = Tokenize("'it''s' N'año' n'' [NUMERO ASIENTO] [a]]b] \"x\"\"y\" 'a;b\rc'");
+  ASSERT_EQ(toks.size(), 13u);
+  EXPECT_EQ(toks[0].kind, K::String);
+  EXPECT_EQ(toks[0].text, "'it''s'");
+  EXPECT_EQ(toks[0].value, "it's");
+  EXPECT_EQ(toks[2].kind, K::String);
+  EXPECT_EQ(toks[2].text, "N'año'");
+  EXPECT_EQ(toks[2].value, "año");
+  EXPECT_EQ(toks[4].text, "n''");
+  EXPECT_EQ(toks[4].value, "");
+  EXPECT_EQ(toks[6].kind, K::QuotedName);
+  EXPECT_EQ(toks[6].value, "NUMERO ASIENTO");
+  EXPECT_EQ(toks[8].value, "a]b");
+  EXPECT_EQ(toks[10].kind, K::QuotedName);
+  EXPECT_EQ(toks[10].value, "x\"y");
+  EXPECT_EQ(toks[12].value, "a;b\rc");
+}
+
+TEST(TokenizeTest, VariablesNumbersWordsAndSymbols) {
+  EXPECT_EQ(Kinds("FROM @admin_MA_CUENTAS WHERE @@ROWCOUNT = @p1"),
+            "W:FROM V:@admin_MA_CUENTAS W:WHERE V:@@ROWCOUNT S:= V:@p1");
+  EXPECT_EQ(Kinds("12 3.5 1e3 1.5E-3 0x1F .5 7e"), "N:12 N:3.5 N:1e3 N:1.5E-3 N:0x1F N:.5 N:7 W:e");
+  EXPECT_EQ(Kinds("#tmp _x A$B AÑO db..t t.c"), "W:#tmp W:_x W:A$B W:AÑO W:db S:. S:. W:t W:t S:. W:c");
+  EXPECT_EQ(Kinds("a<>b<=c>=d!=e||f::g<h @"), "W:a S:<> W:b S:<= W:c S:>= W:d S:!= W:e S:|| W:f S::: W:g S:< W:h S:@");
+  EXPECT_EQ(Kinds("N'x' [y] \"z\" -- c"), "T:x Q:y Q:z C:-- c");
+}
+
+TEST(TokenizeTest, CommentsAndBlanks) {
+  using K = TokenKind;
+  const auto toks = Tokenize("-- a\rSELECT/* x /* nested */ y */1\t\r\n");
+  ASSERT_EQ(toks.size(), 6u);
+  EXPECT_EQ(toks[0].kind, K::Comment);
+  EXPECT_EQ(toks[0].text, "-- a");  // a lone CR ends the line
+  EXPECT_EQ(toks[1].kind, K::Space);
+  EXPECT_EQ(toks[3].kind, K::Comment);
+  EXPECT_EQ(toks[3].text, "/* x /* nested */ y */");
+  EXPECT_EQ(toks[4].kind, K::Number);
+  EXPECT_EQ(toks[5].text, "\t\r\n");
+}
+
+TEST(TokenizeTest, UnterminatedLiteralsAreSyntaxErrors) {
+  for (const char* text : {"SELECT 'abc", "SELECT N'abc", "SELECT 'it''", "SELECT [abc", "SELECT [a]]", "SELECT \"abc",
+                           "SELECT 1 /* abc", "SELECT 1 /* a /* b */", "SELECT 1 /*"}) {
+    EXPECT_THROW(Tokenize(text), SyntaxError) << text;
+  }
+  EXPECT_NO_THROW(Tokenize("SELECT 1 -- no end of line"));
+}
+
+// ---------------------------------------------------------------------------------------
+// SplitStatements
+
+TEST(SplitStatementsTest, StatementsSeparatedOnlyByCarriageReturns) {
+  EXPECT_EQ(
+      SplitStatements("BEGIN TRANSACTION \r\r\rINSERT INTO T (a) VALUES ('x')\rUPDATE T SET a = 'y' WHERE b = 1\r"),
+      (Strings{"BEGIN TRANSACTION", "INSERT INTO T (a) VALUES ('x')", "UPDATE T SET a = 'y' WHERE b = 1"}));
+  EXPECT_EQ(SplitStatements("BEGIN TRANSACTION \r\r\rINSERT INTO Control_Acceso "
+                            "(Maquina,Usuario,Formulario,Tarea,Ingreso,NombreUsuario) VALUES "
+                            "('PC1','SA','ETAPAS','','14/05/24 10:31','sa')\r"),
+            (Strings{"BEGIN TRANSACTION",
+                     "INSERT INTO Control_Acceso (Maquina,Usuario,Formulario,Tarea,Ingreso,NombreUsuario) "
+                     "VALUES ('PC1','SA','ETAPAS','','14/05/24 10:31','sa')"}));
+  EXPECT_EQ(SplitStatements("COMMIT TRANSACTION\rBEGIN TRAN\rTRUNCATE TABLE t\rrollback\rUSE db\rSELECT 1"),
+            (Strings{"COMMIT TRANSACTION", "BEGIN TRAN", "TRUNCATE TABLE t", "rollback", "USE db", "SELECT 1"}));
+}
+
+TEST(SplitStatementsTest, SemicolonsAndGoLines) {
+  EXPECT_EQ(SplitStatements("SELECT 1; SELECT 2;\nGO\nselect 3\r\n  go  \r\nSELECT 4\rGo -- done\rSELECT 5\ngo"),
+            (Strings{"SELECT 1", "SELECT 2", "select 3", "SELECT 4", "SELECT 5"}));
+  // GO separates only on a line of its own.
+  EXPECT_EQ(SplitStatements("SELECT 1 AS go\nFROM t"), (Strings{"SELECT 1 AS go\nFROM t"}));
+}
+
+TEST(SplitStatementsTest, SeparatorsInsideLiteralsAndCommentsDoNotSplit) {
+  EXPECT_EQ(SplitStatements("INSERT INTO t (a) VALUES ('x;y\rSELECT ''z'';')\r"
+                            "SELECT [a;b SELECT], \"GO\" FROM t -- ; DELETE t\r/* ; UPDATE t\rGO\r */"),
+            (Strings{"INSERT INTO t (a) VALUES ('x;y\rSELECT ''z'';')",
+                     "SELECT [a;b SELECT], \"GO\" FROM t -- ; DELETE t\r/* ; UPDATE t\rGO\r */"}));
+  EXPECT_EQ(SplitStatements("SELECT (1;2)"), (Strings{"SELECT (1;2)"}));
+}
+
+TEST(SplitStatementsTest, ClausesThatLookLikeStatementsStayInTheirStatement) {
+  for (const char* text : {
+           "SELECT * FROM t WITH(NOLOCK) WHERE a = 1",
+           "SELECT * FROM t WITH (NOLOCK)\rWHERE a = 1",
+           "SELECT  top 1 * FROM V_TA_ETAPAS WITH(NOLOCK)",
+           "INSERT INTO t (a) SELECT b FROM u",
+           "INSERT INTO t (a)\rEXEC p",
+           "INSERT INTO t WITH (TABLOCK) (a)\rSELECT b FROM u",
+           "UPDATE t SET a = 1",
+           "UPDATE t WITH (ROWLOCK)\rSET a = (SELECT MAX(b) FROM u)",
+           "WITH c AS (SELECT 1 AS x) SELECT x FROM c",
+           "WITH c (x) AS (SELECT 1), d AS (SELECT 2 AS y)\rINSERT INTO t (a)\rSELECT x FROM c, d",
+           "WITH c AS (SELECT 1 AS x)\rUPDATE t SET a = 1\rWHERE a IN (SELECT x FROM c)",
+           "SELECT a FROM t UNION ALL SELECT b FROM u EXCEPT SELECT c FROM v INTERSECT SELECT d FROM w",
+           "CREATE TABLE c (id int, p int REFERENCES p (id) ON DELETE CASCADE ON UPDATE SET NULL)",
+           "ALTER TABLE c ADD CONSTRAINT fk FOREIGN KEY (p) REFERENCES p (id) ON DELETE SET NULL",
+           "ALTER TABLE c DROP COLUMN x",
+           "ALTER TABLE c ALTER COLUMN x int",
+           "ALTER DATABASE db SET RECOVERY SIMPLE",
+           "CREATE VIEW v AS\rSELECT a FROM t",
+           "DECLARE c CURSOR FOR SELECT a FROM t FOR UPDATE",
+           "BEGIN TRANSACTION Carga",
+           "COMMIT WORK",
+           "INSERT OR REPLACE INTO t (a) VALUES (1)",
+           "INSERT INTO t (a) VALUES (1) ON CONFLICT (a) DO UPDATE SET b = 2",
+           "GRANT SELECT, INSERT, UPDATE, DELETE ON t TO u",
+           "SELECT TOP 1 a FROM t ORDER BY a DESC",
+       }) {
+    EXPECT_EQ(SplitStatements(text), (Strings{text}));
+  }
+}
+
+TEST(SplitStatementsTest, NewStatementStartsWithoutSeparator) {
+  EXPECT_EQ(SplitStatements("UPDATE t SET a = 1 WHERE b = 2\rSET NOCOUNT ON"),
+            (Strings{"UPDATE t SET a = 1 WHERE b = 2", "SET NOCOUNT ON"}));
+  EXPECT_EQ(SplitStatements("INSERT INTO t (a) SELECT b FROM u\rSELECT * FROM t"),
+            (Strings{"INSERT INTO t (a) SELECT b FROM u", "SELECT * FROM t"}));
+  EXPECT_EQ(SplitStatements("WITH c AS (SELECT 1 AS x) SELECT x FROM c\rSELECT 2"),
+            (Strings{"WITH c AS (SELECT 1 AS x) SELECT x FROM c", "SELECT 2"}));
+  EXPECT_EQ(SplitStatements("SELECT 1\rWITH c AS (SELECT 2 AS y) SELECT y FROM c"),
+            (Strings{"SELECT 1", "WITH c AS (SELECT 2 AS y) SELECT y FROM c"}));
+  EXPECT_EQ(SplitStatements("DECLARE @x int\rSET @x = 1\rSELECT @x"),
+            (Strings{"DECLARE @x int", "SET @x = 1", "SELECT @x"}));
+  EXPECT_EQ(SplitStatements("ALTER TABLE t ADD c int\rDROP TABLE u\rCREATE TABLE v (a int)"),
+            (Strings{"ALTER TABLE t ADD c int", "DROP TABLE u", "CREATE TABLE v (a int)"}));
+  EXPECT_EQ(SplitStatements("DELETE t WHERE a = 1\rDELETE u\rEXEC p 1\rEXECUTE q\rMERGE INTO t USING u ON 1 = 1"),
+            (Strings{"DELETE t WHERE a = 1", "DELETE u", "EXEC p 1", "EXECUTE q", "MERGE INTO t USING u ON 1 = 1"}));
+  EXPECT_EQ(SplitStatements("INSERT INTO t (a) VALUES (1) INSERT INTO t (a) VALUES (2)"),
+            (Strings{"INSERT INTO t (a) VALUES (1)", "INSERT INTO t (a) VALUES (2)"}));
+}
+
+TEST(SplitStatementsTest, TriggerBodiesStayWhole) {
+  const std::string sqliteTrigger =
+      "CREATE TRIGGER tr AFTER UPDATE OF a ON t FOR EACH ROW WHEN new.a <> old.a BEGIN\n"
+      "  UPDATE t SET b = CASE WHEN new.a > 0 THEN 1 ELSE 0 END WHERE id = new.id;\n"
+      "  INSERT INTO log (id) VALUES (new.id);\n"
+      "  DELETE FROM q WHERE id = old.id;\n"
+      "END";
+  EXPECT_EQ(SplitStatements(sqliteTrigger + ";\rINSERT INTO t (a) VALUES (1)\rSELECT 1"),
+            (Strings{sqliteTrigger, "INSERT INTO t (a) VALUES (1)", "SELECT 1"}));
+  // A T-SQL routine body runs to the end of the batch.
+  const std::string tsqlTrigger =
+      "CREATE TRIGGER tr ON t AFTER INSERT, DELETE AS\r"
+      "BEGIN\r  SET NOCOUNT ON;\r  BEGIN TRAN\r  UPDATE u SET a = 1\r  COMMIT\rEND\r"
+      "INSERT INTO l VALUES (1)";
+  EXPECT_EQ(SplitStatements(tsqlTrigger + "\rGO\rSELECT 1"), (Strings{tsqlTrigger, "SELECT 1"}));
+}
+
+TEST(SplitStatementsTest, EmptyAndCommentOnlyStatementsAreDropped) {
+  EXPECT_TRUE(SplitStatements("").empty());
+  EXPECT_TRUE(SplitStatements(";;\r\n  ;  -- nothing\r\nGO\r\n/* x */").empty());
+  EXPECT_EQ(SplitStatements("\r\n  SELECT 1  ;  \r\n"), (Strings{"SELECT 1"}));
+  EXPECT_THROW(SplitStatements("SELECT 'x\rSELECT 2"), SyntaxError);
+}
+
+// ---------------------------------------------------------------------------------------
+// Translate
+
+struct Case {
+  const char* tsql;
+  const char* sql;
+};
+
+TEST(TranslateTest, StatementsOfTheSystem) {
+  const Case cases[] = {
+      {"SELECT  top 1 * FROM V_TA_ETAPAS WITH(NOLOCK) ", "SELECT * FROM V_TA_ETAPAS LIMIT 1"},
+      {"SELECT CODIGOESTADO, DESCRIPCION FROM V_TA_ETAPAS WHERE CODIGOESTADO<>'0013'",
+       "SELECT CODIGOESTADO, DESCRIPCION FROM V_TA_ETAPAS WHERE CODIGOESTADO<>'0013'"},
+      {"select * from V_TA_ETAPAS where CODIGOESTADO = '0013'",
+       "select * from V_TA_ETAPAS where CODIGOESTADO = '0013'"},
+      {"DELETE V_TA_ETAPAS WHERE CODIGOESTADO = '0013'", "DELETE FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0013'"},
+      {"SELECT CODIGOESTADO, DESCRIPCION FROM V_TA_ETAPAS ORDER BY CODIGOESTADO",
+       "SELECT CODIGOESTADO, DESCRIPCION FROM V_TA_ETAPAS ORDER BY CODIGOESTADO"},
+      {"SELECT TA_TAREAS.USUARIO, TA_MENU.Proceso, TA_MENU.Clave , TA_MENU.Nombre  FROM TA_TAREAS  with(nolock) "
+       "INNER JOIN TA_MENU ON TA_TAREAS.TAREA = TA_MENU.Clave  WHERE (TA_TAREAS.USUARIO = 'sa ') AND "
+       "(TA_MENU.Proceso LIKE '%etapas%')",
+       "SELECT TA_TAREAS.USUARIO, TA_MENU.Proceso, TA_MENU.Clave , TA_MENU.Nombre  FROM TA_TAREAS "
+       "INNER JOIN TA_MENU ON TA_TAREAS.TAREA = TA_MENU.Clave  WHERE (TA_TAREAS.USUARIO = 'sa ') AND "
+       "(TA_MENU.Proceso LIKE '%etapas%')"},
+      {"INSERT INTO Control_Acceso (Maquina,Usuario,Formulario,Tarea,Ingreso,NombreUsuario) VALUES "
+       "('PC1','SA','ETAPAS','','14/05/24 10:31','sa')",
+       "INSERT INTO Control_Acceso (Maquina,Usuario,Formulario,Tarea,Ingreso,NombreUsuario) VALUES "
+       "('PC1','SA','ETAPAS','','14/05/24 10:31','sa')"},
+      {"select  top 1 * from AUX_ERR  with(nolock)", "select * from AUX_ERR LIMIT 1"},
+      {"UPDATE Control_Acceso SET Tarea = 'x'  WHERE Id = 1", "UPDATE Control_Acceso SET Tarea = 'x'  WHERE Id = 1"},
+      {"SELECT VALOR, valoraux FROM TA_CONFIGURACION with(nolock)  WHERE CLAVE = 'THEME'",
+       "SELECT VALOR, valoraux FROM TA_CONFIGURACION  WHERE CLAVE = 'THEME'"},
+      {"SELECT * FROM ta_configuracion with(nolock)  WHERE CLAVE = 'TimeOut'",
+       "SELECT * FROM ta_configuracion  WHERE CLAVE = 'TimeOut'"},
+      {"Select * from ta_usuarios  with(nolock)  where Nombre = 'sa'",
+       "Select * from ta_usuarios  where Nombre = 'sa'"},
+      {"select  getDate() as fecha", "select  tsql_getdate() as fecha"},
+      {"SELECT * FROM V_TA_TPV  with(nolock)  WHERE INTERNET = 0 AND BAJA = 0 ORDER BY CODIGO",
+       "SELECT * FROM V_TA_TPV  WHERE INTERNET = 0 AND BAJA = 0 ORDER BY CODIGO"},
+      {"UPDATE V_TA_TPV SET CONECTADO = 1 WHERE CODIGO = '0002'",
+       "UPDATE V_TA_TPV SET CONECTADO = 1 WHERE CODIGO = '0002'"},
+      {"UPDATE V_TA_TPV SET CONECTADO = 0, ULTIMA_DETECCION = '2024-05-14 10:31:07' WHERE CODIGO = '0002'",
+       "UPDATE V_TA_TPV SET CONECTADO = 0, ULTIMA_DETECCION = '2024-05-14 10:31:07' WHERE CODIGO = '0002'"},
+      {"UPDATE V_TA_TPV SET PEND_ARTICULOS = 1,PEND_PRECIOS = 1 WHERE CODIGO = '0002'",
+       "UPDATE V_TA_TPV SET PEND_ARTICULOS = 1,PEND_PRECIOS = 1 WHERE CODIGO = '0002'"},
+      {"SELECT * FROM @admin_MA_CUENTAS WHERE codigo = '1'", "SELECT * FROM \"MA_CUENTAS\" WHERE codigo = '1'"},
+      {"SELECT CODIGOESTADO,DESCRIPCION FROM [EMPRESA1].DBO.V_TA_ETAPAS WHERE CODIGOESTADO = '0013'",
+       "SELECT CODIGOESTADO,DESCRIPCION FROM \"V_TA_ETAPAS\" WHERE CODIGOESTADO = '0013'"},
+      {"INSERT INTO V_TA_ETAPAS(CODIGOESTADO,DESCRIPCION)  VALUES ('0013','EN REPARACION')",
+       "INSERT INTO V_TA_ETAPAS(CODIGOESTADO,DESCRIPCION)  VALUES ('0013','EN REPARACION')"},
+      {"UPDATE V_TA_ETAPAS SET DESCRIPCION='EN REPARACION'  , Color='255'   WHERE CODIGOESTADO = '0013'",
+       "UPDATE V_TA_ETAPAS SET DESCRIPCION='EN REPARACION'  , Color='255'   WHERE CODIGOESTADO = '0013'"},
+      {"SELECT * FROM  V_TA_ETAPAS WHERE CODIGOESTADO = '0013'",
+       "SELECT * FROM  V_TA_ETAPAS WHERE CODIGOESTADO = '0013'"},
+      {"UPDATE MV_ASIENTOS SET [NUMERO ASIENTO]=5  WHERE CUENTA = '1'",
+       "UPDATE MV_ASIENTOS SET \"NUMERO ASIENTO\"=5  WHERE CUENTA = '1'"},
+      {"SELECT * FROM V_TA_ETAPAS", "SELECT * FROM V_TA_ETAPAS"},
+      {"Select TOP 1 * from Control_Acceso  with(nolock)", "Select * from Control_Acceso LIMIT 1"},
+  };
+  for (const Case& c : cases) {
+    const Translation t = Translate(c.tsql, {Engine::SQLite, "EMPRESA1"});
+    EXPECT_EQ(t.sql, c.sql);
+    const bool query = std::toupper(static_cast<unsigned char>(c.tsql[0])) == 'S';
+    EXPECT_EQ(t.kind, query ? StatementKind::Query : StatementKind::Other) << c.tsql;
+    EXPECT_TRUE(t.otherDatabases.empty()) << c.tsql;
+  }
+}
+
+TEST(TranslateTest, TransactionStatements) {
+  const std::pair<const char*, StatementKind> cases[] = {
+      {"BEGIN TRAN", StatementKind::Begin},
+      {"begin transaction Carga", StatementKind::Begin},
+      {"BEGIN TRANSACTION", StatementKind::Begin},
+      {"BEGIN", StatementKind::Begin},
+      {"COMMIT", StatementKind::Commit},
+      {"commit tran", StatementKind::Commit},
+      {"COMMIT TRANSACTION Carga;", StatementKind::Commit},
+      {"COMMIT WORK", StatementKind::Commit},
+      {"ROLLBACK", StatementKind::Rollback},
+      {"ROLLBACK TRANSACTION", StatementKind::Rollback},
+      {"rollback work", StatementKind::Rollback},
+  };
+  for (const auto& [tsql, kind] : cases) {
+    const Translation t = Translate(tsql, {});
+    EXPECT_EQ(t.kind, kind) << tsql;
+    EXPECT_EQ(t.sql, kind == StatementKind::Begin    ? "BEGIN TRANSACTION"
+                     : kind == StatementKind::Commit ? "COMMIT TRANSACTION"
+                                                     : "ROLLBACK TRANSACTION");
+  }
+  EXPECT_EQ(Translate("BEGIN TRY", {}).kind, StatementKind::Other);
+}
+
+TEST(TranslateTest, DatabaseStatementsCarryOnlyTheName) {
+  const struct {
+    const char* tsql;
+    StatementKind kind;
+    const char* name;
+  } cases[] = {
+      {"CREATE DATABASE [Empresa 2]", StatementKind::CreateDatabase, "Empresa 2"},
+      {"create database EMPRESA1", StatementKind::CreateDatabase, "EMPRESA1"},
+      {"DROP DATABASE \"X\"", StatementKind::DropDatabase, "X"},
+      {"DROP DATABASE IF EXISTS x", StatementKind::DropDatabase, "x"},
+      {"USE EMPRESA1", StatementKind::Use, "EMPRESA1"},
+      {"use [a]]b];", StatementKind::Use, "a]b"},
+  };
+  for (const auto& c : cases) {
+    const Translation t = Translate(c.tsql, {});
+    EXPECT_EQ(t.kind, c.kind) << c.tsql;
+    EXPECT_EQ(t.databaseName, c.name);
+    EXPECT_EQ(t.sql, "");
+  }
+  EXPECT_THROW(Translate("USE", {}), SyntaxError);
+  EXPECT_THROW(Translate("CREATE DATABASE 'x'", {}), SyntaxError);
+}
+
+TEST(TranslateTest, SessionOptionsTranslateToNothing) {
+  for (const char* tsql : {"SET NOCOUNT ON", "SET ANSI_NULLS OFF", "set transaction isolation level read uncommitted",
+                           "SET DATEFORMAT dmy", "SET XACT_ABORT ON;"}) {
+    const Translation t = Translate(tsql, {});
+    EXPECT_EQ(t.sql, "") << tsql;
+    EXPECT_EQ(t.kind, StatementKind::Other);
+  }
+  EXPECT_EQ(ToSqlite("SET @x = 1"), "SET @x = 1");  // not an option: left for the engine to reject
+  EXPECT_EQ(ToSqlite("  -- nothing\r\n"), "");
+}
+
+TEST(TranslateTest, TopBecomesLimitAtTheEndOfItsSelect) {
+  const Case cases[] = {
+      {"SELECT TOP 5 a FROM t ORDER BY a", "SELECT a FROM t ORDER BY a LIMIT 5"},
+      {"select distinct top (3) a from t", "select distinct a from t LIMIT 3"},
+      {"SELECT ALL TOP(2)a FROM t", "SELECT ALL a FROM t LIMIT 2"},
+      {"SELECT TOP (@n) a FROM t", "SELECT a FROM t LIMIT @n"},
+      {"SELECT TOP (1 + 1) a FROM t", "SELECT a FROM t LIMIT (1 + 1)"},
+      {"SELECT a FROM t WHERE b IN (SELECT TOP 1 b FROM u ORDER BY c) ORDER BY a",
+       "SELECT a FROM t WHERE b IN (SELECT b FROM u ORDER BY c LIMIT 1) ORDER BY a"},
+      {"SELECT TOP 2 a, (SELECT TOP 1 x FROM u WHERE u.k = t.k) FROM t",
+       "SELECT a, (SELECT x FROM u WHERE u.k = t.k LIMIT 1) FROM t LIMIT 2"},
+      {"WITH c AS (SELECT TOP 3 a FROM t) SELECT a FROM c", "WITH c AS (SELECT a FROM t LIMIT 3) SELECT a FROM c"},
+      {"INSERT INTO u (a) SELECT TOP 4 a FROM t", "INSERT INTO u (a) SELECT a FROM t LIMIT 4"},
+      {"SELECT TOP 1 a FROM t -- last one\r", "SELECT a FROM t LIMIT 1 -- last one"},
+      {"SELECT TOP 1 a FROM t;", "SELECT a FROM t LIMIT 1;"},
+      {"SELECT 'TOP 1' AS [top]", "SELECT 'TOP 1' AS \"top\""},
+      // Nothing in the engine matches these; they are left for it to reject.
+      {"SELECT TOP 10 PERCENT a FROM t", "SELECT TOP 10 PERCENT a FROM t"},
+      {"SELECT TOP 1 WITH TIES a FROM t ORDER BY a", "SELECT TOP 1 WITH TIES a FROM t ORDER BY a"},
+      {"SELECT TOP 3 a FROM t UNION SELECT b FROM u", "SELECT TOP 3 a FROM t UNION SELECT b FROM u"},
+      {"SELECT a FROM t UNION ALL SELECT TOP 3 b FROM u", "SELECT a FROM t UNION ALL SELECT TOP 3 b FROM u"},
+      {"SELECT a FROM t UNION SELECT b FROM u WHERE b IN (SELECT TOP 1 c FROM v)",
+       "SELECT a FROM t UNION SELECT b FROM u WHERE b IN (SELECT c FROM v LIMIT 1)"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ToSqlite(c.tsql), c.sql) << c.tsql;
+}
+
+TEST(TranslateTest, TableHintsAreRemoved) {
+  const Case cases[] = {
+      {"SELECT * FROM t with(nolock) WHERE a = 1", "SELECT * FROM t WHERE a = 1"},
+      {"SELECT * FROM t WITH (NOLOCK)\rWHERE a = 1", "SELECT * FROM t\rWHERE a = 1"},
+      {"SELECT * FROM t With ( NoLock , RowLock ) JOIN u WITH(UPDLOCK,HOLDLOCK) ON t.a = u.a",
+       "SELECT * FROM t JOIN u ON t.a = u.a"},
+      {"SELECT * FROM t (NOLOCK) WHERE a = 1", "SELECT * FROM t WHERE a = 1"},
+      {"SELECT * FROM [t](nolock)WHERE a = 1", "SELECT * FROM \"t\" WHERE a = 1"},
+      {"UPDATE t WITH (ROWLOCK) SET a = 1", "UPDATE t SET a = 1"},
+      {"SELECT * FROM t WITH(NOLOCK)", "SELECT * FROM t"},
+      {"SELECT * FROM t AS a (NOLOCK), u b (NOLOCK) WHERE a.x = b.x", "SELECT * FROM t AS a, u b WHERE a.x = b.x"},
+      // Not hints: an unknown option, a call whose argument is named like a hint, a CTE.
+      {"SELECT * FROM t WITH (FOO)", "SELECT * FROM t WITH (FOO)"},
+      {"SELECT f(nolock), g (rowlock) FROM t", "SELECT f(nolock), g (rowlock) FROM t"},
+      {"WITH nolock AS (SELECT 1 AS a) SELECT a FROM nolock", "WITH nolock AS (SELECT 1 AS a) SELECT a FROM nolock"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ToSqlite(c.tsql), c.sql) << c.tsql;
+}
+
+TEST(TranslateTest, LiteralsAndDelimitedNamesAreNeverRewritten) {
+  EXPECT_EQ(ToSqlite("SELECT 'DELETE x WHERE top 1', 'with(nolock)', 'getdate()', '[a]' FROM t"),
+            "SELECT 'DELETE x WHERE top 1', 'with(nolock)', 'getdate()', '[a]' FROM t");
+  EXPECT_EQ(ToSqlite("SELECT [with(nolock)], [TOP 1], [getdate] FROM [DELETE]"),
+            "SELECT \"with(nolock)\", \"TOP 1\", \"getdate\" FROM \"DELETE\"");
+  EXPECT_EQ(ToSqlite("SELECT N'año', n'it''s', 'N''x' FROM t"), "SELECT 'año', 'it''s', 'N''x' FROM t");
+  EXPECT_EQ(ToSqlite("SELECT [a]]b], \"c\"\"d\", [e\"f] FROM #tmp"),
+            "SELECT \"a]b\", \"c\"\"d\", \"e\"\"f\" FROM \"#tmp\"");
+}
+
+TEST(TranslateTest, FunctionsAndDelete) {
+  EXPECT_EQ(ToSqlite("SELECT ISNULL(a, 0), len(b), GetDate(), LEN (c), isnull, t.len FROM t"),
+            "SELECT IFNULL(a, 0), LENGTH(b), tsql_getdate(), LENGTH (c), isnull, t.len FROM t");
+  EXPECT_EQ(ToSqlite("INSERT INTO t (a) VALUES (1) SELECT @@IDENTITY, SCOPE_IDENTITY()"),
+            "INSERT INTO t (a) VALUES (1) SELECT last_insert_rowid(), last_insert_rowid()");
+  EXPECT_EQ(ToSqlite("DELETE t"), "DELETE FROM t");
+  EXPECT_EQ(ToSqlite("delete [my t] where a = 1"), "delete FROM \"my t\" where a = 1");
+  EXPECT_EQ(ToSqlite("DELETE FROM t WHERE a = 1"), "DELETE FROM t WHERE a = 1");
+  EXPECT_EQ(ToSqlite("DELETE @admin_MA_CUENTAS WHERE x = 1"), "DELETE FROM \"MA_CUENTAS\" WHERE x = 1");
+  EXPECT_EQ(ToSqlite("DELETE dbo.t"), "DELETE FROM \"t\"");
+  EXPECT_EQ(ToSqlite("CREATE TABLE c (p int REFERENCES p (id) ON DELETE CASCADE)"),
+            "CREATE TABLE c (p int REFERENCES p (id) ON DELETE CASCADE)");
+  EXPECT_EQ(ToSqlite("CREATE TRIGGER tr AFTER DELETE ON t BEGIN DELETE u WHERE id = old.id; END"),
+            "CREATE TRIGGER tr AFTER DELETE ON t BEGIN DELETE FROM u WHERE id = old.id; END");
+}
+
+TEST(TranslateTest, MultiPartNames) {
+  EXPECT_EQ(ToSqlite("SELECT a FROM [EMPRESA1].DBO.V_TA_ETAPAS", "empresa1"), "SELECT a FROM \"V_TA_ETAPAS\"");
+  EXPECT_EQ(ToSqlite("SELECT a FROM empresa1..t JOIN dbo.u ON t.a = u.a", "EMPRESA1"),
+            "SELECT a FROM \"t\" JOIN \"u\" ON t.a = u.a");
+  EXPECT_EQ(ToSqlite("SELECT dbo.t.a, TA_TAREAS.USUARIO, x.[b c] FROM dbo.[t]"),
+            "SELECT \"t\".a, TA_TAREAS.USUARIO, x.\"b c\" FROM \"t\"");
+
+  const Translation t =
+      Translate("SELECT * FROM [EMPRESA1].DBO.V_TA_ETAPAS a JOIN Otra..u ON a.x = u.x JOIN OTRA.dbo.v ON v.y = a.y",
+                {Engine::SQLite, "CENTRAL"});
+  EXPECT_EQ(t.sql,
+            "SELECT * FROM \"EMPRESA1\".\"V_TA_ETAPAS\" a JOIN \"Otra\".\"u\" ON a.x = u.x JOIN \"OTRA\".\"v\" ON "
+            "v.y = a.y");
+  EXPECT_EQ(t.otherDatabases, (Strings{"EMPRESA1", "Otra"}));
+  // Without a session database every database named is another one.
+  EXPECT_EQ(Translate("SELECT * FROM x.dbo.t", {}).otherDatabases, (Strings{"x"}));
+}
+
+TEST(TranslateTest, CreateTableColumns) {
+  EXPECT_EQ(ToSqlite("CREATE TABLE [dbo].[Control_Acceso] (\n"
+                     "  [Id] [int] IDENTITY(1,1) NOT NULL,\n"
+                     "  [Maquina] [varchar](4) NOT NULL,\n"
+                     "  Activo bit NOT NULL DEFAULT 0,\n"
+                     "  Ingreso datetime CONSTRAINT DF_Ingreso DEFAULT getdate(),\n"
+                     "  Importe money NULL,\n"
+                     "  Nota nvarchar(max) NULL,\n"
+                     "  Clave char (2) COLLATE Modern_Spanish_CI_AS,\n"
+                     "  Otra varchar(3) COLLATE Latin1_General_CS_AS NOT NULL,\n"
+                     "  Texto ntext COLLATE NOCASE,\n"
+                     "  Total AS (Importe * 2),\n"
+                     "  CONSTRAINT [PK_Control_Acceso] PRIMARY KEY CLUSTERED ([Id] ASC) WITH (PAD_INDEX = OFF) ON "
+                     "[PRIMARY]\n"
+                     ") ON [PRIMARY] TEXTIMAGE_ON [PRIMARY]"),
+            "CREATE TABLE \"Control_Acceso\" (\n"
+            "  \"Id\" INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL,\n"
+            "  \"Maquina\" varchar(4) COLLATE TSQLCI NOT NULL CONSTRAINT \"tsql_len_Maquina\" CHECK "
+            "(length(\"Maquina\") <= 4),\n"
+            "  Activo bit NOT NULL DEFAULT 0,\n"
+            "  Ingreso datetime CONSTRAINT DF_Ingreso DEFAULT (tsql_getdate()),\n"
+            "  Importe money NULL,\n"
+            "  Nota \"nvarchar(max)\" COLLATE TSQLCI NULL,\n"
+            "  Clave char (2) COLLATE TSQLCI CONSTRAINT \"tsql_len_Clave\" CHECK (length(\"Clave\") <= 2),\n"
+            "  Otra varchar(3) COLLATE BINARY NOT NULL CONSTRAINT \"tsql_len_Otra\" CHECK (length(\"Otra\") <= 3),\n"
+            "  Texto ntext COLLATE TSQLCI,\n"
+            "  Total AS (Importe * 2),\n"
+            "  CONSTRAINT \"PK_Control_Acceso\" UNIQUE (\"Id\" ASC)\n"
+            ")");
+  EXPECT_EQ(ToSqlite("CREATE TABLE t (Id int IDENTITY (1, 1) PRIMARY KEY NONCLUSTERED, Nombre sysname)"),
+            "CREATE TABLE t (Id INTEGER PRIMARY KEY AUTOINCREMENT, Nombre sysname COLLATE TSQLCI)");
+  EXPECT_EQ(ToSqlite("CREATE TABLE t (a varchar(4), b int NOT NULL, PRIMARY KEY CLUSTERED (a, b))"),
+            "CREATE TABLE t (a varchar(4) COLLATE TSQLCI CONSTRAINT \"tsql_len_a\" CHECK (length(\"a\") <= 4), "
+            "b int NOT NULL, PRIMARY KEY (a, b))");
+  EXPECT_EQ(ToSqlite("ALTER TABLE dbo.t ADD [NUMERO ASIENTO] nvarchar(10) NULL"),
+            "ALTER TABLE \"t\" ADD \"NUMERO ASIENTO\" nvarchar(10) COLLATE TSQLCI NULL CONSTRAINT "
+            "\"tsql_len_NUMERO ASIENTO\" CHECK (length(\"NUMERO ASIENTO\") <= 10)");
+  EXPECT_EQ(ToSqlite("CREATE UNIQUE NONCLUSTERED INDEX ix ON dbo.t (a ASC) INCLUDE (b) WITH (FILLFACTOR = 90) ON "
+                     "[PRIMARY]"),
+            "CREATE UNIQUE INDEX ix ON \"t\" (a ASC)");
+  EXPECT_EQ(ToSqlite("CREATE INDEX ix ON t (a) WHERE a > 0"), "CREATE INDEX ix ON t (a) WHERE a > 0");
+}
+
+TEST(TranslateTest, FailuresAndUnsupportedEngines) {
+  EXPECT_THROW(Translate("SELECT 'abc", {}), SyntaxError);
+  EXPECT_THROW(Translate("SELECT [abc FROM t", {}), SyntaxError);
+  EXPECT_THROW(Translate("SELECT 1", {Engine::PostgreSQL, ""}), std::logic_error);
+  // Unbalanced parentheses are the engine's to report, not a reason to fail here.
+  EXPECT_NO_THROW(Translate("SELECT TOP (1 a FROM t WITH (NOLOCK", {}));
+  EXPECT_NO_THROW(Translate("CREATE TABLE t (a varchar(4)", {}));
+}
+
+TEST(QuoteIdentifierTest, DoublesEmbeddedQuotes) {
+  EXPECT_EQ(QuoteIdentifier("a"), "\"a\"");
+  EXPECT_EQ(QuoteIdentifier("NUMERO ASIENTO"), "\"NUMERO ASIENTO\"");
+  EXPECT_EQ(QuoteIdentifier("a\"b\"\""), "\"a\"\"b\"\"\"\"\"");
+  EXPECT_EQ(QuoteIdentifier(""), "\"\"");
+}
+
+// ---------------------------------------------------------------------------------------
+// The translations run on SQLite
+
+// Compares as the server's default collation does: case-insensitive, trailing blanks ignored.
+int CompareCaseInsensitive(void*, int na, const void* a, int nb, const void* b) {
+  auto pa = static_cast<const unsigned char*>(a), pb = static_cast<const unsigned char*>(b);
+  while (na > 0 && pa[na - 1] == ' ') --na;
+  while (nb > 0 && pb[nb - 1] == ' ') --nb;
+  for (int i = 0; i < na && i < nb; ++i) {
+    const int d = std::tolower(pa[i]) - std::tolower(pb[i]);
+    if (d != 0) return d;
+  }
+  return na - nb;
+}
+
+void FixedDate(sqlite3_context* ctx, int, sqlite3_value**) {
+  sqlite3_result_text(ctx, "2024-05-14 10:31:07", -1, SQLITE_STATIC);
+}
+
+class SqliteRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(sqlite3_open(":memory:", &db_), SQLITE_OK);
+    ASSERT_EQ(sqlite3_create_collation_v2(db_, "TSQLCI", SQLITE_UTF8, nullptr, CompareCaseInsensitive, nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_create_function_v2(db_, "tsql_getdate", 0, SQLITE_UTF8, nullptr, FixedDate, nullptr, nullptr, nullptr),
+        SQLITE_OK);
+  }
+  void TearDown() override { sqlite3_close_v2(db_); }
+
+  // Splits and translates a T-SQL batch and runs it; returns the rows of the last statement
+  // as "v1|v2" lines. A failure reports the translated text.
+  Strings Run(std::string_view batch, const std::string& own = "EMPRESA1") {
+    Strings rows;
+    for (const std::string& statement : SplitStatements(batch)) {
+      const Translation t = Translate(statement, {Engine::SQLite, own});
+      if (t.sql.empty()) continue;
+      rows.clear();
+      sqlite3_stmt* stmt = nullptr;
+      const char* tail = nullptr;
+      if (sqlite3_prepare_v2(db_, t.sql.c_str(), -1, &stmt, &tail) != SQLITE_OK) {
+        lastError_ = sqlite3_errmsg(db_);
+        ADD_FAILURE() << lastError_ << "\n  in: " << t.sql;
+        return rows;
+      }
+      EXPECT_STREQ(tail, "") << "more than one statement in: " << t.sql;
+      int rc;
+      while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        std::string row;
+        for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
+          const auto text = sqlite3_column_text(stmt, i);
+          row += (i ? "|" : "") + std::string(text ? reinterpret_cast<const char*>(text) : "NULL");
+        }
+        rows.push_back(row);
+      }
+      lastError_ = rc == SQLITE_DONE ? "" : sqlite3_errmsg(db_);
+      sqlite3_finalize(stmt);
+      if (!lastError_.empty()) return rows;
+    }
+    return rows;
+  }
+
+  void Exec(std::string_view batch, const std::string& own = "EMPRESA1") {
+    Run(batch, own);
+    ASSERT_EQ(lastError_, "") << batch;
+  }
+
+  sqlite3* db_ = nullptr;
+  std::string lastError_;
+};
+
+TEST_F(SqliteRunTest, StatementsOfTheSystemRun) {
+  Exec(
+      "CREATE TABLE [dbo].[V_TA_ETAPAS] ([CODIGOESTADO] [char](4) NOT NULL PRIMARY KEY CLUSTERED,\r"
+      " [DESCRIPCION] [varchar](50) NULL, [Color] [varchar](10) NULL) ON [PRIMARY]\r"
+      "CREATE TABLE TA_TAREAS (USUARIO varchar(20) NOT NULL, TAREA varchar(10) NOT NULL,\r"
+      " PRIMARY KEY (USUARIO, TAREA))\r"
+      "CREATE TABLE TA_MENU (Clave varchar(10) PRIMARY KEY, Proceso varchar(50), Nombre varchar(50))\r"
+      "CREATE TABLE Control_Acceso (Id int IDENTITY(1,1) PRIMARY KEY, Maquina varchar(50), Usuario varchar(20),\r"
+      " Formulario varchar(50), Tarea varchar(50), Ingreso varchar(20), NombreUsuario varchar(50),\r"
+      " Alta datetime DEFAULT getdate())\r"
+      "CREATE TABLE AUX_ERR (Numero int, Texto nvarchar(max))\r"
+      "CREATE TABLE TA_CONFIGURACION (CLAVE varchar(20), VALOR varchar(100), valoraux varchar(100))\r"
+      "CREATE TABLE ta_usuarios (Nombre varchar(20), Clave varchar(20))\r"
+      "CREATE TABLE V_TA_TPV (CODIGO char(4), INTERNET bit, BAJA bit, CONECTADO bit, ULTIMA_DETECCION datetime,\r"
+      " PEND_ARTICULOS bit, PEND_PRECIOS bit)\r"
+      "CREATE TABLE MA_CUENTAS (codigo varchar(10), nombre varchar(50))\r"
+      "CREATE TABLE MV_ASIENTOS ([NUMERO ASIENTO] int, CUENTA varchar(10), Importe money)\r"
+      "INSERT INTO V_TA_ETAPAS VALUES ('0001', 'PENDIENTE', '0'); INSERT INTO V_TA_ETAPAS VALUES ('0002', 'LISTO', "
+      "'1')\r"
+      "INSERT INTO TA_TAREAS VALUES ('SA', 'T1'); INSERT INTO TA_MENU VALUES ('T1', 'Etapas', 'Etapas')\r"
+      "INSERT INTO TA_CONFIGURACION VALUES ('THEME', 'Oscuro', ''); INSERT INTO TA_CONFIGURACION VALUES "
+      "('TimeOut', '30', '')\r"
+      "INSERT INTO ta_usuarios VALUES ('SA', ''); INSERT INTO MA_CUENTAS VALUES ('1', 'Caja')\r"
+      "INSERT INTO V_TA_TPV VALUES ('0002', 0, 0, 0, NULL, 0, 0); INSERT INTO MV_ASIENTOS VALUES (1, '1', 10)");
+
+  EXPECT_EQ(Run("SELECT  top 1 * FROM V_TA_ETAPAS WITH(NOLOCK) "), (Strings{"0001|PENDIENTE|0"}));
+  EXPECT_EQ(Run("INSERT INTO V_TA_ETAPAS(CODIGOESTADO,DESCRIPCION)  VALUES ('0013','EN REPARACION')\r"
+                "UPDATE V_TA_ETAPAS SET DESCRIPCION='EN REPARACION'  , Color='255'   WHERE CODIGOESTADO = '0013'\r"
+                "SELECT * FROM  V_TA_ETAPAS WHERE CODIGOESTADO = '0013'"),
+            (Strings{"0013|EN REPARACION|255"}));
+  EXPECT_EQ(Run("SELECT CODIGOESTADO, DESCRIPCION FROM V_TA_ETAPAS WHERE CODIGOESTADO<>'0013'"),
+            (Strings{"0001|PENDIENTE", "0002|LISTO"}));
+  EXPECT_EQ(Run("select * from V_TA_ETAPAS where CODIGOESTADO = '0013'"), (Strings{"0013|EN REPARACION|255"}));
+  EXPECT_EQ(Run("SELECT CODIGOESTADO,DESCRIPCION FROM [EMPRESA1].DBO.V_TA_ETAPAS WHERE CODIGOESTADO = '0013'"),
+            (Strings{"0013|EN REPARACION"}));
+  Exec("DELETE V_TA_ETAPAS WHERE CODIGOESTADO = '0013'");
+  EXPECT_EQ(Run("SELECT CODIGOESTADO, DESCRIPCION FROM V_TA_ETAPAS ORDER BY CODIGOESTADO"),
+            (Strings{"0001|PENDIENTE", "0002|LISTO"}));
+  EXPECT_EQ(Run("SELECT * FROM V_TA_ETAPAS").size(), 2u);
+
+  // The user is stored as 'SA'; the server compares without case and trailing blanks.
+  EXPECT_EQ(Run("SELECT TA_TAREAS.USUARIO, TA_MENU.Proceso, TA_MENU.Clave , TA_MENU.Nombre  FROM TA_TAREAS  "
+                "with(nolock) INNER JOIN TA_MENU ON TA_TAREAS.TAREA = TA_MENU.Clave  WHERE (TA_TAREAS.USUARIO = "
+                "'sa ') AND (TA_MENU.Proceso LIKE '%etapas%')"),
+            (Strings{"SA|Etapas|T1|Etapas"}));
+  EXPECT_EQ(Run("Select * from ta_usuarios  with(nolock)  where Nombre = 'sa'"), (Strings{"SA|"}));
+  EXPECT_EQ(Run("SELECT VALOR, valoraux FROM TA_CONFIGURACION with(nolock)  WHERE CLAVE = 'THEME'"),
+            (Strings{"Oscuro|"}));
+  EXPECT_EQ(Run("SELECT * FROM ta_configuracion with(nolock)  WHERE CLAVE = 'TimeOut'"), (Strings{"TimeOut|30|"}));
+  EXPECT_EQ(Run("select  getDate() as fecha"), (Strings{"2024-05-14 10:31:07"}));
+
+  Exec(
+      "BEGIN TRANSACTION \r\r\rINSERT INTO Control_Acceso (Maquina,Usuario,Formulario,Tarea,Ingreso,NombreUsuario) "
+      "VALUES ('PC1','SA','ETAPAS','','14/05/24 10:31','sa')\r");
+  Exec("COMMIT TRANSACTION");
+  Exec(
+      "BEGIN TRANSACTION \r\r\rINSERT INTO Control_Acceso (Maquina,Usuario,Formulario,Tarea,Ingreso,NombreUsuario) "
+      "VALUES ('PC2','SA','ETAPAS','','14/05/24 10:32','sa')\r");
+  Exec("ROLLBACK TRANSACTION");
+  Exec("UPDATE Control_Acceso SET Tarea = 'x'  WHERE Id = 1");
+  EXPECT_EQ(Run("Select TOP 1 * from Control_Acceso  with(nolock)"),
+            (Strings{"1|PC1|SA|ETAPAS|x|14/05/24 10:31|sa|2024-05-14 10:31:07"}));
+  EXPECT_EQ(Run("select  top 1 * from AUX_ERR  with(nolock)"), Strings{});
+
+  EXPECT_EQ(Run("SELECT * FROM V_TA_TPV  with(nolock)  WHERE INTERNET = 0 AND BAJA = 0 ORDER BY CODIGO").size(), 1u);
+  Exec("UPDATE V_TA_TPV SET CONECTADO = 1 WHERE CODIGO = '0002'");
+  Exec("UPDATE V_TA_TPV SET CONECTADO = 0, ULTIMA_DETECCION = '2024-05-14 10:31:07' WHERE CODIGO = '0002'");
+  Exec("UPDATE V_TA_TPV SET PEND_ARTICULOS = 1,PEND_PRECIOS = 1 WHERE CODIGO = '0002'");
+  EXPECT_EQ(Run("SELECT * FROM V_TA_TPV"), (Strings{"0002|0|0|0|2024-05-14 10:31:07|1|1"}));
+
+  EXPECT_EQ(Run("SELECT * FROM @admin_MA_CUENTAS WHERE codigo = '1'"), (Strings{"1|Caja"}));
+  Exec("UPDATE MV_ASIENTOS SET [NUMERO ASIENTO]=5  WHERE CUENTA = '1'");
+  EXPECT_EQ(Run("SELECT [NUMERO ASIENTO] FROM MV_ASIENTOS"), (Strings{"5"}));
+}
+
+TEST_F(SqliteRunTest, OtherDatabasesAreAttachedByName) {
+  Exec("CREATE TABLE V_TA_ETAPAS (CODIGOESTADO char(4), DESCRIPCION varchar(50))");
+  ASSERT_EQ(sqlite3_exec(db_, "ATTACH ':memory:' AS EMPRESA1", nullptr, nullptr, nullptr), SQLITE_OK);
+  Exec("CREATE TABLE EMPRESA1.dbo.V_TA_ETAPAS (CODIGOESTADO char(4), DESCRIPCION varchar(50))", "OTRA");
+  Exec(
+      "INSERT INTO [EMPRESA1].DBO.V_TA_ETAPAS VALUES ('0013', 'REMOTA')\rINSERT INTO V_TA_ETAPAS VALUES ('0013', "
+      "'LOCAL')",
+      "OTRA");
+  const std::string select =
+      "SELECT CODIGOESTADO,DESCRIPCION FROM [EMPRESA1].DBO.V_TA_ETAPAS WHERE CODIGOESTADO = '0013'";
+  EXPECT_EQ(Run(select, "OTRA"), (Strings{"0013|REMOTA"}));
+  EXPECT_EQ(Translate(select, {Engine::SQLite, "OTRA"}).otherDatabases, (Strings{"EMPRESA1"}));
+  EXPECT_EQ(Run("SELECT DESCRIPCION FROM main.dbo.V_TA_ETAPAS", "OTRA"), (Strings{"LOCAL"}));
+}
+
+TEST_F(SqliteRunTest, CreatedTablesKeepTheServersRules) {
+  Exec(
+      "CREATE TABLE [dbo].[Pruebas] (\r"
+      "  [Id] [int] IDENTITY(1,1) NOT NULL,\r"
+      "  [Codigo] [varchar](4) NOT NULL,\r"
+      "  [Activo] [bit] NOT NULL DEFAULT 1,\r"
+      "  [Alta] [datetime] DEFAULT getdate(),\r"
+      "  [Importe] [money] NULL,\r"
+      "  [Nota] [nvarchar](max) NULL,\r"
+      "  [Exacto] varchar(10) COLLATE Latin1_General_CS_AS NULL,\r"
+      "  CONSTRAINT [PK_Pruebas] PRIMARY KEY CLUSTERED ([Id] ASC) WITH (PAD_INDEX = OFF) ON [PRIMARY]\r"
+      ") ON [PRIMARY] TEXTIMAGE_ON [PRIMARY]\r"
+      "CREATE TABLE Lineas (a varchar(4), b int NOT NULL, c money, PRIMARY KEY CLUSTERED (a, b))");
+  Exec(
+      "INSERT INTO Pruebas (Codigo, Importe, Nota, Exacto) VALUES ('ab', 1.5, N'año', 'Xy')\r"
+      "INSERT INTO Pruebas (Codigo) VALUES ('CD  ')");
+  EXPECT_EQ(Run("SELECT Id, Codigo, Activo, Alta, Importe, Nota FROM Pruebas ORDER BY Id"),
+            (Strings{"1|ab|1|2024-05-14 10:31:07|1.5|año", "2|CD  |1|2024-05-14 10:31:07|NULL|NULL"}));
+
+  // varchar(4) refuses longer text.
+  Run("INSERT INTO Pruebas (Codigo) VALUES ('ABCDE')");
+  EXPECT_NE(lastError_.find("tsql_len_Codigo"), std::string::npos) << lastError_;
+  EXPECT_EQ(Run("SELECT COUNT(*) FROM Pruebas WHERE Codigo = 'AB' OR Codigo = 'cd'"), (Strings{"2"}));
+  EXPECT_EQ(Run("SELECT COUNT(*) FROM Pruebas WHERE Exacto = 'xy'"), (Strings{"0"}));
+
+  Exec("INSERT INTO Lineas VALUES ('a', 1, 2.5)");
+  Run("INSERT INTO Lineas VALUES ('A', 1, 3)");
+  EXPECT_NE(lastError_.find("UNIQUE"), std::string::npos) << "the key ignores case: " << lastError_;
+
+  // Declared types are kept as written for the driver to read.
+  sqlite3_stmt* stmt = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db_, "SELECT Id, Codigo, Activo, Alta, Importe, Nota FROM Pruebas", -1, &stmt, nullptr),
+            SQLITE_OK);
+  Strings types;
+  for (int i = 0; i < sqlite3_column_count(stmt); ++i) types.emplace_back(sqlite3_column_decltype(stmt, i));
+  sqlite3_finalize(stmt);
+  EXPECT_EQ(types, (Strings{"INTEGER", "varchar(4)", "bit", "datetime", "money", "nvarchar(max)"}));
+
+  Exec("ALTER TABLE Pruebas ADD Extra char(2) NULL");
+  Run("UPDATE Pruebas SET Extra = 'abc'");
+  EXPECT_NE(lastError_.find("tsql_len_Extra"), std::string::npos) << lastError_;
+}
+
+TEST_F(SqliteRunTest, TriggersAndSubqueriesRun) {
+  Exec(
+      "CREATE TABLE t (id int IDENTITY(1,1) PRIMARY KEY, a varchar(10), b int)\r"
+      "CREATE TABLE log (id int, n int)\r"
+      "CREATE TRIGGER tr AFTER UPDATE OF a ON t FOR EACH ROW BEGIN\r"
+      "  UPDATE t SET b = CASE WHEN new.a = 'X' THEN 1 ELSE 0 END WHERE id = new.id;\r"
+      "  INSERT INTO log (id, n) VALUES (new.id, (SELECT COUNT(*) FROM t));\r"
+      "END;\r"
+      "INSERT INTO t (a) VALUES ('p')\rINSERT INTO t (a) VALUES ('q')\rINSERT INTO t (a) VALUES ('r')\r"
+      "UPDATE t SET a = 'X' WHERE id = 2");
+  EXPECT_EQ(Run("SELECT * FROM log"), (Strings{"2|3"}));
+  EXPECT_EQ(Run("SELECT TOP 1 id FROM t WHERE id IN (SELECT TOP 2 id FROM t WITH (NOLOCK) ORDER BY id DESC) "
+                "ORDER BY id"),
+            (Strings{"2"}));
+  EXPECT_EQ(Run("SELECT a, LEN(a), ISNULL(b, -1) FROM t (NOLOCK) WHERE id = 2"), (Strings{"X|1|1"}));
+}
+
+}  // namespace
+}  // namespace etapas::sql
