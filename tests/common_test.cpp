@@ -1,0 +1,466 @@
+// The shared module on real databases and real files.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "components/cls_consulta.h"
+#include "components/cls_util.h"
+#include "components/failure.h"
+#include "components/text.h"
+#include "system_fixture.h"
+
+namespace etapas {
+namespace {
+
+using test::Exec;
+using test::Rows;
+using test::Scalar;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class Common : public test::SystemTest {};
+
+// ---- The failure convention -------------------------------------------------------------
+
+TEST(FailureConvention, RetryRepeatsIgnoreSkipsAnythingElseLeavesAndReleases) {
+  std::vector<int> answers = {kReintentar, kIgnorar, kAbandonar};
+  size_t asked = 0;
+  std::string trace;
+  bool released = false;
+  int attempts = 0;
+  Pasos p([&](const RaisedError& e) {
+    trace += "[" + std::to_string(e.Number()) + "]";
+    return answers[asked++];
+  });
+  p.AlAbandonar([&] { released = true; });
+  p.Paso([&] {
+    trace += "a";
+    if (++attempts == 1) throw RaisedError(11, "once");
+  });
+  p.Paso([&] {
+    trace += "b";
+    throw RaisedError(12, "ignored");
+  });
+  p.Paso([&] {
+    trace += "c";
+    throw std::out_of_range("bad index");
+  });
+  p.Paso([&] { trace += "d"; });
+  EXPECT_FALSE(p.Ejecutar());
+  EXPECT_EQ(trace, "a[11]ab[12]c[9]");
+  EXPECT_TRUE(released);
+
+  // Steps can end the routine or jump.
+  std::string order;
+  Pasos q(SaltarSiempre);
+  q.Paso([&] { order += "1"; q.IrA(2); });
+  q.Paso([&] { order += "2"; });
+  q.Paso([&] { order += "3"; q.Terminar(); });
+  q.Paso([&] { order += "4"; });
+  EXPECT_TRUE(q.Ejecutar());
+  EXPECT_EQ(order, "13");
+}
+
+// ---- Error reporting ----------------------------------------------------------------------
+
+TEST_F(Common, ReportaErrorShowsLogsAndAnswers) {
+  platform.answers = {4};
+  const std::string log = root.Path() + "/temp/CVERR.LOG";
+  EXPECT_EQ(ReportaError(RaisedError(3704, "  closed object  ", "ADODB"), std::nullopt, "GActualizarDatoScript"), 4);
+  ASSERT_EQ(platform.shown.size(), 1u);
+  EXPECT_EQ(platform.shown[0].title, "ADODB - GActualizarDatoScript Aviso al operador!!! - 2 ");
+  EXPECT_EQ(platform.shown[0].prompt, "Ha ocurrido el Siguiente Error (3704) closed object");
+  EXPECT_EQ(platform.shown[0].style, 18);
+
+  // Without a routine name, answered OK, with a custom button set.
+  EXPECT_EQ(ReportaError(RaisedError(5, "bad", "etapas"), 0), 1);
+  EXPECT_EQ(platform.shown[1].title, "etapas Aviso al operador!!! - 2 ");
+  EXPECT_EQ(platform.shown[1].style, 0);
+
+  // Error 0: nothing shown, nothing logged, answer 0.
+  EXPECT_EQ(ReportaError(RaisedError(0, "nada")), 0);
+  EXPECT_EQ(platform.shown.size(), 2u);
+
+  const std::string content = ReadFile(log);
+  auto lines = test::Lines(content);
+  ASSERT_EQ(lines.size(), 2u);
+  // MM-DD-YYYY HH:MM:SS, then the fixed words; Windows-1252 with CR LF.
+  EXPECT_EQ(lines[0].substr(2, 1), "-");
+  EXPECT_EQ(lines[0].substr(10, 1), " ");
+  EXPECT_EQ(lines[0].substr(19),
+            " Rutina: - GActualizarDatoScript Mensaje Ha ocurrido el Siguiente Error (3704) closed object Respondi\xF3"
+            " : Reintentar\r");
+  EXPECT_EQ(lines[1].substr(19), " Rutina:  Mensaje Ha ocurrido el Siguiente Error (5) bad Respondi\xF3 : \r");
+}
+
+TEST_F(Common, LogFolderComesFromTempThenTmpThenTheSystemFolder) {
+  platform.environment = {{"TEMP", root.Path() + "/t1/"}, {"TMP", root.Path() + "/t2"}};
+  EXPECT_EQ(CarpetaLog(), root.Path() + "/t1/");
+  platform.environment = {{"TEMP", "  "}, {"TMP", root.Path() + "/t2"}};
+  EXPECT_EQ(CarpetaLog(), root.Path() + "/t2/");
+  platform.environment = {{"TEMP", ""}, {"TMP", ""}};
+  EXPECT_EQ(CarpetaLog(), root.Path() + "/");
+  // An unwritable folder loses the line but still asks.
+  platform.environment = {{"TEMP", root.Path() + "/no/such/folder"}};
+  platform.answers = {5};
+  EXPECT_EQ(ReportaError(RaisedError(1, "x")), 5);
+}
+
+TEST_F(Common, GrabaErrorAuxRecordsTheFailedChange) {
+  ConnectSessions("operador");
+  std::string proceso;
+  GrabaErrorAux("INSERT INTO X VALUES (1)", proceso, 208, std::string(300, 'd'));
+  EXPECT_EQ(proceso, "etapas");
+  std::string otro = "etapas/SUCURSAL1";
+  GrabaErrorAux("UPDATE X SET a = 1", otro, 547, "refused");
+  auto rows = Rows(Home(), "SELECT Proceso, Error, LEN(Descripcion), SQL, pc, Usuario, fecha FROM AUX_ERR ORDER BY Id");
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].substr(0, rows[0].rfind('|')), "etapas|208|250|INSERT INTO X VALUES (1)|PC-PRUEBA|operador");
+  EXPECT_EQ(rows[1].substr(0, rows[1].rfind('|')), "etapas/SUCURSAL1|547|7|UPDATE X SET a = 1|PC-PRUEBA|operador");
+  const std::string fecha = rows[0].substr(rows[0].rfind('|') + 1);  // dd/mm/yy hh:mm
+  ASSERT_EQ(fecha.size(), 14u);
+  EXPECT_EQ(std::string() + fecha[2] + fecha[5] + fecha[8] + fecha[11], "// :");
+
+  // No table to write to: nothing happens, nothing is shown.
+  Exec(Home(), "DROP TABLE AUX_ERR");
+  GrabaErrorAux("x", proceso, 1, "y");
+  EXPECT_TRUE(platform.shown.empty());
+}
+
+// ---- Script execution and builders ----------------------------------------------------
+
+TEST_F(Common, ScriptsRunAsOneTransactionAndFailuresAreRolledBackAndRecorded) {
+  ConnectSessions();
+  bool hayError = true;
+  long numero = 99;
+  std::string script = "previo", mensaje = "previo";
+
+  // Nothing to send: outputs untouched, no error.
+  GActualizarDatoScript({"", "   ", ""}, hayError, numero, false, false, script, mensaje, true);
+  EXPECT_FALSE(hayError);
+  EXPECT_EQ(numero, 99);
+  EXPECT_EQ(script, "previo");
+
+  const std::string insert = "INSERT INTO TA_MENU (Menu, Clave, Nombre) VALUES ('', 'A', 'uno')";
+  GActualizarDatoScript({"", "   " + insert, ""}, hayError, numero, false, false, script, mensaje, true);
+  EXPECT_FALSE(hayError);
+  EXPECT_EQ(numero, 0);
+  EXPECT_EQ(script, "BEGIN TRANSACTION \r\r\r   " + insert + "\r");
+  EXPECT_EQ(Scalar(Home(), "SELECT Nombre FROM TA_MENU WHERE Clave = 'a'"), "uno");
+
+  // The second statement is refused: the first is rolled back too.
+  const std::string again = "INSERT INTO TA_MENU (Menu, Clave, Nombre) VALUES ('', 'B', 'dos')";
+  GActualizarDatoScript({again, insert}, hayError, numero, false, false, script, mensaje, true);
+  EXPECT_TRUE(hayError);
+  EXPECT_EQ(numero, 2627);
+  EXPECT_EQ(mensaje.substr(0, 7), "2627 : ");
+  EXPECT_EQ(mensaje.substr(mensaje.size() - 2), "\r\n");
+  EXPECT_EQ(mensaje.find("terminated"), std::string::npos);
+  EXPECT_EQ(Scalar(Home(), "SELECT COUNT(*) FROM TA_MENU"), "1");
+  ASSERT_EQ(platform.shown.size(), 1u);
+  EXPECT_EQ(platform.shown[0].title, "Aviso al Operador!");
+  EXPECT_EQ(platform.shown[0].style, 16);
+  EXPECT_EQ(platform.shown[0].prompt, mensaje);
+  EXPECT_EQ(Rows(Home(), "SELECT Proceso, Error, SQL FROM AUX_ERR"),
+            (std::vector<std::string>{"etapas|2627|BEGIN TRANSACTION \r\r\r" + again + "\r" + insert + "\r"}));
+  // The session is usable afterwards: no transaction was left open.
+  Exec(Home(), "BEGIN TRANSACTION");
+  Exec(Home(), "COMMIT TRANSACTION");
+
+  // Duplicates ignored quietly: still rolled back and recorded, but nothing shown.
+  GActualizarDatoScript({insert}, hayError, numero, true, false, script, mensaje, true);
+  EXPECT_TRUE(hayError);
+  EXPECT_EQ(platform.shown.size(), 1u);
+  EXPECT_EQ(mensaje.find("2627 : "), std::string::npos);
+  EXPECT_EQ(Scalar(Home(), "SELECT Descripcion FROM AUX_ERR WHERE Id = 2"), "");
+
+  // A missing table: one error, one line.
+  GActualizarDatoScript({"UPDATE NO_EXISTE SET a = 1 WHERE b = 2"}, hayError, numero, false, false, script, mensaje,
+                        false);
+  EXPECT_EQ(numero, 208);
+  EXPECT_EQ(mensaje.substr(0, 6), "208 : ");
+  EXPECT_EQ(platform.shown.size(), 1u);  // MuestraMensaje false
+}
+
+TEST(ErrorText, ThreeErrorsGiveTwoLines) {
+  ado::Errors errores;
+  errores.Add({547, 547, "uno", "", ""});
+  errores.Add({2627, 2627, "dos", "", ""});
+  errores.Add({3621, 3621, "tres", "", ""});
+  EXPECT_EQ(TextoErrores(errores), "547 : uno\r\n2627 : dos\r\n");
+}
+
+TEST_F(Common, BuildersWriteInsertAndUpdateTexts) {
+  ConnectSessions();
+  std::string v1 = "PC1", v2 = "O'Brien", v3 = "null", v4 = " NULL", v5 = "x", v6 = "14/05/24 10:31";
+  AgregaCampo("Maquina", v1, "'", true);
+  AgregaCampo("Usuario", v2, "'", false);
+  AgregaCampo("Formulario", v3, "'", false);
+  AgregaCampo("Tarea", v4, "'", false);
+  AgregaCampo("Ingreso", v6, "'", false);
+  AgregaCampo("NombreUsuario", v5, "'", false);
+  EXPECT_EQ(v2, "OBrien");
+  ListaSentencias.assign(1, "");
+  std::string condicion;
+  ArmaSentencia(ListaCampos, ListaSentencias, "Control_Acceso", false, condicion, false);
+  ASSERT_EQ(ListaSentencias.size(), 3u);
+  EXPECT_EQ(ListaSentencias[1],
+            "INSERT INTO Control_Acceso (Maquina,Usuario,Formulario,Tarea,Ingreso,NombreUsuario) VALUES "
+            "('PC1','OBrien',Null,' NULL','14/05/24 10:31','x')");
+  EXPECT_EQ(ListaSentencias[2], "");
+  ASSERT_EQ(ListaCampos.size(), 1u);
+
+  // The reset list gives empty parentheses.
+  ArmaSentencia(ListaCampos, ListaSentencias, "T", false, condicion, false);
+  EXPECT_EQ(ListaSentencias[3], "INSERT INTO T () VALUES ()");
+
+  std::string a = "1", b = "2";
+  AgregaCampo("A", a, "'", true);
+  AgregaCampo("B", b, "'", false);
+  condicion = "Id = 3";
+  ArmaSentencia(ListaCampos, ListaSentencias, "T", true, condicion, true);
+  EXPECT_EQ(ListaSentencias[5], "UPDATE T SET A = '1',B = '2'  WHERE Id = 3");
+  EXPECT_EQ(condicion, " WHERE Id = 3");
+  EXPECT_EQ(ListaCampos.size(), 2u);  // kept
+  condicion = "where Id = 4";
+  ArmaSentencia(ListaCampos, ListaSentencias, "T", true, condicion, false);
+  EXPECT_EQ(ListaSentencias[7], "UPDATE T SET A = '1',B = '2' where Id = 4");
+  condicion = "";
+  ArmaSentencia(ListaCampos, ListaSentencias, "T", true, condicion, false);
+  EXPECT_EQ(ListaSentencias[9].substr(ListaSentencias[9].size() - 8), "  WHERE ");
+
+  // Dialect adaptation only for Oracle sessions.
+  EXPECT_EQ(AdaptaSQL("Select TOP 1 * from Control_Acceso  with(nolock) "), "Select TOP 1 * from Control_Acceso  with(nolock) ");
+  EXPECT_EQ(AdaptaSQLPara("Select TOP 1 * from Control_Acceso  with(nolock) ", "OraOLEDB.Oracle"),
+            "Select  *  from Control_Acceso  with(nolock)  WHERE ROWNUM <=  1 ");
+  EXPECT_EQ(AdaptaSQLPara("len", "oracle"), "LENGTH");
+  EXPECT_EQ(AdaptaSQLPara("upper", "oracle"), "upper");
+  EXPECT_EQ(AdaptaSQLPara("SELECT Laptop, top 5 * FROM T", "oracle"), "SELECT Lap *  FROM T WHERE ROWNUM <= , top 5 ");
+  EXPECT_THROW(AdaptaSQLPara("SELECT top 5 a FROM T", "oracle"), RaisedError);
+}
+
+// ---- Configuration store --------------------------------------------------------------
+
+TEST_F(Common, CfgReadsKeysAsStored) {
+  std::string aux = "previo";
+  EXPECT_EQ(Cfg("X", aux), "");  // not connected
+  EXPECT_EQ(aux, "previo");
+  ConnectSessions();
+  Exec(Home(), "INSERT INTO TA_CONFIGURACION (Clave, Valor, ValorAux) VALUES ('VACIA', '', 'a'), "
+               "('CON', ' valor ', ' aux '), ('[FECHA HASTA]', '31/12/2024', NULL), ('THEME', '  ', NULL)");
+  EXPECT_EQ(Cfg("NO_HAY", aux), " ");
+  EXPECT_EQ(aux, "");
+  EXPECT_EQ(Cfg("VACIA", aux), "");
+  EXPECT_EQ(aux, "a");
+  EXPECT_EQ(Cfg("  con ", aux), " valor ");
+  EXPECT_EQ(aux, " aux ");
+  EXPECT_EQ(TablaConfiguracion, "TA_CONFIGURACION");
+  EXPECT_EQ(Cfg(" [fecha hasta] ", aux), "31/12/2024");
+  EXPECT_EQ(Cfg("theme", aux), "1");
+  Exec(Home(), "DELETE TA_CONFIGURACION WHERE Clave = 'THEME'");
+  EXPECT_EQ(Cfg("THEME", aux), "1");
+  EXPECT_EQ(Cfg("it's", aux), " ");  // a quote cannot end the literal
+
+  // A failure asks; ignore goes on, anything else gives an empty text.
+  Exec(Stats(), "DROP TABLE TA_CONFIGURACION");
+  platform.answers = {3};
+  EXPECT_EQ(CfgCV("TimeOut", aux), "");
+  ASSERT_EQ(platform.shown.size(), 1u);
+  EXPECT_NE(platform.shown[0].title.find(" - CfgCV Aviso"), std::string::npos);
+}
+
+TEST_F(Common, GrabaCfgCVInsertsOrUpdatesTheStatisticsKey) {
+  ConnectSessions();
+  std::string aux;
+  (void)CfgCV("x", aux);  // sets the table name, as start-up does
+  GrabaCfgCV(" TimeOut ", Variant(0), "", false, "BaseDeDatos", true);
+  EXPECT_EQ(Rows(Stats(), "SELECT Grupo, Clave, Valor, ValorAux, PoliticaNegocio FROM TA_CONFIGURACION"),
+            (std::vector<std::string>{"BaseDeDatos|TIMEOUT|0||False"}));
+  Exec(Stats(), "UPDATE TA_CONFIGURACION SET ValorAux = 'viejo'");
+  GrabaCfgCV("TIMEOUT", Variant(" 600 "), "", true, "BaseDeDatos", false);
+  EXPECT_EQ(Rows(Stats(), "SELECT Clave, Valor, ValorAux, PoliticaNegocio FROM TA_CONFIGURACION"),
+            (std::vector<std::string>{"TIMEOUT| 600 |viejo|True"}));
+  GrabaCfgCV("grserver", Variant("host"), "  nuevo ", false, "DATOS", true);
+  EXPECT_EQ(CfgCV("GRSERVER", aux), "host");
+  EXPECT_EQ(aux, "nuevo");
+}
+
+TEST_F(Common, CargaConfiguracionAppliesEachRule) {
+  ConnectSessions("ana");
+  SesionSistema.UsuarioLogeado = "ana";
+  Exec(Home(), "INSERT INTO TA_CONFIGURACION (Clave, Valor) VALUES "
+               "('MostrarStockenConsultas','si'),('TituloClientes','  Clientes  '),('UsaConsultaLike',' SI'),"
+               "('CantidadDecimales',' 2 '),('UsaFacturaProforma','SI'),('PERIODO',' 2 0 2 4.5'),"
+               "('RazonSocialPorUneg',' si '),('VALIDACODIGOBARRA',' si'),('CFondo','0'),('CLetra','255.5'),"
+               "('ModuloOrdenDeTrabajo','no'),('V_ModificaCPrecio','No'),('C_ModificaCPrecio','S'),"
+               "('MaxDto','12,34567'),('PideClave_StockNeg','  '),('CONDIVA','2'),('Top_Default','   '),"
+               "('UNIDADDEMEDIDA_M3',' m3 ')");
+  Exec(Home(), "INSERT INTO ta_usuarios (Nombre, UNegocio, verproforma) VALUES ('ANA', '', 0)");
+  CargaConfiguracion("/prog/");
+  const TConfigSistema& c = ConfigSistema;
+  EXPECT_EQ(TablaConfiguracion, "ta_configuracion");
+  EXPECT_TRUE(c.MostrarStockenConsultas);
+  EXPECT_EQ(c.TituloClientes, "Clientes");
+  EXPECT_EQ(c.ArchivoDocTareas, "/prog/CVDOCTareas.cvl");
+  EXPECT_FALSE(c.UsaConsultaLike);          // untrimmed " SI" is not "SI"
+  EXPECT_EQ(c.CantidadDecimales, " 2 ");    // raw
+  EXPECT_EQ(c.TituloProveedores, "");
+  EXPECT_FALSE(c.UsaFacturaProforma);       // narrowed by the user's verproforma
+  EXPECT_EQ(c.UNegocio, "   1");
+  EXPECT_EQ(c.UNIDADDEMEDIDA_M3, "m3");
+  EXPECT_EQ(c.PERIODO, 2024);               // blanks removed: 2024.5, halves to even
+  EXPECT_TRUE(c.RazonSocialPorUneg);
+  EXPECT_TRUE(c.VALIDACODIGOBARRA);
+  EXPECT_EQ(c.CFondo, 16776960);
+  EXPECT_EQ(c.CLetra, 256);
+  EXPECT_FALSE(c.ModuloOrdenDeTrabajo);
+  EXPECT_FALSE(c.V_ModificaCPrecio);
+  EXPECT_TRUE(c.C_ModificaCPrecio);
+  EXPECT_FALSE(c.MADERERA);
+  EXPECT_EQ(c.MaxDto, 123457);              // 12.34567 in four decimals
+  EXPECT_EQ(c.MaxDtoProforma, 0);
+  EXPECT_FALSE(c.PideClave_StockNeg);
+  EXPECT_EQ(c.CONDIVAEMPRESA, 2);
+  EXPECT_EQ(c.Top_Default, "1000");
+}
+
+TEST_F(Common, CargaConfiguracionWithNothingStored) {
+  ConnectSessions();
+  SesionSistema.UsuarioLogeado = "nadie";
+  Exec(Home(), "INSERT INTO TA_CONFIGURACION (Clave, Valor) VALUES ('PERIODO', '99999'), ('UsaFacturaProforma', 'SI')");
+  ConfigSistema.PERIODO = 7;
+  CargaConfiguracion("/p/");
+  EXPECT_EQ(ConfigSistema.PERIODO, 7);  // out of range leaves the field
+  EXPECT_TRUE(ConfigSistema.UsaFacturaProforma);  // no user row: unchanged
+  EXPECT_TRUE(ConfigSistema.ModuloOrdenDeTrabajo);
+  EXPECT_EQ(ConfigSistema.CantidadDecimales, " ");
+  EXPECT_EQ(ConfigSistema.CFondo, 16776960);
+  EXPECT_EQ(ConfigSistema.CLetra, 0);
+  EXPECT_EQ(ConfigSistema.CONDIVAEMPRESA, 1);
+  EXPECT_EQ(ConfigSistema.UNegocio, "   1");
+  EXPECT_TRUE(platform.shown.empty());
+
+  // A user name with a quote is a value, not SQL.
+  SesionSistema.UsuarioLogeado = "o'brien";
+  Exec(Home(), "INSERT INTO ta_usuarios (Nombre, UNegocio) VALUES ('O''BRIEN', '  7')");
+  CargaConfiguracion("/p/");
+  EXPECT_EQ(ConfigSistema.UNegocio, "  7");
+}
+
+// ---- Value helpers --------------------------------------------------------------------
+
+TEST(ValueHelpers, BooleansPatternsAndServerNames) {
+  EXPECT_TRUE(ValorBooleano("si", false));
+  EXPECT_FALSE(ValorBooleano(" si", false));
+  EXPECT_TRUE(ValorBooleano("", true));
+  EXPECT_FALSE(ValorBooleano("Falso", true));
+  EXPECT_FALSE(ValorBooleano("2", false));
+  EXPECT_TRUE(ValorBooleano("2", true));
+  EXPECT_TRUE(ValorBooleano("Verdadero", false));
+
+  DateTime d{2024, 5, 14, 10, 31, 7, 853};
+  EXPECT_EQ(Formatear(d, FormatoFechaHora()), "14/05/24 10:31");
+  EXPECT_EQ(Formatear(d, FormatoFecha() + " " + FormatoHora()), "14/05/24 10:31");
+
+  EXPECT_EQ(ExtraeServidor("SRV"), "SRV");
+  EXPECT_EQ(ExtraeServidor("SRV:1433"), "SRV");
+  EXPECT_EQ(ExtraeServidor("tcp/HOST:1433"), "HOST");
+  EXPECT_EQ(ExtraeServidor("a/b/c"), "b/c");
+  EXPECT_EQ(ExtraeServidor(":1433"), "");
+  EXPECT_EQ(ExtraeServidor("/"), "");
+  EXPECT_EQ(ExtraeServidor(" SRV "), " SRV ");
+
+  EXPECT_EQ(ValNumero(" 4 5.6x"), 45.6);
+  EXPECT_EQ(ValNumero("abc"), 0);
+  EXPECT_EQ(CInt(2.5), 2);
+  EXPECT_EQ(CInt(3.5), 4);
+  EXPECT_THROW(CInt(40000), RaisedError);
+}
+
+TEST_F(Common, FechaServidorIsTheServersClockToTheSecond) {
+  ConnectSessions();
+  DateTime before = DateTime::Now();
+  DateTime f = FechaServidor();
+  EXPECT_EQ(f.millisecond, 0);
+  EXPECT_EQ(f.year, before.year);
+  EXPECT_LE(std::abs((f.hour * 3600 + f.minute * 60 + f.second) - (before.hour * 3600 + before.minute * 60 + before.second)), 2);
+  // Without a connection it falls back to the local clock, showing nothing.
+  SesionSistema.Datos->Conexion()->Close();
+  DateTime g = FechaServidor();
+  EXPECT_EQ(g.year, before.year);
+  EXPECT_TRUE(platform.shown.empty());
+}
+
+// ---- Lookup-definitions file ----------------------------------------------------------
+
+TEST_F(Common, GrabaConsultasBaseWritesElevenFixedRecords) {
+  const std::string path = platform.folder + "/consultas.cvl";
+  Consulta().ArchivoConsultas(path);
+  GrabaConsultasBase();
+  std::string bytes = ReadFile(path);
+  ASSERT_EQ(bytes.size(), 13222u);
+  for (size_t r = 0; r < 11; ++r) {
+    EXPECT_EQ(bytes.substr(r * 1202 + 1200, 2), "\r\n");
+    EXPECT_EQ(bytes.substr(r * 1202 + 700, 500), std::string(500, ' '));
+  }
+  const size_t r9 = 8 * 1202;
+  EXPECT_EQ(bytes.substr(r9, 100), "TAREAS" + std::string(94, ' '));
+  EXPECT_EQ(bytes.substr(r9 + 100, 100), "V_TA_Tareas" + std::string(89, ' '));
+  EXPECT_EQ(bytes.substr(r9 + 200, 500), "|Descripcion|IdTarea|" + std::string(479, ' '));
+
+  // Appended after the last complete record, and the other spelling reaches the same file.
+  Consulta().ArchivoConsultas(platform.folder + "/CONSULTAS.CVL");
+  EXPECT_EQ(Consulta().ArchivoConsultas(), path);
+  std::ofstream(path, std::ios::app | std::ios::binary) << "partial";
+  GrabaConsultasBase();
+  bytes = ReadFile(path);
+  EXPECT_EQ(bytes.size(), 22u * 1202);
+  EXPECT_EQ(bytes.substr(11 * 1202, 9), "ARTICULOS");
+}
+
+// ---- Utility components ---------------------------------------------------------------
+
+TEST(Utilities, ClsUtilOperations) {
+  EXPECT_EQ(ClsUtil::ANumero("0012"), 12);
+  EXPECT_EQ(ClsUtil::ANumero("  12,5 kg"), 12.5);
+  EXPECT_EQ(ClsUtil::ANumero(""), 0);
+  EXPECT_EQ(ClsUtil::ExtraerValor("= SRV ", "="), " SRV ");
+  EXPECT_EQ(ClsUtil::ExtraerValor("SRV", "="), "SRV");
+  EXPECT_EQ(ClsUtil::ExtraerValor("a|b|c", "|"), "b|c");
+  EXPECT_EQ(ClsUtil::CompletarRuta("/opt/etapas"), "/opt/etapas/");
+  EXPECT_EQ(ClsUtil::CompletarRuta("/opt/etapas/"), "/opt/etapas/");
+  EXPECT_EQ(ClsUtil::RecortarTexto("Atención", 7), "Atenció");
+  EXPECT_THROW(ClsUtil::RecortarTexto("x", -1), RaisedError);
+  EXPECT_EQ(ClsUtil::ContarPalabras("  select  top\t1 "), 3);
+  for (std::string s : {"Corvela", "pelusin", "", "cl@ve con ñ"}) EXPECT_EQ(ClsUtil::Decodificar(ClsUtil::Codificar(s)), s);
+  EXPECT_NE(ClsUtil::Codificar("pelusin"), "pelusin");
+  EXPECT_EQ(ClsUtil::Decodificar("plain"), "plain");
+  EXPECT_EQ(ClsUtil::ValorCampo(Variant::Null()).ToText(), "");
+  EXPECT_EQ(ClsUtil::ValorCampo(Variant(2.5)).ToText(), "2.5");
+  EXPECT_EQ(ClsUtil::ValorCampo(Variant(true)).ToText(), "True");
+  EXPECT_EQ(ClsUtil::ValorCampo(Variant(DateTime{2024, 5, 14, 10, 31, 7, 0})).ToText(), "2024-05-14 10:31:07");
+  EXPECT_EQ(ClsUtil::FormatoCodigo(" 13 ", 4), "0013");
+  EXPECT_EQ(ClsUtil::FormatoCodigo("abc", 4), "abc");
+  EXPECT_EQ(ClsUtil::FormatoCodigo("12345", 4), "12345");
+  EXPECT_EQ(ClsUtil::FormatoCodigo(" 7 "), "7");
+}
+
+TEST(Utilities, IniFilesIgnoreCaseInFileSectionAndKeyNames) {
+  test::TempDataRoot root;
+  std::ofstream(root.Path() + "/KT512rl.INI") << "; comment\n[PC1|ANA BaseDeDatos]\nServidor = SRV \n"
+                                                 "[ana styles]\nStyles=4\n";
+  EXPECT_EQ(ClsIni::LeerValor("kt512rl.ini", "pc1|ana basededatos", "SERVIDOR", "d"), "SRV");
+  EXPECT_EQ(ClsIni::LeerValor("KT512RL.ini", "ANAStyles", "Styles", "1"), "1");
+  EXPECT_EQ(ClsIni::LeerValor("KT512rl.INI", "ANA STYLES", "styles", "1"), "4");
+  EXPECT_EQ(ClsIni::LeerValor("missing.ini", "x", "y", "def"), "def");
+}
+
+}  // namespace
+}  // namespace etapas
