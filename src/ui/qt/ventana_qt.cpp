@@ -1,0 +1,317 @@
+#include "ui/qt/ventana_qt.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QColorDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <unistd.h>
+
+#include <iostream>
+
+#include "components/text.h"
+#include "ui/qt/dialogos_qt.h"
+#include "ui/qt/iconos_qt.h"
+#include "ui/qt/progreso_qt.h"
+
+namespace etapas::ui {
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// Colours are the platform's numbers: 0x00BBGGRR.
+QColor DeColor(int32_t c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
+int32_t AColor(const QColor& q) { return q.red() | (q.green() << 8) | (q.blue() << 16); }
+
+QMessageBox::StandardButton BotonDe(int answer) {
+  switch (answer) {
+    case mb::kAnsOk: return QMessageBox::Ok;
+    case mb::kAnsCancel: return QMessageBox::Cancel;
+    case mb::kAnsAbort: return QMessageBox::Abort;
+    case mb::kAnsRetry: return QMessageBox::Retry;
+    case mb::kAnsIgnore: return QMessageBox::Ignore;
+    case mb::kAnsYes: return QMessageBox::Yes;
+    default: return QMessageBox::No;
+  }
+}
+
+}  // namespace
+
+int16_t CodigoTecla(int k) {
+  if (k == Qt::Key_Return || k == Qt::Key_Enter) return tecla::kEnter;
+  if (k == Qt::Key_Escape) return tecla::kEscape;
+  if (k == Qt::Key_Tab) return tecla::kTab;
+  if (k >= Qt::Key_F1 && k <= Qt::Key_F12) return static_cast<int16_t>(tecla::kF1 + (k - Qt::Key_F1));
+  if ((k >= Qt::Key_0 && k <= Qt::Key_9) || (k >= Qt::Key_A && k <= Qt::Key_Z)) return static_cast<int16_t>(k);
+  if (k == Qt::Key_Space) return 32;
+  return 0;
+}
+
+int PlataformaQt::MsgBox(const std::string& prompt, int style, const std::string& title) {
+  if (answerer) return answerer(prompt, style, title);
+  QMessageBox box(QApplication::activeWindow());
+  box.setWindowTitle(Q(title));
+  box.setText(Q(prompt));
+  switch (style & 0x70) {
+    case mb::kCritical: box.setIcon(QMessageBox::Critical); break;
+    case mb::kQuestion: box.setIcon(QMessageBox::Question); break;
+    case mb::kExclamation: box.setIcon(QMessageBox::Warning); break;
+    case mb::kInformation: box.setIcon(QMessageBox::Information); break;
+    default: box.setIcon(QMessageBox::NoIcon); break;
+  }
+  for (int answer : mb::Buttons(style)) box.addButton(BotonDe(answer));
+  box.setDefaultButton(BotonDe(mb::DefaultAnswer(style)));
+  box.exec();
+  const auto* clicked = box.clickedButton();
+  for (int answer : mb::Buttons(style))
+    if (clicked && box.button(BotonDe(answer)) == clicked) return answer;
+  // Closed with the window's close box: the Cancel answer when there is one.
+  for (int answer : mb::Buttons(style))
+    if (answer == mb::kAnsCancel) return answer;
+  return mb::Buttons(style).back();
+}
+
+void PlataformaQt::DoEvents() { QCoreApplication::processEvents(); }
+
+VentanaQt::VentanaQt(FrmV_TA_ETAPAS& modelo, QWidget* parent) : QMainWindow(parent), modelo_(modelo) { Construir(); }
+
+QAction* VentanaQt::Accion(const std::string& clave) {
+  for (QAction* a : barra_->actions())
+    if (a->data().toString() == Q(clave)) return a;
+  return nullptr;
+}
+
+void VentanaQt::Construir() {
+  setObjectName("FrmV_TA_ETAPAS");
+  barra_ = addToolBar("Botonera1");
+  barra_->setObjectName("Botonera1");
+  barra_->setMovable(false);
+  barra_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+  for (const auto& b : modelo_.Botonera1.Botones()) {
+    QAction* a = barra_->addAction(IconoComando(b.Clave), Q(b.Caption));
+    a->setData(Q(b.Clave));
+    a->setToolTip(Q(b.ToolTip));
+    const std::string clave = b.Clave;
+    connect(a, &QAction::triggered, this, [this, clave] { Manejar([&] { modelo_.Botonera1_Click(clave); }); });
+  }
+
+  auto* central = new QWidget(this);
+  auto* frame1 = new QGroupBox(central);
+  frame1->setObjectName("Frame1");
+  auto* grid = new QGridLayout(frame1);
+  for (int i = 0; i < 3; ++i) {
+    etiquetas_[static_cast<size_t>(i)] = new QLabel(Q(modelo_.LblTitulo[static_cast<size_t>(i)]), frame1);
+    auto* campo = new QLineEdit(frame1);
+    campo->setObjectName(QString("Txtfields_%1").arg(i));
+    campo->installEventFilter(this);
+    campos_[static_cast<size_t>(i)] = campo;
+    grid->addWidget(etiquetas_[static_cast<size_t>(i)], i, 0);
+    connect(campo, &QLineEdit::textEdited, this, [this, i](const QString& t) {
+      if (sincronizando_) return;
+      modelo_.Escribir(i, t.toStdString());
+      Sincronizar();
+    });
+  }
+  grid->addWidget(campos_[0], 0, 1);
+  grid->addWidget(campos_[1], 1, 1, 1, 2);
+  campos_[0]->setMaximumWidth(90);
+  campos_[2]->setReadOnly(true);
+  campos_[2]->setMaximumWidth(90);
+  botonColor_ = new QPushButton(Q(modelo_.cmdColor.Caption), frame1);
+  botonColor_->setObjectName("cmdColor");
+  botonColor_->setToolTip(Q(modelo_.cmdColor.ToolTipText));
+  botonColor_->setMaximumWidth(32);
+  auto* filaColor = new QHBoxLayout;
+  filaColor->addWidget(campos_[2]);
+  filaColor->addWidget(botonColor_);
+  filaColor->addStretch();
+  grid->addLayout(filaColor, 2, 1, 1, 2);
+  connect(botonColor_, &QPushButton::clicked, this, [this] { Manejar([&] { modelo_.cmdColor_Click(); }); });
+
+  marcoAtributos_ = new QGroupBox(Q(modelo_.frmAttr.Caption), frame1);
+  marcoAtributos_->setObjectName("frmAttr");
+  auto* atributos = new QGridLayout(marcoAtributos_);
+  const char letras[] = {'P', 'E', 'F', 'A', 'T'};
+  const std::string* captions[] = {&modelo_.optPendiente.Caption, &modelo_.optEnCurso.Caption,
+                                   &modelo_.optFinalizado.Caption, &modelo_.optAnulado.Caption,
+                                   &modelo_.OPtFacturar.Caption};
+  for (int i = 0; i < 5; ++i) {
+    auto* o = new QRadioButton(Q(*captions[i]), marcoAtributos_);
+    opciones_[static_cast<size_t>(i)] = o;
+    if (i < 4) atributos->addWidget(o, 0, i);
+    else atributos->addWidget(o, 1, 0, 1, 4);
+    const char letra = letras[i];
+    connect(o, &QRadioButton::clicked, this, [this, letra] { Manejar([&] { modelo_.ElegirTipo(letra); }); });
+  }
+  grid->addWidget(marcoAtributos_, 3, 0, 1, 3);
+  etiquetaLista_ = new QLabel(Q(modelo_.Label1), frame1);
+  grid->addWidget(etiquetaLista_, 4, 0, 1, 3);
+  lista_ = new QListWidget(frame1);
+  lista_->setObjectName("LstEstPrev");
+  lista_->setSelectionMode(QAbstractItemView::MultiSelection);
+  // The code stands far to the right of each entry, out of view.
+  lista_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  lista_->setTextElideMode(Qt::ElideNone);
+  lista_->setMinimumHeight(160);
+  connect(lista_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+    const int row = lista_->row(item);
+    Manejar([&] { modelo_.AlternarEntrada(static_cast<size_t>(row)); });
+  });
+  grid->addWidget(lista_, 5, 0, 1, 3);
+  grid->setColumnStretch(2, 1);
+
+  auto* layout = new QVBoxLayout(central);
+  layout->addWidget(frame1);
+  setCentralWidget(central);
+  resize(720, 520);
+}
+
+template <typename F>
+void VentanaQt::Manejar(F&& handler) {
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    QMessageBox::critical(this, Q(modelo_.Caption), QString::fromStdString(e.what()));
+  }
+  Sincronizar();
+}
+
+void VentanaQt::Sincronizar() {
+  sincronizando_ = true;
+  setWindowTitle(Q(modelo_.Caption));
+  for (size_t i = 0; i < campos_.size(); ++i) {
+    const CajaTexto& c = modelo_.Txtfields[i];
+    QLineEdit* w = campos_[i];
+    if (w->text().toStdString() != c.Text) w->setText(Q(c.Text));
+    if (c.MaxLength > 0) w->setMaxLength(c.MaxLength);
+    w->setEnabled(c.Enabled);
+    // A field's own style sheet wins over the skin's, as its colour must.
+    const QString fondo = QString("QLineEdit { background-color: %1; }").arg(DeColor(c.BackColor).name());
+    if (w->styleSheet() != fondo) w->setStyleSheet(fondo);
+    if (c.SelStart != w->cursorPosition()) w->setCursorPosition(c.SelStart);
+  }
+  botonColor_->setEnabled(modelo_.cmdColor.Enabled);
+  marcoAtributos_->setEnabled(modelo_.frmAttr.Enabled);
+  const BotonOpcion* valores[] = {&modelo_.optPendiente, &modelo_.optEnCurso, &modelo_.optFinalizado, &modelo_.optAnulado,
+                                  &modelo_.OPtFacturar};
+  for (size_t i = 0; i < opciones_.size(); ++i) {
+    opciones_[i]->setAutoExclusive(false);
+    opciones_[i]->setChecked(valores[i]->Value);
+    opciones_[i]->setAutoExclusive(true);
+  }
+  const auto& items = modelo_.LstEstPrev.Items;
+  // The entry's code stands far to the right, out of view: the operator sees the
+  // description (the code is in the tooltip).
+  auto visible = [](const EntradaLista& e) {
+    const auto corte = e.Text.find(std::string(100, ' '));
+    return Q(corte == std::string::npos ? e.Text : e.Text.substr(0, corte));
+  };
+  bool mismaLista = lista_->count() == static_cast<int>(items.size());
+  for (int i = 0; mismaLista && i < lista_->count(); ++i)
+    mismaLista = lista_->item(i)->text() == visible(items[static_cast<size_t>(i)]) &&
+                 lista_->item(i)->toolTip() == Q(items[static_cast<size_t>(i)].Codigo);
+  if (!mismaLista) {
+    lista_->clear();
+    for (const auto& e : items) {
+      lista_->addItem(visible(e));
+      lista_->item(lista_->count() - 1)->setToolTip(Q(e.Codigo));
+    }
+  }
+  for (int i = 0; i < lista_->count(); ++i) lista_->item(i)->setSelected(items[static_cast<size_t>(i)].Selected);
+  lista_->setEnabled(modelo_.LstEstPrev.Enabled);
+  for (const auto& b : modelo_.Botonera1.Botones())
+    if (QAction* a = Accion(b.Clave)) a->setEnabled(b.Enabled);
+  const int foco = modelo_.Foco();
+  if (foco >= 0 && isVisible() && QApplication::focusWidget() != campos_[static_cast<size_t>(foco)])
+    campos_[static_cast<size_t>(foco)]->setFocus(Qt::OtherFocusReason);
+  if (styleSheet() != Q(modelo_.HojaEstilo())) setStyleSheet(Q(modelo_.HojaEstilo()));
+  if (modelo_.Icono() != iconoMostrado_) {
+    iconoMostrado_ = modelo_.Icono();
+    if (iconoMostrado_ == "recurso:ICONCORVELA") setWindowIcon(IconoCorvela());
+    else if (iconoMostrado_.rfind("archivo:", 0) == 0) setWindowIcon(QIcon(Q(iconoMostrado_.substr(8))));
+  }
+  // Flat bars (1) or raised buttons (0), as the workstation prefers.
+  const bool plana = modelo_.Botonera1.StyleBar.IsEmpty() || modelo_.Botonera1.StyleBar.ToNumber().value_or(1) != 0;
+  for (QAction* a : barra_->actions())
+    if (auto* boton = qobject_cast<QToolButton*>(barra_->widgetForAction(a))) boton->setAutoRaise(plana);
+  sincronizando_ = false;
+}
+
+bool VentanaQt::eventFilter(QObject* watched, QEvent* event) {
+  for (size_t i = 0; i < campos_.size(); ++i) {
+    if (watched != campos_[i]) continue;
+    const auto index = static_cast<int16_t>(i);
+    if (event->type() == QEvent::FocusIn && !sincronizando_) {
+      Manejar([&] {
+        if (modelo_.Foco() != index) modelo_.SetFocus(index);
+      });
+    } else if (event->type() == QEvent::KeyPress) {
+      const int16_t codigo = CodigoTecla(static_cast<QKeyEvent*>(event)->key());
+      if (codigo == 0) return false;
+      // The window sees every key first (key preview), then the field.
+      Manejar([&] {
+        modelo_.Form_KeyDown(codigo, 0);
+        if (modelo_.Visible) modelo_.Txtfields_KeyDown(index, codigo, 0);
+      });
+      return codigo == tecla::kEnter || (codigo >= tecla::kF1 && codigo <= tecla::kF12) || codigo == tecla::kEscape;
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void VentanaQt::keyPressEvent(QKeyEvent* event) {
+  if (const int16_t codigo = CodigoTecla(event->key())) Manejar([&] { modelo_.Form_KeyDown(codigo, 0); });
+  QMainWindow::keyPressEvent(event);
+}
+
+void VentanaQt::closeEvent(QCloseEvent* event) {
+  // Closing the window ends the system exactly like CERRAR.
+  int16_t cancel = 0;
+  modelo_.Form_Unload(cancel);
+  event->accept();
+}
+
+int EjecutarVentana(int argc, char** argv, const std::string& commandLine) {
+  QApplication app(argc, argv);
+  PlataformaQt plataforma;
+  plataforma.commandLine = commandLine;
+  SetPlatform(&plataforma);
+  DialogoColor::SetSelector([](int32_t actual) -> std::optional<int32_t> {
+    QColor c = QColorDialog::getColor(DeColor(actual), QApplication::activeWindow(), "Color");
+    if (!c.isValid()) return std::nullopt;
+    return AColor(c);
+  });
+  FrmV_TA_ETAPAS modelo;
+  VentanaQt ventana(modelo);
+  InstalarDialogos(&ventana);
+  RegistrarVentanaProgreso([](EventosVentanaProgreso& eventos) { return std::make_unique<VentanaProgresoQt>(eventos); });
+  try {
+    modelo.Form_Load();
+  } catch (const std::exception& e) {
+    QMessageBox::critical(nullptr, "Tabla de Status", QString::fromStdString(e.what()));
+    return 1;
+  }
+  modelo.Visible = true;
+  ventana.show();
+  try {
+    modelo.SetFocus(0);
+  } catch (const std::exception&) {
+  }
+  ventana.Sincronizar();
+  return app.exec();
+}
+
+}  // namespace etapas::ui

@@ -1,0 +1,76 @@
+#pragma once
+// The editor's desktop window: Qt widgets drawing the editor's model and sending the
+// operator's typing, keys and clicks to its event handlers. No business logic here.
+#include <QMainWindow>
+#include <array>
+#include <string>
+
+#include "components/platform.h"
+#include "editor/frm_v_ta_etapas.h"
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QRadioButton;
+class QToolBar;
+
+namespace etapas::ui {
+
+// The platform of the desktop program: Qt message boxes, Qt's event loop.
+class PlataformaQt : public PlataformaProceso {
+ public:
+  int MsgBox(const std::string& prompt, int style, const std::string& title) override;
+  void DoEvents() override;
+  std::string LineaComando() const override { return commandLine; }
+  std::string commandLine;
+  // Tests answer message boxes without showing them (nothing may block a test run).
+  std::function<int(const std::string& prompt, int style, const std::string& title)> answerer;
+};
+
+class VentanaQt : public QMainWindow {
+  Q_OBJECT
+ public:
+  explicit VentanaQt(FrmV_TA_ETAPAS& modelo, QWidget* parent = nullptr);
+
+  // Draws the model's state into the widgets.
+  void Sincronizar();
+  QLineEdit* Campo(int index) { return campos_[static_cast<size_t>(index)]; }
+  QListWidget* Lista() { return lista_; }
+  QAction* Accion(const std::string& clave);
+  QRadioButton* Opcion(int index) { return opciones_[static_cast<size_t>(index)]; }
+  QPushButton* BotonColor() { return botonColor_; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  void Construir();
+  // Runs a handler of the model, then redraws.
+  template <typename F>
+  void Manejar(F&& handler);
+
+  FrmV_TA_ETAPAS& modelo_;
+  QToolBar* barra_ = nullptr;
+  std::array<QLineEdit*, 3> campos_{};
+  std::array<QLabel*, 3> etiquetas_{};
+  QPushButton* botonColor_ = nullptr;
+  QGroupBox* marcoAtributos_ = nullptr;
+  std::array<QRadioButton*, 5> opciones_{};
+  QLabel* etiquetaLista_ = nullptr;
+  QListWidget* lista_ = nullptr;
+  bool sincronizando_ = false;
+  std::string iconoMostrado_;
+};
+
+// Qt key to the platform's key code (0 when it has none).
+int16_t CodigoTecla(int qtKey);
+
+// Runs the desktop program: load, show, event loop.
+int EjecutarVentana(int argc, char** argv, const std::string& commandLine);
+
+}  // namespace etapas::ui
