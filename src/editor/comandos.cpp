@@ -32,6 +32,7 @@ void FrmV_TA_ETAPAS::Botonera1_Click(const std::string& clave) {
     }
   if (comando.empty()) return;
 
+  std::string proveedor;  // the steps run after the branches below: their state lives here
   Pasos p([](const RaisedError& e) { return ClsUtil::DialogoError(e, Variant(), "Botonera1_Click"); });
   auto caretAlFinal = [this] { Txtfields[0].SelStart = static_cast<int>(text::Length(text::Trim(Txtfields[0].Text))); };
   if (comando == "NUEVO") {
@@ -63,7 +64,6 @@ void FrmV_TA_ETAPAS::Botonera1_Click(const std::string& clave) {
     });
     p.Paso([&] { bGrabando = false; });
   } else if (comando == "PLANILLA") {
-    std::string proveedor;
     p.Paso([&] { proveedor = SesionSistema.Datos->Proveedor(); });
     p.Paso([&] { ClsPlanilla::MostrarPlanilla("SELECT * FROM " + sTabla, proveedor, "Familias", ""); });
   } else if (comando == "CONSULTAR") {

@@ -240,10 +240,10 @@ void FrmV_TA_ETAPAS::LlenarEstadosPrevios() {
   LstEstPrev.Clear();
   // The stored form of the typed code, so the open status is never offered as its own
   // predecessor; a quote in the code stays a character.
-  const std::string codigo = text::ReplaceAll(ClsUtil::FormatoCodigo(Txtfields[0].Text, 4), "'", "''");
+  const std::string propio = text::ReplaceAll(ClsUtil::FormatoCodigo(Txtfields[0].Text, 4), "'", "''");
   ado::RecordsetPtr rs;
   ClsDatos& datos = *SesionSistema.Datos;
-  datos.AbrirRecordset("SELECT CODIGOESTADO, DESCRIPCION FROM V_TA_ETAPAS WHERE CODIGOESTADO<>'" + codigo + "'", rs,
+  datos.AbrirRecordset("SELECT CODIGOESTADO, DESCRIPCION FROM V_TA_ETAPAS WHERE CODIGOESTADO<>'" + propio + "'", rs,
                        nullptr, 0, 1, -1, true);
   if (!rs->EOF_()) {
     rs->MoveFirst();

@@ -71,7 +71,10 @@ VentanaConsultaQt::VentanaConsultaQt(const PeticionConsulta& p, QWidget* parent)
   layout->addWidget(botones);
   connect(botones, &QDialogButtonBox::accepted, this, [this] { Elegir(); });
   connect(botones, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  connect(tabla_, &QTableWidget::cellDoubleClicked, this, [this] { Elegir(); });
+  connect(tabla_, &QTableWidget::cellDoubleClicked, this, [this](int fila, int) {
+    tabla_->selectRow(fila);
+    Elegir();
+  });
   connect(filtro_, &QLineEdit::textChanged, this, [this](const QString& t) { Filtrar(t); });
   filtro_->installEventFilter(this);
   tabla_->installEventFilter(this);
