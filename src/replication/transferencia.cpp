@@ -1,0 +1,219 @@
+// The row transfer against one target: insert the home row where it is missing, update
+// the columns that differ, or delete it; refusals are recorded and reported.
+#include <span>
+#include <string_view>
+
+#include "common/mod_global.h"
+#include "components/cls_util.h"
+#include "components/platform.h"
+#include "components/text.h"
+#include "progress/dll_display.h"
+#include "replication/mod_grupos_emp.h"
+#include "replication/rutina.h"
+
+namespace etapas {
+namespace {
+
+using replicacion::Abierto;
+using replicacion::Rutina;
+
+// Tables whose existence check names them through the "@admin_" marker.
+constexpr std::string_view kConMarcaAdmin[] = {"MA_CUENTAS", "V_TA_DEPOSITO", "MV_ASIENTOS", "V_TA_FAMILIAS",
+                                               "V_TA_CAJAS"};
+// Columns an UPDATE never touches.
+constexpr std::string_view kNoActualizadas[] = {"ID", "IMAGE", "OBSERVACIONES", "DescripcionAdicional"};
+
+bool EnLista(std::string_view nombre, std::span<const std::string_view> lista) {
+  for (std::string_view n : lista)
+    if (text::EqualsNoCase(nombre, n)) return true;
+  return false;
+}
+
+// Integer, double, currency and Boolean columns are written without quotes.
+bool SinComillas(int tipo) {
+  return tipo == ado::adtype::kInteger || tipo == ado::adtype::kDouble || tipo == ado::adtype::kCurrency ||
+         tipo == ado::adtype::kBoolean;
+}
+
+// A Boolean value text as 1 or 0: empty is 0, and anything but a false word is 1.
+std::string Booleano(const std::string& texto) {
+  if (texto.empty()) return "0";
+  return ValorBooleano(texto, true) ? "1" : "0";
+}
+
+std::string SinApostrofes(const std::string& texto) { return text::ReplaceAll(texto, "'", ""); }
+
+// The INSERT's rendering of a field's value text by the field's type.
+std::string Literal(const std::string& texto, int tipo) {
+  if (tipo == ado::adtype::kBoolean) return Booleano(texto);
+  if (SinComillas(tipo)) return texto;
+  std::string literal = "'";
+  return literal.append(SinApostrofes(texto)).append("'");
+}
+
+ado::Connection& ConexionDe(ClsDatos& sesion) {
+  if (!sesion.Conexion()) throw RaisedError(91, "Object variable or With block variable not set");
+  return *sesion.Conexion();
+}
+
+// An UPDATE or DELETE the target refused: one AUX_ERR row and one message naming it.
+void RechazoDestino(const std::string& sql) {
+  ClsDatos& destino = *SesionSistema.DatosDestino;
+  const ado::Error error = ConexionDe(destino).Errors().Item(0);
+  std::string proceso = Platform().NombreEjecutable() + "/" + destino.Servidor();
+  GrabaErrorAux(sql, proceso, error.NativeError, error.Description);
+  CartelCompartido().CartelCerrar();
+  Platform().MsgBox(error.Description + "\r\n" + "No se pudo actualizar la base de datos " + destino.BaseDatos() +
+                        " Server: " + destino.Servidor(),
+                    mb::kCritical | mb::kOk, "Atención");
+}
+
+}  // namespace
+
+bool InsertarOActualizar(const std::string& Tabla, const std::string& Tipos, const std::string& filtro,
+                         const std::string& columnas) {
+  ClsDatos& destino = *SesionSistema.DatosDestino;
+  ado::RecordsetPtr rs;
+  Rutina p;
+  p.Paso([&] {
+    const std::string marca = EnLista(Tabla, kConMarcaAdmin) ? "@admin_" : "";
+    destino.AbrirRecordset("SELECT * FROM " + marca + Tabla + filtro, rs, nullptr, 0, 1, -1, true);
+  });
+  p.Paso([&] {
+    if (Abierto(rs).EOF_())
+      p.Llamar(InsertarFila(Tabla, Tipos, filtro, columnas));
+    else
+      p.Llamar(ActualizarFila(Tabla, Tipos, filtro, *rs));
+  });
+  p.Paso([&] { destino.CerrarRecordset(rs); });
+  const bool completa = p.Ejecutar();
+  if (rs && rs->IsOpen()) rs->Close();
+  return completa;
+}
+
+bool ValoresFila(const std::string& Tabla, const std::string& filtro, const std::string& columnas,
+                 std::string& valores) {
+  ClsDatos& datos = *SesionSistema.Datos;
+  ado::RecordsetPtr rs;
+  size_t fila = 0, cerrar = 0;
+  Rutina p;
+  p.Paso([&] {
+    datos.AbrirRecordset("SELECT " + columnas + " FROM [" + datos.BaseDatos() + "].DBO." + Tabla + filtro, rs,
+                         nullptr, 0, 1, -1, true);
+  });
+  fila = p.Paso([&] {
+    if (Abierto(rs).EOF_()) p.IrA(cerrar);
+  });
+  p.Paso([&] {
+    Platform().DoEvents();
+    ado::Recordset& r = Abierto(rs);
+    valores.clear();
+    for (long i = 0; i < r.FieldCount(); ++i) {
+      ado::Field campo = r.Fields(i);
+      const Variant valor = campo.Value();
+      const std::string literal =
+          valor.IsNull() ? std::string("Null") : Literal(ClsUtil::ValorCampo(valor).ToText(), campo.Type());
+      valores += (i == 0 ? "" : ",") + literal;
+    }
+  });
+  p.Paso([&] {
+    // With several home rows the last one's values are kept.
+    Abierto(rs).MoveNext();
+    p.IrA(fila);
+  });
+  cerrar = p.Paso([&] { datos.CerrarRecordset(rs); });
+  const bool completa = p.Ejecutar();
+  if (rs && rs->IsOpen()) rs->Close();
+  return completa;
+}
+
+bool InsertarFila(const std::string& Tabla, const std::string& Tipos, const std::string& filtro,
+                  const std::string& columnas) {
+  if (!Permite(Tipos, 0)) return true;
+  ClsDatos& destino = *SesionSistema.DatosDestino;
+  std::string valores, sql;
+  Rutina p;
+  p.Paso([&] { p.Llamar(ValoresFila(Tabla, filtro, columnas, valores)); });
+  p.Paso([&] { sql = "INSERT INTO " + Tabla + "(" + columnas + ") " + " VALUES (" + valores + ")"; });
+  p.Paso([&] { destino.EjecutarSQL(sql, 0, nullptr); });
+  p.Paso([&] {
+    ado::Errors& errores = ConexionDe(destino).Errors();
+    if (errores.Count() == 0) return;
+    const std::string descripcion = errores.Item(0).Description;
+    CartelCompartido().CartelCerrar();
+    Platform().MsgBox("Error en base de datos " + descripcion, mb::kInformation | mb::kOk, "Atencion");
+  });
+  return p.Ejecutar();
+}
+
+bool ActualizarFila(const std::string& Tabla, const std::string& Tipos, const std::string& filtro,
+                    ado::Recordset& destinoFila) {
+  if (!Permite(Tipos, 1)) return true;
+  ClsDatos& datos = *SesionSistema.Datos;
+  ClsDatos& destino = *SesionSistema.DatosDestino;
+  ado::RecordsetPtr casa;
+  std::string lista, sql;
+  long campo = 0;
+  size_t siguienteCampo = 0, cerrar = 0;
+  Rutina p;
+  p.Paso([&] { datos.AbrirRecordset("SELECT * FROM  " + Tabla + filtro, casa, nullptr, 0, 1, -1, true); });
+  p.Paso([&] {
+    if (Abierto(casa).EOF_()) p.IrA(cerrar);
+  });
+  siguienteCampo = p.Paso([&] {
+    if (campo >= destinoFila.FieldCount()) {
+      p.IrA(cerrar);
+      return;
+    }
+    ado::Field t = destinoFila.Fields(campo);
+    const std::string nombre = t.Name();
+    if (EnLista(nombre, kNoActualizadas)) return;
+    ado::Recordset& home = Abierto(casa);
+    const Variant valorCasa = ClsUtil::ValorCampo(home.Fields(nombre));
+    const std::string textoCasa = valorCasa.ToText();
+    if (text::EqualsNoCase(textoCasa, ClsUtil::ValorCampo(t).ToText())) return;
+    // The home field at the same position decides the quoting (the same column when both
+    // tables have the same layout).
+    const int tipo = home.Fields(campo).Type();
+    if (!SinComillas(tipo))
+      lista += nombre + "=" + "'" + SinApostrofes(textoCasa) + "'" + "  , ";
+    else
+      lista += nombre + "=" +
+               datos.ValorSQL(tipo == ado::adtype::kBoolean ? Variant(Booleano(textoCasa)) : valorCasa, "@") + "  , ";
+  });
+  p.Paso([&] {
+    ++campo;
+    p.IrA(siguienteCampo);
+  });
+  cerrar = p.Paso([&] { datos.CerrarRecordset(casa); });
+  p.Paso([&] {
+    if (lista.empty()) {
+      p.Terminar();
+      return;
+    }
+    lista = text::TrimCopy(lista);
+    lista.pop_back();  // the final comma
+    sql = "UPDATE " + Tabla + " SET " + lista + filtro;
+  });
+  p.Paso([&] { destino.EjecutarSQL(sql, 0, nullptr); });
+  p.Paso([&] {
+    if (ConexionDe(destino).Errors().Count() > 0) RechazoDestino(sql);
+  });
+  const bool completa = p.Ejecutar();
+  if (casa && casa->IsOpen()) casa->Close();
+  return completa;
+}
+
+bool BorrarFila(const std::string& Tabla, const std::string& Tipos, const std::string& filtro) {
+  if (!Permite(Tipos, 2)) return true;
+  ClsDatos& destino = *SesionSistema.DatosDestino;
+  const std::string sql = "DELETE " + Tabla + filtro;
+  Rutina p;
+  p.Paso([&] { destino.EjecutarSQL(sql, 0, nullptr); });
+  p.Paso([&] {
+    if (ConexionDe(destino).Errors().Count() > 0) RechazoDestino(sql);
+  });
+  return p.Ejecutar();
+}
+
+}  // namespace etapas

@@ -1,0 +1,262 @@
+// The editor's commands end to end: new, save with replication, delete, cancel, close,
+// lookup and listing.
+#include <gtest/gtest.h>
+
+#include "components/cls_consulta.h"
+#include "components/cls_planilla.h"
+#include "editor_fixture.h"
+
+namespace etapas {
+namespace {
+
+using test::Exec;
+using test::Rows;
+using test::Scalar;
+
+class Commands : public test::EditorTest {
+ protected:
+  void SetUp() override {
+    EditorTest::SetUp();
+    test::CreateDatabase("SUC1", "TPV1", "pos.sql");
+    Exec(*test::Connect("CASA", "EMPRESA1"),
+         "INSERT INTO V_TA_TPV (CODIGO, Descripcion, Server, Dbname, INTERNET, BAJA) VALUES "
+         "('0001','Sucursal Centro','SUC1','TPV1',0,0),('0002','Sucursal Norte','SUC2','TPV2',0,0)");
+    ClsConsulta::SetVentana([this](const PeticionConsulta& p) {
+      lookups.push_back(p.sql + "|" + p.campoClave);
+      return lookupAnswer;
+    });
+    ClsPlanilla::SetVentana([this](const PeticionPlanilla& p) { listings.push_back(p.sql + "|" + p.proveedor + "|" + p.titulo); });
+    Load();
+  }
+  void TearDown() override {
+    ClsConsulta::SetVentana(nullptr);
+    ClsPlanilla::SetVentana(nullptr);
+    EditorTest::TearDown();
+  }
+  std::vector<std::string> Titles() const {
+    std::vector<std::string> t;
+    for (const auto& m : platform.shown) t.push_back(m.title + "|" + m.prompt);
+    return t;
+  }
+
+  std::vector<std::string> lookups, listings;
+  std::string lookupAnswer;
+};
+
+TEST_F(Commands, TheTypicalRequestSavesAndReplicates) {
+  Confirm("0013");
+  EXPECT_TRUE(form.bNuevo);
+  form.Escribir(1, "  EN GARANTIA  ");
+  form.ElegirTipo('T');
+  // The list shows 0001, 0002, 0003, 0004, abc: select 0003 first, then 0001.
+  form.AlternarEntrada(2);
+  form.AlternarEntrada(0);
+  form.Botonera1_Click("grabar");
+
+  EXPECT_EQ(Rows(Home(), "SELECT CODIGOESTADO, Descripcion, Color, Tipo, PosiblesEstadoPrevio FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0013'"),
+            (std::vector<std::string>{"0013|EN GARANTIA|16777215|T| 0001|0003|"}));
+  auto pos = test::Connect("SUC1", "TPV1");
+  EXPECT_EQ(Rows(*pos, "SELECT CODIGOESTADO, Descripcion, Tipo, PosiblesEstadoPrevio FROM V_TA_ETAPAS"),
+            (std::vector<std::string>{"0013|EN GARANTIA|T| 0001|0003|"}));
+  EXPECT_EQ(Titles(), (std::vector<std::string>{"Aviso al operador|No se pudo conectar al Punto de ventas Sucursal Norte"}));
+  EXPECT_EQ(platform.shown[0].style, 64);
+  EXPECT_EQ(Rows(Home(), "SELECT CODIGO, CONECTADO, ULTIMA_DETECCION IS NULL, PEND_TABLAS FROM V_TA_TPV ORDER BY CODIGO"),
+            (std::vector<std::string>{"0001|True|1|False", "0002|False|0|False"}));
+  // Idle again, with the recordset reopened.
+  EXPECT_FALSE(form.bNuevo || form.bModifica || form.bEditando || form.bGrabando);
+  EXPECT_FALSE(form.Txtfields[1].Enabled);
+  EXPECT_EQ(form.Txtfields[0].Text, "");
+  EXPECT_TRUE(form.rsDatos && form.rsDatos->IsOpen());
+
+  // Saving it again updates (never the code) and reaches the point of sale.
+  Confirm("13");
+  form.Escribir(1, "GARANTIA EXTENDIDA");
+  form.Botonera1_Click("GRABAR");
+  EXPECT_EQ(Scalar(Home(), "SELECT COUNT(*) FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0013'"), "1");
+  EXPECT_EQ(Scalar(*pos, "SELECT Descripcion FROM V_TA_ETAPAS"), "GARANTIA EXTENDIDA");
+}
+
+TEST_F(Commands, NuevoProposesTheNextCode) {
+  Exec(Home(), "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion) VALUES ('0012', 'DOCE')");
+  form.Botonera1_Click("nuevo");
+  EXPECT_EQ(form.Txtfields[0].Text, "13");
+  EXPECT_EQ(form.Txtfields[0].SelStart, 2);
+  EXPECT_TRUE(form.bNuevo);
+  EXPECT_FALSE(form.Txtfields[1].Enabled);
+  EXPECT_EQ(form.Foco(), 0);
+  form.Botonera1_Click("GUARDAR");  // no such command
+  EXPECT_EQ(form.Txtfields[0].Text, "13");
+  form.Botonera1_Click("REPORTE");
+  EXPECT_TRUE(platform.shown.empty());
+}
+
+TEST_F(Commands, CancelAsksOnlyWhileEditing) {
+  form.Botonera1_Click("CANCELAR");  // right after load: no question
+  EXPECT_TRUE(platform.shown.empty());
+  Confirm("0002");
+  form.Escribir(1, "CAMBIADA");
+  form.AlternarEntrada(1);
+  platform.answers = {7};
+  form.Botonera1_Click("CANCELAR");
+  ASSERT_EQ(platform.shown.size(), 1u);
+  EXPECT_EQ(platform.shown[0].title, "Atención!!!");
+  EXPECT_EQ(platform.shown[0].prompt, "Cancelar?");
+  EXPECT_EQ(platform.shown[0].style, 4 + 48 + 256);
+  EXPECT_EQ(form.Txtfields[1].Text, "CAMBIADA");
+  EXPECT_TRUE(form.LstEstPrev.Items[1].Selected);
+  EXPECT_TRUE(form.bEditando && form.bModifica);
+  platform.answers = {6};
+  form.Botonera1_Click("CANCELAR");
+  EXPECT_FALSE(form.bEditando || form.bModifica);
+  EXPECT_EQ(form.Txtfields[1].Text, "");
+  EXPECT_FALSE(form.Txtfields[1].Enabled);
+  EXPECT_EQ(Scalar(Home(), "SELECT Descripcion FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0002'"), "EN REPARACION");
+}
+
+TEST_F(Commands, DeleteAfterConfirmationOnly) {
+  Confirm("0004");
+  platform.answers = {7};
+  form.Botonera1_Click("BORRAR");
+  ASSERT_EQ(platform.shown.size(), 1u);
+  EXPECT_EQ(platform.shown[0].title, "Atención!");
+  EXPECT_EQ(platform.shown[0].prompt, "Confirma la baja de este registro?");
+  EXPECT_EQ(platform.shown[0].style, 4 + 48 + 256);
+  EXPECT_TRUE(form.bBorrar);
+  EXPECT_EQ(Scalar(Home(), "SELECT COUNT(*) FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0004'"), "1");
+  platform.answers = {6};
+  form.Botonera1_Click("BORRAR");
+  EXPECT_EQ(Scalar(Home(), "SELECT COUNT(*) FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0004'"), "0");
+  EXPECT_FALSE(form.Txtfields[1].Enabled);
+  // Not replicated; a later CANCELAR still asks once, then never.
+  EXPECT_EQ(Scalar(*test::Connect("SUC1", "TPV1"), "SELECT COUNT(*) FROM V_TA_ETAPAS"), "0");
+  platform.answers = {6};
+  form.Botonera1_Click("CANCELAR");
+  form.Botonera1_Click("CANCELAR");
+  EXPECT_EQ(platform.shown.size(), 3u);
+}
+
+TEST_F(Commands, ADeletionTheDatabaseRefusesShowsItsText) {
+  Exec(Home(), "CREATE TABLE ORDENES (Id int PRIMARY KEY, Estado varchar(4) REFERENCES V_TA_ETAPAS(CODIGOESTADO))");
+  Exec(Home(), "INSERT INTO ORDENES VALUES (1, '0001')");
+  Confirm("0001");
+  platform.answers = {6};
+  form.Botonera1_Click("BORRAR");
+  ASSERT_EQ(platform.shown.size(), 2u);
+  EXPECT_EQ(platform.shown[1].title, "Atención");
+  EXPECT_EQ(platform.shown[1].style, 16);
+  EXPECT_NE(platform.shown[1].prompt.find("REFERENCE"), std::string::npos);
+  EXPECT_EQ(form.Txtfields[1].Text, "PRESUPUESTO");  // still on screen
+  EXPECT_TRUE(form.Txtfields[1].Enabled);
+}
+
+TEST_F(Commands, SavingRechecksTheCodeAgainstOtherUsers) {
+  // Another user creates the code after it was confirmed as new: the save updates it.
+  Confirm("0020");
+  form.Escribir(1, "MIA");
+  Exec(*test::Connect("CASA", "EMPRESA1"), "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion) VALUES ('0020', 'DEL OTRO')");
+  form.Botonera1_Click("GRABAR");
+  EXPECT_EQ(Rows(Home(), "SELECT Descripcion FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0020'"), (std::vector<std::string>{"MIA"}));
+
+  // Another user deletes the status after it was opened: the save inserts it again.
+  Confirm("0003");
+  Exec(*test::Connect("CASA", "EMPRESA1"), "DELETE V_TA_ETAPAS WHERE CODIGOESTADO = '0003'");
+  form.Botonera1_Click("GRABAR");
+  EXPECT_EQ(Scalar(Home(), "SELECT Descripcion FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0003'"), "REPARADO");
+
+  // The row vanishes between the check and the re-read: nothing is written.
+  Confirm("0002");
+  form.Escribir(1, "NO SE GRABA");
+  Exec(*test::Connect("CASA", "EMPRESA1"), "DELETE V_TA_ETAPAS WHERE CODIGOESTADO = '0002'");
+  platform.shown.clear();
+  form.GrabarRegistro();
+  ASSERT_EQ(platform.shown.size(), 1u);
+  EXPECT_EQ(platform.shown[0].title, "Aviso al operador");
+  EXPECT_EQ(platform.shown[0].prompt, "El registro que intenta grabar ya no existe");
+  EXPECT_EQ(Scalar(Home(), "SELECT COUNT(*) FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0002'"), "0");
+}
+
+TEST_F(Commands, AnEmptyDescriptionStopsTheSave) {
+  Confirm("0030");
+  form.Botonera1_Click("GRABAR");
+  ASSERT_EQ(platform.shown.size(), 1u);
+  EXPECT_EQ(platform.shown[0].prompt, "Debe ingresar una descripción");
+  EXPECT_FALSE(form.bGrabando);
+  EXPECT_EQ(form.Foco(), 1);
+  EXPECT_EQ(Scalar(Home(), "SELECT COUNT(*) FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0030'"), "0");
+}
+
+TEST_F(Commands, ConsultarLooksUpTheFocusedField) {
+  lookupAnswer = " 0003 ";
+  form.Botonera1_Click("CONSULTAR");
+  EXPECT_EQ(lookups, (std::vector<std::string>{"SELECT CODIGOESTADO, DESCRIPCION FROM V_TA_ETAPAS ORDER BY CODIGOESTADO|CODIGOESTADO"}));
+  EXPECT_EQ(Consulta().ArchivoConsultas(), platform.folder + "/consultas.cvl");  // the file start-up wrote
+  EXPECT_EQ(form.Txtfields[0].Text, "0003");
+  EXPECT_EQ(form.Txtfields[1].Text, "REPARADO");
+  EXPECT_TRUE(form.bModifica);
+  EXPECT_EQ(form.Foco(), 1);
+
+  // The description field has no lookup.
+  form.Botonera1_Click("CONSULTAR");
+  EXPECT_EQ(lookups.size(), 1u);
+
+  // An empty answer confirms an empty code: a new status.
+  form.SetFocus(0);
+  lookupAnswer = "";
+  form.Botonera1_Click("CONSULTAR");
+  EXPECT_EQ(form.Txtfields[0].Text, "");
+  EXPECT_TRUE(form.bNuevo);
+
+  // The colour field opens the colour dialog and keeps no text.
+  DialogoColor::SetSelector([](int32_t) { return std::optional<int32_t>(255); });
+  form.SetFocus(2);
+  form.Botonera1_Click("CONSULTAR");
+  EXPECT_EQ(form.Txtfields[2].BackColor, 255);
+  EXPECT_EQ(form.Txtfields[2].Text, "");
+  DialogoColor::SetSelector(nullptr);
+
+  form.Botonera1_Click("PLANILLA");
+  EXPECT_EQ(listings, (std::vector<std::string>{"SELECT * FROM V_TA_ETAPAS|sqlite|Familias"}));
+}
+
+TEST_F(Commands, CerrarEndsWithoutAsking) {
+  Confirm("0001");
+  form.Escribir(1, "SIN GRABAR");
+  EXPECT_THROW(form.Botonera1_Click("CERRAR"), ProcesoTerminado);
+  EXPECT_TRUE(platform.shown.empty());
+}
+
+// A platform that clicks again while the replication lets events through.
+class Impaciente : public PlataformaGuionada {
+ public:
+  void DoEvents() override {
+    PlataformaGuionada::DoEvents();
+    if (form && !reentered) {
+      reentered = true;
+      form->Botonera1_Click("GRABAR");
+      form->Form_KeyDown(tecla::kF5, 0);
+    }
+  }
+  FrmV_TA_ETAPAS* form = nullptr;
+  bool reentered = false;
+};
+
+TEST_F(Commands, NoSecondSaveStartsWhileReplicating) {
+  Impaciente impaciente;
+  impaciente.folder = platform.folder;
+  impaciente.commandLine = platform.commandLine;
+  impaciente.environment = platform.environment;
+  impaciente.form = &form;
+  SetPlatform(&impaciente);
+  Confirm("0040");
+  form.Escribir(1, "UNA VEZ");
+  form.Botonera1_Click("GRABAR");
+  SetPlatform(&platform);
+  EXPECT_TRUE(impaciente.reentered);
+  int unreachable = 0;
+  for (const auto& m : impaciente.shown) unreachable += m.prompt.find("No se pudo conectar") != std::string::npos;
+  EXPECT_EQ(unreachable, 1);
+  EXPECT_EQ(Scalar(*test::Connect("SUC1", "TPV1"), "SELECT COUNT(*) FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0040'"), "1");
+}
+
+}  // namespace
+}  // namespace etapas
