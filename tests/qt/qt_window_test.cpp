@@ -88,6 +88,20 @@ TEST_F(QtWindow, TypingACodeAndEnterShowsTheStatus) {
   EXPECT_FALSE(model.LstEstPrev.Items[0].Selected);
   window->Opcion(3)->click();
   EXPECT_EQ(model.TipoSeleccionado(), 'A');
+
+  // A description again, the entry selected again, then the command bar's save.
+  QTest::keyClicks(window->Campo(1), "EN TALLER");
+  QTest::mouseClick(window->Lista()->viewport(), Qt::LeftButton, {},
+                    window->Lista()->visualItemRect(window->Lista()->item(0)).center());
+  window->Accion("GRABAR")->trigger();
+  EXPECT_EQ(test::Rows(*test::Connect("CASA", "EMPRESA1"),
+                       "SELECT Descripcion, Tipo, PosiblesEstadoPrevio FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0002'"),
+            (std::vector<std::string>{"EN TALLER|A| 0001|"}));
+  // Idle again: the window shows it.
+  EXPECT_EQ(window->Campo(0)->text(), "");
+  EXPECT_FALSE(window->Campo(1)->isEnabled());
+  EXPECT_TRUE(window->Accion("NUEVO")->isEnabled());
+  EXPECT_EQ(boxes.size(), 1u);
 }
 
 }  // namespace
