@@ -11,6 +11,7 @@
 #include "components/schema_files.h"
 #include "components/sql/tsql.h"
 #include "components/text.h"
+#include "raw_sqlite.h"
 
 namespace {
 
@@ -38,15 +39,7 @@ struct Fixture {
     file = root + "/servers/local/empresa1.db";
   }
   ~Fixture() { std::filesystem::remove_all(root); }
-  static void Run(const std::string& db, const std::string& sql) {
-    ClsDatos d;
-    d.Servidor("LOCAL");
-    d.BaseDatos(db);
-    std::string c;
-    d.Conectar(false, 3, c, true, false);
-    d.EjecutarSQL(sql);
-    if (!d.Conectado() || d.Conexion()->Errors().Count()) std::abort();
-  }
+  static void Run(const std::string& db, const std::string& sql) { bench::RunOn("LOCAL", db, sql); }
 };
 
 Fixture& Shared() {
@@ -64,31 +57,9 @@ std::unique_ptr<ClsDatos> Open() {
   return d;
 }
 
-int CompareCi(void*, int na, const void* a, int nb, const void* b) {
-  std::string x = text::Upper({static_cast<const char*>(a), static_cast<size_t>(na)});
-  std::string y = text::Upper({static_cast<const char*>(b), static_cast<size_t>(nb)});
-  while (!x.empty() && x.back() == ' ') x.pop_back();
-  while (!y.empty() && y.back() == ' ') y.pop_back();
-  return x.compare(y);
-}
+sqlite3* OpenRaw() { return bench::OpenRaw(Shared().file); }
 
-sqlite3* OpenRaw() {
-  sqlite3* db = nullptr;
-  sqlite3_open_v2(Shared().file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-  sqlite3_create_collation_v2(db, "TSQLCI", SQLITE_UTF8, nullptr, CompareCi, nullptr);
-  sqlite3_exec(db, "PRAGMA foreign_keys = ON", nullptr, nullptr, nullptr);
-  return db;
-}
-
-// The floor: prepare, step, read every column, finalize.
-void RawStatement(sqlite3* db, const std::string& sql) {
-  sqlite3_stmt* st = nullptr;
-  sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr);
-  const int n = sqlite3_column_count(st);
-  while (sqlite3_step(st) == SQLITE_ROW)
-    for (int i = 0; i < n; ++i) benchmark::DoNotOptimize(sqlite3_column_text(st, i));
-  sqlite3_finalize(st);
-}
+void RawStatement(sqlite3* db, const std::string& sql) { bench::RawStatement(db, sql); }
 
 void BM_Lookup_ClsDatos(benchmark::State& state) {
   auto d = Open();

@@ -14,6 +14,7 @@
 #include "components/sql/tsql.h"
 #include "components/text.h"
 #include "editor/frm_v_ta_etapas.h"
+#include "raw_sqlite.h"
 
 namespace {
 
@@ -42,28 +43,12 @@ struct Fixture {
     file = root + "/servers/local/empresa1.db";
   }
   ~Fixture() { std::filesystem::remove_all(root); }
-  static void Run(const std::string& db, const std::string& sql) {
-    ClsDatos d;
-    d.Servidor("LOCAL");
-    d.BaseDatos(db);
-    std::string c;
-    d.Conectar(false, 3, c, true, false);
-    d.EjecutarSQL(sql);
-    if (!d.Conectado() || d.Conexion()->Errors().Count()) std::abort();
-  }
+  static void Run(const std::string& db, const std::string& sql) { bench::RunOn("LOCAL", db, sql); }
 };
 
 Fixture& Shared() {
   static Fixture f;
   return f;
-}
-
-int CompareCi(void*, int na, const void* a, int nb, const void* b) {
-  std::string x = text::Upper({static_cast<const char*>(a), static_cast<size_t>(na)});
-  std::string y = text::Upper({static_cast<const char*>(b), static_cast<size_t>(nb)});
-  while (!x.empty() && x.back() == ' ') x.pop_back();
-  while (!y.empty() && y.back() == ' ') y.pop_back();
-  return x.compare(y);
 }
 
 void BM_ConfirmCode_Editor(benchmark::State& state) {
@@ -89,21 +74,13 @@ void BM_ConfirmCode_Editor(benchmark::State& state) {
 
 void BM_ConfirmCode_Engine(benchmark::State& state) {
   Shared();
-  sqlite3* db = nullptr;
-  sqlite3_open_v2(Shared().file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
-  sqlite3_create_collation_v2(db, "TSQLCI", SQLITE_UTF8, nullptr, CompareCi, nullptr);
+  sqlite3* db = bench::OpenRaw(Shared().file);
   const std::string list = sql::Translate("SELECT CODIGOESTADO, DESCRIPCION FROM V_TA_ETAPAS WHERE CODIGOESTADO<>'5000'",
                                           {sql::Engine::SQLite, "EMPRESA1"}).sql;
   const std::string row = "SELECT * FROM \"V_TA_ETAPAS\" WHERE \"CODIGOESTADO\" = '5000'";
   for (auto _ : state) {
-    for (const std::string* q : {&list, &row}) {
-      sqlite3_stmt* st = nullptr;
-      sqlite3_prepare_v2(db, q->c_str(), -1, &st, nullptr);
-      const int n = sqlite3_column_count(st);
-      while (sqlite3_step(st) == SQLITE_ROW)
-        for (int i = 0; i < n; ++i) benchmark::DoNotOptimize(sqlite3_column_text(st, i));
-      sqlite3_finalize(st);
-    }
+    bench::RawStatement(db, list);
+    bench::RawStatement(db, row);
   }
   sqlite3_close(db);
 }

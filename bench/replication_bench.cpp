@@ -5,6 +5,8 @@
 // items_per_second counts points of sale: its inverse is the time per point of sale.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
+
+#include "raw_sqlite.h"
 #include <unistd.h>
 
 #include <cstdio>
@@ -108,34 +110,14 @@ void BM_Replicar(benchmark::State& state) {
 
 // ---- The floor ---------------------------------------------------------------------------
 
-int CompareCi(void*, int na, const void* a, int nb, const void* b) {
-  std::string x = text::Upper({static_cast<const char*>(a), static_cast<size_t>(na)});
-  std::string y = text::Upper({static_cast<const char*>(b), static_cast<size_t>(nb)});
-  while (!x.empty() && x.back() == ' ') x.pop_back();
-  while (!y.empty() && y.back() == ' ') y.pop_back();
-  return x.compare(y);
-}
-
 // A connection as the embedded server sets one up.
 sqlite3* Abrir(const std::string& file) {
-  sqlite3* db = nullptr;
-  sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-  sqlite3_create_collation_v2(db, "TSQLCI", SQLITE_UTF8, nullptr, CompareCi, nullptr);
-  sqlite3_busy_timeout(db, 30000);
-  sqlite3_exec(db, "PRAGMA foreign_keys = ON", nullptr, nullptr, nullptr);
+  sqlite3* db = bench::OpenRaw(file);
   sqlite3_exec(db, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr);
   return db;
 }
 
-// Prepare, step, read every column, finalize.
-void Sentencia(sqlite3* db, const std::string& sql) {
-  sqlite3_stmt* st = nullptr;
-  sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr);
-  const int n = sqlite3_column_count(st);
-  while (sqlite3_step(st) == SQLITE_ROW)
-    for (int i = 0; i < n; ++i) benchmark::DoNotOptimize(sqlite3_column_text(st, i));
-  sqlite3_finalize(st);
-}
+void Sentencia(sqlite3* db, const std::string& sql) { bench::RawStatement(db, sql); }
 
 std::string Motor(const std::string& tsql, const std::string& db) {
   return sql::Translate(tsql, {sql::Engine::SQLite, db}).sql;

@@ -1,0 +1,55 @@
+#pragma once
+// The floor of the benchmarks: the engine used directly, as the embedded server sets up a
+// connection (its text collation registered), and a helper to lay data through ClsDatos.
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "components/cls_datos.h"
+#include "components/text.h"
+
+namespace etapas::bench {
+
+// Text compares ignoring case and trailing blanks, as the server's collation does.
+inline int CompareCi(void*, int na, const void* a, int nb, const void* b) {
+  std::string x = text::Upper({static_cast<const char*>(a), static_cast<size_t>(na)});
+  std::string y = text::Upper({static_cast<const char*>(b), static_cast<size_t>(nb)});
+  while (!x.empty() && x.back() == ' ') x.pop_back();
+  while (!y.empty() && y.back() == ' ') y.pop_back();
+  return x.compare(y);
+}
+
+inline sqlite3* OpenRaw(const std::string& file) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  sqlite3_create_collation_v2(db, "TSQLCI", SQLITE_UTF8, nullptr, CompareCi, nullptr);
+  sqlite3_busy_timeout(db, 30000);
+  sqlite3_exec(db, "PRAGMA foreign_keys = ON", nullptr, nullptr, nullptr);
+  return db;
+}
+
+// Prepare, step, read every column, finalize.
+inline void RawStatement(sqlite3* db, const std::string& sql) {
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr);
+  const int n = sqlite3_column_count(st);
+  while (sqlite3_step(st) == SQLITE_ROW)
+    for (int i = 0; i < n; ++i) benchmark::DoNotOptimize(sqlite3_column_text(st, i));
+  sqlite3_finalize(st);
+}
+
+// Runs T-SQL on an embedded server's database through ClsDatos; aborts on any error.
+inline void RunOn(const std::string& server, const std::string& database, const std::string& sql) {
+  ClsDatos d;
+  d.Servidor(server);
+  d.BaseDatos(database);
+  std::string c;
+  d.Conectar(false, 3, c, true, false);
+  if (!d.Conectado()) std::abort();
+  d.EjecutarSQL(sql);
+  if (d.Conexion()->Errors().Count()) std::abort();
+}
+
+}  // namespace etapas::bench
