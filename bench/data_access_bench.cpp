@@ -20,30 +20,8 @@ using namespace etapas;
 const char* kLookup = "select * from V_TA_ETAPAS where CODIGOESTADO = '0013'";
 const char* kUpdate = "UPDATE V_TA_ETAPAS SET DESCRIPCION='EN REPARACION'  , Color='255'   WHERE CODIGOESTADO = '0013'";
 
-struct Fixture {
-  std::string root;
-  std::string file;
-  Fixture() {
-    root = (std::filesystem::temp_directory_path() / ("etapas-bench-" + std::to_string(getpid()))).string();
-    std::filesystem::remove_all(root);
-    setenv("ETAPAS_DATA", root.c_str(), 1);
-    Run("master", "CREATE DATABASE [EMPRESA1]");
-    Run("EMPRESA1", schema::Files().at("home.sql"));
-    std::string rows = "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion, Color, Tipo, PosiblesEstadoPrevio) VALUES ";
-    for (int i = 1; i <= 1000; ++i) {
-      char code[8];
-      std::snprintf(code, sizeof code, "%04d", i);
-      rows += std::string(i > 1 ? "," : "") + "('" + code + "','ESTADO " + code + "','255','P',' 0001|')";
-    }
-    Run("EMPRESA1", rows);
-    file = root + "/servers/local/empresa1.db";
-  }
-  ~Fixture() { std::filesystem::remove_all(root); }
-  static void Run(const std::string& db, const std::string& sql) { bench::RunOn("LOCAL", db, sql); }
-};
-
-Fixture& Shared() {
-  static Fixture f;
+bench::HomeDatabase& Shared() {
+  static bench::HomeDatabase f("etapas-bench", 1000);
   return f;
 }
 

@@ -22,32 +22,8 @@ using namespace etapas;
 
 constexpr int kStatuses = 10000;
 
-struct Fixture {
-  std::string root, file;
-  Fixture() {
-    root = (std::filesystem::temp_directory_path() / ("etapas-bench-editor-" + std::to_string(getpid()))).string();
-    std::filesystem::remove_all(root);
-    setenv("ETAPAS_DATA", root.c_str(), 1);
-    Run("master", "CREATE DATABASE [EMPRESA1]");
-    Run("EMPRESA1", schema::Files().at("home.sql"));
-    std::string rows;
-    for (int i = 1; i <= kStatuses; ++i) {
-      char code[8];
-      std::snprintf(code, sizeof code, "%04d", i % 10000);
-      rows += std::string(rows.empty() ? "" : ",") + "('" + code + "','ESTADO NUMERO " + code + "','255','E',' 0001|0002|0003|')";
-      if (i % 1000 == 0) {
-        Run("EMPRESA1", "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion, Color, Tipo, PosiblesEstadoPrevio) VALUES " + rows);
-        rows.clear();
-      }
-    }
-    file = root + "/servers/local/empresa1.db";
-  }
-  ~Fixture() { std::filesystem::remove_all(root); }
-  static void Run(const std::string& db, const std::string& sql) { bench::RunOn("LOCAL", db, sql); }
-};
-
-Fixture& Shared() {
-  static Fixture f;
+bench::HomeDatabase& Shared() {
+  static bench::HomeDatabase f("etapas-bench-editor", kStatuses);
   return f;
 }
 

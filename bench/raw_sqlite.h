@@ -4,10 +4,15 @@
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "components/cls_datos.h"
+#include "components/schema_files.h"
 #include "components/text.h"
 
 namespace etapas::bench {
@@ -51,5 +56,31 @@ inline void RunOn(const std::string& server, const std::string& database, const 
   d.EjecutarSQL(sql);
   if (d.Conexion()->Errors().Count()) std::abort();
 }
+
+// A private data root whose embedded server LOCAL holds EMPRESA1 (the home schema) with
+// `statuses` statuses 0001, 0002... ; removed at the end.
+struct HomeDatabase {
+  std::string root, file;
+  HomeDatabase(const std::string& name, int statuses) {
+    root = (std::filesystem::temp_directory_path() / (name + "-" + std::to_string(getpid()))).string();
+    std::filesystem::remove_all(root);
+    setenv("ETAPAS_DATA", root.c_str(), 1);
+    RunOn("LOCAL", "master", "CREATE DATABASE [EMPRESA1]");
+    RunOn("LOCAL", "EMPRESA1", schema::Files().at("home.sql"));
+    std::string rows;
+    for (int i = 1; i <= statuses; ++i) {
+      char code[8];
+      std::snprintf(code, sizeof code, "%04d", i % 10000);
+      rows += std::string(rows.empty() ? "" : ",") + "('" + code + "','ESTADO NUMERO " + code + "','255','E',' 0001|0002|')";
+      if (i % 1000 == 0 || i == statuses) {
+        RunOn("LOCAL", "EMPRESA1",
+              "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion, Color, Tipo, PosiblesEstadoPrevio) VALUES " + rows);
+        rows.clear();
+      }
+    }
+    file = root + "/servers/local/empresa1.db";
+  }
+  ~HomeDatabase() { std::filesystem::remove_all(root); }
+};
 
 }  // namespace etapas::bench
