@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Builds with AddressSanitizer and UndefinedBehaviorSanitizer and runs every test.
+# Builds with AddressSanitizer and UndefinedBehaviorSanitizer and runs every test: first on
+# the embedded engine, then again on two PostgreSQL servers on loopback (the home server and
+# a points-of-sale server, started here and stopped at the end whatever happens).
 # The tests make their own temporary data roots; the user's data is never touched.
+# ETAPAS_SKIP_POSTGRESQL=1 leaves the second run out.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -9,4 +12,20 @@ cd "$ROOT"
 bash scripts/deps.sh
 cmake -S . -B build-test -DETAPAS_SANITIZE=ON
 cmake --build build-test -j2
-ctest --test-dir build-test --output-on-failure -j2
+
+status=0
+echo "== Tests on the embedded engine"
+ctest --test-dir build-test --output-on-failure -j2 || status=1
+
+if [ "${ETAPAS_SKIP_POSTGRESQL:-0}" != "1" ]; then
+  echo "== Tests on PostgreSQL"
+  PGDIR="$(mktemp -d "${TMPDIR:-/tmp}/etapas-pg.XXXXXX")"
+  trap 'bash "$ROOT/scripts/pg.sh" stop "$PGDIR"; rm -rf "$PGDIR"' EXIT
+  bash scripts/pg.sh start "$PGDIR" >"$PGDIR/env"
+  set -a
+  # shellcheck disable=SC1091
+  . "$PGDIR/env"
+  set +a
+  ctest --test-dir build-test --output-on-failure -j2 || status=1
+fi
+exit $status

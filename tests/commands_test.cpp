@@ -215,7 +215,8 @@ TEST_F(Commands, ConsultarLooksUpTheFocusedField) {
   DialogoColor::SetSelector(nullptr);
 
   form.Botonera1_Click("PLANILLA");
-  EXPECT_EQ(listings, (std::vector<std::string>{"SELECT * FROM V_TA_ETAPAS|sqlite|Familias"}));
+  const std::string proveedor = test::OnPostgreSQL() ? "postgresql" : "sqlite";
+  EXPECT_EQ(listings, (std::vector<std::string>{"SELECT * FROM V_TA_ETAPAS|" + proveedor + "|Familias"}));
 }
 
 TEST_F(Commands, CerrarEndsWithoutAsking) {

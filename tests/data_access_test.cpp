@@ -132,6 +132,7 @@ TEST_F(DataAccess, ReplicationStatementsIncludingOtherDatabasesAndTheAdminMarker
   pos->EjecutarSQL("SELECT * FROM [NO_HAY].DBO.V_TA_ETAPAS");
   ASSERT_EQ(pos->Conexion()->Errors().Count(), 1);
   EXPECT_FALSE(std::filesystem::exists(root.DatabaseFile("CASA", "NO_HAY")));
+  EXPECT_FALSE(test::DatabaseExists("CASA", "NO_HAY"));
 }
 
 TEST_F(DataAccess, UpdatableRecordsetsAddUpdateAndCancel) {

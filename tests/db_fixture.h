@@ -7,9 +7,16 @@
 
 namespace etapas::test {
 
-// Creates database `database` on embedded server `server` of the current data root and
-// runs the schema file (home.sql, stats.sql, pos.sql) in it. Fails the test on errors.
+// Creates database `database` on server `server` of the current data root (embedded, or a
+// PostgreSQL server when the tests run there) and runs the schema file (home.sql,
+// stats.sql, pos.sql) in it. Fails the test on errors.
 void CreateDatabase(const std::string& server, const std::string& database, const std::string& schemaFile);
+
+// Whether a session on server/database can be opened; nothing is created.
+bool DatabaseExists(const std::string& server, const std::string& database);
+
+// Drops the database through the server's master database (fails the test on errors).
+void DropDatabase(const std::string& server, const std::string& database);
 
 // A connected session on server/database (the test fails when it cannot connect).
 std::unique_ptr<ClsDatos> Connect(const std::string& server, const std::string& database,

@@ -159,6 +159,12 @@ class Replicacion : public test::SystemTest {
   // Counts the UPDATE statements that reach a target's status table.
   static void ContarActualizaciones(ClsDatos& db) {
     Exec(db, "CREATE TABLE CAMBIOS (n int)");
+    if (test::OnPostgreSQL()) {
+      Exec(db, "CREATE FUNCTION contar_cambios() RETURNS trigger LANGUAGE plpgsql AS "
+               "'BEGIN INSERT INTO cambios (n) VALUES (1); RETURN NULL; END'");
+      Exec(db, "CREATE TRIGGER tr_cambios AFTER UPDATE ON V_TA_ETAPAS FOR EACH ROW EXECUTE FUNCTION contar_cambios()");
+      return;
+    }
     Exec(db, "CREATE TRIGGER tr_cambios AFTER UPDATE ON V_TA_ETAPAS BEGIN INSERT INTO CAMBIOS (n) VALUES (1); END");
   }
   std::string Etapa(ClsDatos& db, const std::string& codigo = "0013") {

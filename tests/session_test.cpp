@@ -208,7 +208,7 @@ TEST_F(Session, TheStatisticsTimeOut) {
     EXPECT_EQ(Scalar(*stats, "SELECT Valor FROM TA_CONFIGURACION WHERE Clave = 'TIMEOUT'"), c.afterwards);
   }
   // No statistics database: 360, and start-up goes on.
-  std::filesystem::remove(root.DatabaseFile("CASA", "CV_TORNASOLADAS"));
+  test::DropDatabase("CASA", "CV_TORNASOLADAS");
   ReiniciarEstadoGlobal();
   Start("@Server=CASA; @DbName=EMPRESA1; @Usuario=sa; @Password=x;");
   EXPECT_FALSE(Stats().Conectado());

@@ -53,12 +53,46 @@ std::string MakeTempFolder(std::string_view prefix) {
   return buf.data();
 }
 
+std::string Env(const char* name, const std::string& fallback) {
+  const char* v = std::getenv(name);
+  return v && *v ? std::string(v) : fallback;
+}
+
+bool OnPostgreSQL() { return Env("ETAPAS_TEST_ENGINE") == "postgresql"; }
+
+namespace {
+// Unique among the roots of this run and of runs before it that left databases behind:
+// tests run in parallel processes against the same servers.
+std::string NewPrefix() {
+  static unsigned counter = 0;
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  const unsigned long long parts[] = {static_cast<unsigned long long>(getpid()), ++counter,
+                                      static_cast<unsigned long long>(
+                                          std::chrono::duration_cast<std::chrono::milliseconds>(now).count() % 1679616)};
+  std::string out = "t";
+  for (unsigned long long n : parts) {
+    std::string digits;
+    do {
+      digits.insert(digits.begin(), "0123456789abcdefghijklmnopqrstuvwxyz"[n % 36]);
+      n /= 36;
+    } while (n);
+    out += digits + "_";
+  }
+  return out;
+}
+}  // namespace
+
 TempDataRoot::TempDataRoot() : path_(MakeTempFolder("etapas-data")) {
   if (const char* old = std::getenv("ETAPAS_DATA")) previous_ = old;
   setenv("ETAPAS_DATA", path_.c_str(), 1);
+  if (OnPostgreSQL()) {
+    prefix_ = NewPrefix();
+    WriteTestServers(path_, prefix_);
+  }
 }
 
 TempDataRoot::~TempDataRoot() {
+  if (!prefix_.empty()) DropTestDatabases(path_, prefix_);
   if (previous_) setenv("ETAPAS_DATA", previous_->c_str(), 1);
   else unsetenv("ETAPAS_DATA");
   const char* keep = std::getenv("ETAPAS_KEEP_TEST_DATA");

@@ -12,6 +12,11 @@ namespace etapas::test {
 // connects in this process (and every child started without overriding it) uses it; the
 // previous value comes back and the folder is removed on destruction. Set
 // ETAPAS_KEEP_TEST_DATA=1 to keep the folder for a post-mortem.
+//
+// With ETAPAS_TEST_ENGINE=postgresql the root's servers.conf puts the tests' server names on
+// the PostgreSQL servers ETAPAS_TEST_PG_HOME and ETAPAS_TEST_PG_POS (HOST:PORT, superuser
+// ETAPAS_TEST_PG_USER), their databases named with a prefix of this root's own; they are
+// dropped on destruction.
 class TempDataRoot {
  public:
   TempDataRoot();
@@ -20,6 +25,8 @@ class TempDataRoot {
   TempDataRoot& operator=(const TempDataRoot&) = delete;
 
   const std::string& Path() const { return path_; }
+  // What this root's databases are named with on the PostgreSQL servers ("" when embedded).
+  const std::string& Prefix() const { return prefix_; }
   // <root>/servers/<server in lower case>
   std::string ServerFolder(std::string_view server) const;
   // <root>/servers/<server>/<database>.db, both in lower case
@@ -27,8 +34,19 @@ class TempDataRoot {
 
  private:
   std::string path_;
+  std::string prefix_;
   std::optional<std::string> previous_;
 };
+
+// Whether the tests run on PostgreSQL servers (ETAPAS_TEST_ENGINE=postgresql).
+bool OnPostgreSQL();
+// An environment variable, or `fallback` when it is unset or empty.
+std::string Env(const char* name, const std::string& fallback = "");
+
+// db_fixture.cpp: the PostgreSQL servers of a data root, written into its servers.conf, and
+// the removal of its databases.
+void WriteTestServers(const std::string& root, const std::string& prefix);
+void DropTestDatabases(const std::string& root, const std::string& prefix);
 
 // A new empty folder under $TMPDIR (or /tmp); the caller removes it.
 std::string MakeTempFolder(std::string_view prefix = "etapas-test");

@@ -460,10 +460,96 @@ TEST(TranslateTest, CreateTableColumns) {
 TEST(TranslateTest, FailuresAndUnsupportedEngines) {
   EXPECT_THROW(Translate("SELECT 'abc", {}), SyntaxError);
   EXPECT_THROW(Translate("SELECT [abc FROM t", {}), SyntaxError);
-  EXPECT_THROW(Translate("SELECT 1", {Engine::PostgreSQL, ""}), std::logic_error);
   // Unbalanced parentheses are the engine's to report, not a reason to fail here.
   EXPECT_NO_THROW(Translate("SELECT TOP (1 a FROM t WITH (NOLOCK", {}));
   EXPECT_NO_THROW(Translate("CREATE TABLE t (a varchar(4)", {}));
+}
+
+// ---------------------------------------------------------------------------------------
+// PostgreSQL: the same passes, the engine's names, types and pattern matching
+
+std::string ToPg(std::string_view tsql, std::string own = "EMPRESA1") {
+  return Translate(tsql, {Engine::PostgreSQL, std::move(own)}).sql;
+}
+
+TEST(TranslatePgTest, TheSystemsStatements) {
+  EXPECT_EQ(ToPg("SELECT  top 1 * FROM V_TA_ETAPAS WITH(NOLOCK) "), "SELECT * FROM V_TA_ETAPAS LIMIT 1");
+  EXPECT_EQ(ToPg("Select TOP 1 * from Control_Acceso  with(nolock) "), "Select * from Control_Acceso LIMIT 1");
+  EXPECT_EQ(ToPg("DELETE V_TA_ETAPAS WHERE CODIGOESTADO = '0003'"), "DELETE FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0003'");
+  EXPECT_EQ(ToPg("select  getDate() as fecha"), "select  CAST(statement_timestamp() AS timestamp(3)) as fecha");
+  EXPECT_EQ(ToPg("SELECT ISNULL(a, 'x'), LEN(b), SCOPE_IDENTITY(), @@IDENTITY, CURRENT_TIMESTAMP"),
+            "SELECT COALESCE(a, 'x'), length(b), lastval(), lastval(), CAST(statement_timestamp() AS timestamp(3))");
+  EXPECT_EQ(ToPg("SELECT * FROM @admin_V_TA_ETAPAS WHERE [NUMERO ASIENTO] = N'x'"),
+            "SELECT * FROM \"v_ta_etapas\" WHERE \"numero asiento\" = 'x'");
+  // Bare names are folded by the engine; delimited and Spanish ones are written folded.
+  EXPECT_EQ(ToPg("SELECT AÑO, [Año], Limit, [a\"b] FROM [dbo].[T]"),
+            "SELECT \"año\", \"año\", \"limit\", \"a\"\"b\" FROM \"t\"");
+  EXPECT_EQ(ToPg("SELECT CAST(x AS datetime), CAST(y AS nvarchar(10)), CAST(z AS bit), CAST(w AS varchar(max))"),
+            "SELECT CAST(x AS timestamp(3)), CAST(y AS varchar(10)), CAST(z AS smallint), CAST(w AS text)");
+  const auto begin = Translate("BEGIN TRANSACTION ", {Engine::PostgreSQL, ""});
+  EXPECT_EQ(begin.kind, StatementKind::Begin);
+  EXPECT_EQ(Translate("CREATE DATABASE [TPV1]", {Engine::PostgreSQL, ""}).databaseName, "TPV1");
+}
+
+TEST(TranslatePgTest, LikeBecomesACaseInsensitiveMatchThatKnowsSets) {
+  EXPECT_EQ(ToPg("SELECT 1 FROM t WHERE (TA_MENU.Proceso LIKE '%ETAPAS%')"),
+            "SELECT 1 FROM t WHERE (TA_MENU.Proceso COLLATE \"und-x-icu\" ~* '^.*ETAPAS.*$')");
+  EXPECT_EQ(ToPg("SELECT 1 FROM t WHERE a LIKE '[EP]_%' AND b NOT LIKE '[^0-9]x'"),
+            "SELECT 1 FROM t WHERE a COLLATE \"und-x-icu\" ~* '^[EP]..*$' AND b COLLATE \"und-x-icu\" !~* '^[^0-9]x$'");
+  // Characters the expressions treat specially stand for themselves, as in T-SQL.
+  EXPECT_EQ(ToPg("SELECT 1 FROM t WHERE a LIKE 'a.b(c)+$|\\''x'"),
+            "SELECT 1 FROM t WHERE a COLLATE \"und-x-icu\" ~* '^a\\.b\\(c\\)\\+\\$\\|\\\\''x$'");
+  EXPECT_EQ(ToPg("SELECT 1 FROM t WHERE a LIKE '5!%[' ESCAPE '!'"),
+            "SELECT 1 FROM t WHERE a COLLATE \"und-x-icu\" ~* '^5%\\[$'");
+  // A pattern that is not a literal keeps % and _, without an escape character.
+  EXPECT_EQ(ToPg("SELECT 1 FROM t, u WHERE t.a LIKE u.b"), "SELECT 1 FROM t, u WHERE t.a COLLATE \"und-x-icu\" ILIKE u.b");
+  EXPECT_EQ(ToPg("SELECT 1 FROM t WHERE a LIKE b"), "SELECT 1 FROM t WHERE a COLLATE \"und-x-icu\" ILIKE b ESCAPE ''");
+}
+
+TEST(TranslatePgTest, OtherDatabasesAreNamedForTheDriver) {
+  auto t = Translate("SELECT CODIGOESTADO FROM [EMPRESA1].DBO.V_TA_ETAPAS WHERE CODIGOESTADO = '0002'",
+                     {Engine::PostgreSQL, "empresa1"});
+  EXPECT_EQ(t.sql, "SELECT CODIGOESTADO FROM \"v_ta_etapas\" WHERE CODIGOESTADO = '0002'");
+  EXPECT_TRUE(t.otherDatabases.empty());
+  t = Translate("SELECT CODIGOESTADO FROM [CASA].DBO.V_TA_ETAPAS e WHERE e.CODIGOESTADO = '0002'", {Engine::PostgreSQL, "TPV1"});
+  EXPECT_EQ(t.sql, "SELECT CODIGOESTADO FROM \"v_ta_etapas\" e WHERE e.CODIGOESTADO = '0002'");
+  EXPECT_EQ(t.otherDatabases, Strings{"CASA"});
+  EXPECT_FALSE(t.ownTables);
+  EXPECT_FALSE(Translate("UPDATE CASA..V_TA_TPV SET CONECTADO = 1", {Engine::PostgreSQL, "TPV1"}).ownTables);
+  for (const char* mixed : {"SELECT * FROM V_TA_TPV JOIN [CASA].dbo.V_TA_ETAPAS ON 1 = 1",
+                            "SELECT * FROM [CASA].dbo.V_TA_ETAPAS, V_TA_TPV",
+                            "INSERT INTO V_TA_ETAPAS SELECT * FROM [CASA].dbo.V_TA_ETAPAS",
+                            "DELETE V_TA_ETAPAS WHERE CODIGOESTADO IN (SELECT CODIGOESTADO FROM CASA.dbo.V_TA_ETAPAS)"})
+    EXPECT_TRUE(Translate(mixed, {Engine::PostgreSQL, "TPV1"}).ownTables) << mixed;
+}
+
+TEST(TranslatePgTest, CreateTableKeepsTheDeclarationInComments) {
+  EXPECT_EQ(ToPg("CREATE TABLE V_TA_ETAPAS (\n  CODIGOESTADO varchar(4) NOT NULL PRIMARY KEY,\n"
+                 "  PosiblesEstadoPrevio varchar(max) NULL\n);"),
+            "CREATE TABLE V_TA_ETAPAS (\n  CODIGOESTADO bpchar COLLATE tsql_ci NOT NULL PRIMARY KEY CONSTRAINT "
+            "\"tsql_len_codigoestado\" CHECK (char_length(\"codigoestado\") <= 4),\n"
+            "  PosiblesEstadoPrevio bpchar COLLATE tsql_ci NULL\n);\n"
+            "COMMENT ON TABLE \"v_ta_etapas\" IS 'tsql:V_TA_ETAPAS';\n"
+            "COMMENT ON COLUMN \"v_ta_etapas\".\"codigoestado\" IS 'tsql:varchar(4):CODIGOESTADO';\n"
+            "COMMENT ON COLUMN \"v_ta_etapas\".\"posiblesestadoprevio\" IS 'tsql:varchar(max):PosiblesEstadoPrevio';");
+  EXPECT_EQ(ToPg("CREATE TABLE dbo.[Control Acceso] (Id int IDENTITY(1,1) PRIMARY KEY, Ok bit NOT NULL DEFAULT 0, "
+                 "Fecha datetime DEFAULT getdate(), Imp money, D decimal(10, 2), C char(3) COLLATE Latin1_General_CS_AS, "
+                 "F float, CONSTRAINT [UQ_x] UNIQUE NONCLUSTERED (Imp) WITH (FILLFACTOR = 90) ON [PRIMARY])"),
+            "CREATE TABLE \"control acceso\" (Id integer GENERATED BY DEFAULT AS IDENTITY (START WITH 1 INCREMENT BY 1) "
+            "PRIMARY KEY, Ok smallint NOT NULL DEFAULT 0, Fecha timestamp(3) DEFAULT CAST(statement_timestamp() AS "
+            "timestamp(3)), Imp numeric(19,4), D numeric(10,2), C bpchar(3) COLLATE \"C\", F double precision, "
+            "CONSTRAINT \"uq_x\" UNIQUE (Imp));\n"
+            "COMMENT ON TABLE \"control acceso\" IS 'tsql:Control Acceso';\n"
+            "COMMENT ON COLUMN \"control acceso\".\"id\" IS 'tsql:int:Id';\n"
+            "COMMENT ON COLUMN \"control acceso\".\"ok\" IS 'tsql:bit:Ok';\n"
+            "COMMENT ON COLUMN \"control acceso\".\"fecha\" IS 'tsql:datetime:Fecha';\n"
+            "COMMENT ON COLUMN \"control acceso\".\"imp\" IS 'tsql:money:Imp';\n"
+            "COMMENT ON COLUMN \"control acceso\".\"d\" IS 'tsql:decimal(10,2):D';\n"
+            "COMMENT ON COLUMN \"control acceso\".\"c\" IS 'tsql:char(3):C';\n"
+            "COMMENT ON COLUMN \"control acceso\".\"f\" IS 'tsql:float:F';");
+  EXPECT_EQ(ToPg("ALTER TABLE t ADD [NÚMERO] nvarchar(10) NULL"),
+            "ALTER TABLE t ADD \"número\" bpchar COLLATE tsql_ci NULL CONSTRAINT \"tsql_len_número\" CHECK "
+            "(char_length(\"número\") <= 10);\nCOMMENT ON COLUMN \"t\".\"número\" IS 'tsql:nvarchar(10):NÚMERO';");
 }
 
 TEST(QuoteIdentifierTest, DoublesEmbeddedQuotes) {

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "components/driver/postgres/postgres_driver.h"
 #include "components/driver/sqlite/sqlite_driver.h"
 #include "components/text.h"
 
@@ -14,7 +15,8 @@ struct ServerEntry {
   std::string location;
 };
 
-// servers.conf in the data root: "NAME = ENGINE LOCATION" per line, '#' comments.
+// servers.conf in the data root: "NAME = ENGINE LOCATION" per line, '#' comments. For
+// PostgreSQL the location is "HOST[:PORT]" and options (see postgres_driver.h).
 bool LookUpServer(const std::string& root, const std::string& server, ServerEntry& entry) {
   std::ifstream in(root + "/servers.conf");
   std::string line;
@@ -62,6 +64,8 @@ std::unique_ptr<Session> Connect(const ConnectRequest& request, ProviderError& e
   }
   if (entry.engine == "sqlite")
     return sqlite::Open(entry.location, request, error);
+  if (entry.engine == "postgresql" || entry.engine == "postgres")
+    return postgres::Open(server, entry.location, request, error);
   error = {native::kFeatureNotSupported,
            "The server '" + server + "' is configured for the engine '" + entry.engine +
                "', which this build cannot use.", "08001"};

@@ -5,6 +5,8 @@
 #include <initializer_list>
 #include <utility>
 
+#include "components/text.h"
+
 namespace etapas::sql {
 namespace {
 
@@ -160,6 +162,8 @@ class Splitter : Cursor {
     if (u == "UPDATE" && Sym(Next(i), "(")) return false;  // IF UPDATE(column) in a trigger
     if ((u == "DROP" || u == "ALTER") && st.verb == "ALTER" && !OneOf(KeyAt(Next(i)), kObjectTypes)) return false;
     if (u == "BEGIN" && st.routine) return false;
+    // Before its body a routine's header names no statement (... FOR EACH ROW EXECUTE FUNCTION f()).
+    if ((u == "EXECUTE" || u == "EXEC") && st.routine && st.block == 0) return false;
     if (u == "WITH" && !StartsCte(i)) return false;
     return true;
   }
@@ -199,20 +203,87 @@ class Splitter : Cursor {
 
 // What differs between engines; the passes themselves are shared.
 struct Dialect {
+  Engine engine;
   std::array<std::pair<std::string_view, std::string_view>, 4> functions;  // T-SQL call -> engine's
   std::string_view lastIdentity;                                           // replaces @@IDENTITY
   std::string_view caseInsensitiveCollation, binaryCollation;
 };
 
 constexpr Dialect kSQLite{
+    Engine::SQLite,
     {{{"GETDATE", "tsql_getdate"}, {"ISNULL", "IFNULL"}, {"LEN", "LENGTH"}, {"SCOPE_IDENTITY", "last_insert_rowid"}}},
     "last_insert_rowid()",
     "TSQLCI",
     "BINARY"};
 
+// GETDATE has no plain counterpart: RewriteFunctions writes the local clock itself.
+constexpr Dialect kPostgreSQL{
+    Engine::PostgreSQL,
+    {{{"GETDATE", ""}, {"ISNULL", "COALESCE"}, {"LEN", "length"}, {"SCOPE_IDENTITY", "lastval"}}},
+    "lastval()",
+    "tsql_ci",
+    "\"C\""};
+
 const Dialect& DialectFor(Engine engine) {
-  if (engine == Engine::SQLite) return kSQLite;
-  throw std::logic_error("not yet");
+  return engine == Engine::SQLite ? kSQLite : kPostgreSQL;
+}
+
+// SQL Server's datetime: the local clock at the statement's start, to the millisecond.
+constexpr std::string_view kPgNow = "CAST(statement_timestamp() AS timestamp(3))";
+// Case-insensitive matching of patterns needs a deterministic collation that knows the
+// letters beyond ASCII; the columns' own collation is not deterministic.
+constexpr std::string_view kPgMatchCollation = " COLLATE \"und-x-icu\"";
+
+// Words PostgreSQL reserves that T-SQL leaves free for names: they are quoted.
+constexpr auto kPgReserved = std::to_array<std::string_view>(
+    {"ANALYSE", "ANALYZE", "ARRAY", "ASYMMETRIC", "BOTH", "CONCURRENTLY", "DEFERRABLE", "FREEZE",
+     "ILIKE", "INITIALLY", "LATERAL", "LEADING", "LIMIT", "LOCALTIME", "LOCALTIMESTAMP", "NOTNULL", "ONLY",
+     "OVERLAPS", "PLACING", "RETURNING", "SIMILAR", "SYMMETRIC", "TRAILING", "VARIADIC", "VERBOSE", "WINDOW"});
+
+bool HasNonAscii(std::string_view s) {
+  return std::any_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+std::string SqlLiteral(std::string_view s) {
+  std::string out = "'";
+  for (char c : s) {
+    if (c == '\'') out += '\'';
+    out += c;
+  }
+  return out + "'";
+}
+
+// A T-SQL LIKE pattern (% _ [set] [^set] [a-z]) as an anchored regular expression.
+std::string LikeToRegex(std::string_view p, std::string_view escape) {
+  constexpr std::string_view kMeta = ".^$*+?(){}|\\[]";
+  std::string re = "^";
+  for (size_t i = 0; i < p.size(); ++i) {
+    const char c = p[i];
+    if (!escape.empty() && p.substr(i, escape.size()) == escape && i + escape.size() < p.size()) {
+      i += escape.size();
+      if (kMeta.find(p[i]) != npos) re += '\\';
+      re += p[i];
+      continue;
+    }
+    if (c == '%') {
+      re += ".*";
+    } else if (c == '_') {
+      re += '.';
+    } else if (c == '[' && p.find(']', i + 1) != npos && p.find(']', i + 1) > i + 1) {
+      const size_t close = p.find(']', i + 1);
+      re += '[';
+      for (size_t k = i + 1; k < close; ++k) {
+        if (p[k] == '\\' || p[k] == '[') re += '\\';
+        re += p[k];
+      }
+      re += ']';
+      i = close;
+    } else {
+      if (kMeta.find(c) != npos) re += '\\';
+      re += c;
+    }
+  }
+  return re + "$";
 }
 
 constexpr auto kTableHints = std::to_array<std::string_view>(
@@ -232,7 +303,8 @@ class Translator : Cursor {
         dialect_(DialectFor(options.engine)),
         options_(options),
         toks_(Tokenize(statement)),
-        after_(toks_.size()) {}
+        after_(toks_.size()),
+        otherRef_(toks_.size()) {}
 
   Translation Run() {
     Translation out;
@@ -282,7 +354,18 @@ class Translator : Cursor {
     RewriteDelete();
     if (w0 == "CREATE" || w0 == "ALTER") RewriteDefinitions(sig.front());
     RewriteTop();
+    if (Pg()) {
+      RewriteLike();
+      RewriteCastTypes();
+      if (!out.otherDatabases.empty()) out.ownTables = NamesOwnTables();
+    }
     out.sql = Render();
+    // The declared names and types ride along as comments: the engine keeps only the
+    // lower-case names and its own types.
+    if (!comments_.empty()) {
+      if (out.sql.back() != ';') out.sql += ';';
+      for (const auto& c : comments_) out.sql += "\n" + c + ";";
+    }
     return out;
   }
 
@@ -321,8 +404,16 @@ class Translator : Cursor {
       t_[first].text = " ";
   }
 
+  bool Pg() const { return dialect_.engine == Engine::PostgreSQL; }
+
+  // A delimited name. PostgreSQL folds bare names to lower case and compares quoted ones
+  // exactly, so there every name, bare or delimited, is written in lower case.
+  std::string Ident(std::string_view name) const {
+    return QuoteIdentifier(Pg() ? text::Lower(name) : std::string(name));
+  }
+
   std::string Quoted(const Token& t) const {
-    return t.kind == TokenKind::QuotedName ? QuoteIdentifier(t.value) : t.text;
+    return t.kind == TokenKind::QuotedName ? Ident(t.value) : t.text;
   }
 
   // Delimited names become "x"; N'x' becomes 'x'; db.dbo.t, db..t and dbo.t lose what the
@@ -330,11 +421,13 @@ class Translator : Cursor {
   void RewriteNames(std::vector<std::string>& otherDatabases) {
     for (Token& t : t_) {
       if (t.kind == TokenKind::QuotedName || (t.kind == TokenKind::Word && t.text.find('#') != npos))
-        t.text = QuoteIdentifier(t.value);
+        t.text = Ident(t.value);
+      else if (Pg() && t.kind == TokenKind::Word && (HasNonAscii(t.value) || OneOf(ToUpper(t.value), kPgReserved)))
+        t.text = Ident(t.value);  // the engine folds only ASCII letters
       else if (t.kind == TokenKind::String && t.text[0] != '\'')
         t.text.erase(0, 1);
       else if (t.kind == TokenKind::Variable && t.value.size() > 7 && IEquals(t.value.substr(0, 7), "@admin_"))
-        t.text = QuoteIdentifier(t.value.substr(7));
+        t.text = Ident(t.value.substr(7));
       else if (t.kind == TokenKind::Variable && IEquals(t.value, "@@IDENTITY"))
         t.text = dialect_.lastIdentity;
     }
@@ -362,7 +455,10 @@ class Translator : Cursor {
       } else if (parts.size() == 3 && (parts[1] == npos || IEquals(t_[parts[1]].value, "dbo"))) {
         const std::string& db = t_[i].value;
         if (!IEquals(db, options_.ownDatabase)) {
-          text = QuoteIdentifier(db) + ".";
+          // PostgreSQL reaches no other database from a statement: the driver runs the
+          // statement on that database's own connection.
+          if (!Pg()) text = QuoteIdentifier(db) + ".";
+          otherRef_[i] = true;
           const auto seen = std::find_if(otherDatabases.begin(), otherDatabases.end(),
                                          [&](const std::string& d) { return IEquals(d, db); });
           if (seen == otherDatabases.end()) otherDatabases.push_back(db);
@@ -373,7 +469,7 @@ class Translator : Cursor {
       }
       for (size_t k = keep; k < parts.size(); ++k) {
         const Token& part = t_[parts[k]];
-        text += (k > keep ? "." : "") + (k == keep ? QuoteIdentifier(part.value) : Quoted(part));
+        text += (k > keep ? "." : "") + (k == keep ? Ident(part.value) : Quoted(part));
       }
       Token merged{TokenKind::QuotedName, text, t_[parts.back()].value};
       for (size_t k = i; k <= end; ++k) Blank(k);
@@ -418,7 +514,13 @@ class Translator : Cursor {
 
   void RewriteFunctions() {
     for (size_t i = 0; i < Size(); ++i) {
+      if (Pg() && Word(i, "CURRENT_TIMESTAMP") && !Sym(Next(i), "(")) t_[i].text = kPgNow;
       if (t_[i].kind != TokenKind::Word || !Sym(Next(i), "(") || Sym(Prev(i), ".")) continue;
+      if (Pg() && Word(i, "GETDATE") && Sym(Next(Next(i)), ")")) {
+        t_[i].text = kPgNow;
+        Erase(Next(i), Next(Next(i)));
+        continue;
+      }
       for (const auto& [from, to] : dialect_.functions)
         if (IEquals(t_[i].value, from)) t_[i].text = to;
     }
@@ -448,6 +550,17 @@ class Translator : Cursor {
     size_t object = Next(first);
     while (Word(object, "UNIQUE") || Word(object, "TEMP") || Word(object, "TEMPORARY")) object = Next(object);
     const size_t end = Sym(Prev(Size()), ";") ? Prev(Size()) : Size();
+    if (Pg() && Word(object, "TABLE")) {
+      size_t name = Next(object);
+      if (Word(name, "IF")) name = Next(Next(Next(name)));  // IF NOT EXISTS
+      if (name < end && (IsName(t_[name]) || t_[name].kind == TokenKind::Variable)) {
+        const std::string declared =
+            t_[name].kind == TokenKind::Variable ? t_[name].value.substr(std::min<size_t>(7, t_[name].value.size()))
+                                                 : t_[name].value;
+        table_ = Ident(declared);
+        if (Word(first, "CREATE")) comments_.push_back("COMMENT ON TABLE " + table_ + " IS " + SqlLiteral("tsql:" + declared));
+      }
+    }
     if (Word(first, "CREATE") && Word(object, "TABLE")) {
       size_t open = object;
       while (open < end && !Sym(open, "(") && !Word(open, "AS")) open = Next(open);
@@ -484,6 +597,15 @@ class Translator : Cursor {
     }
     if (first != npos) elements.emplace_back(first, last);
 
+    if (Pg()) {
+      for (auto [a, b] : elements) {
+        if (OneOf(Key(t_[a]), kTableConstraints))
+          RemoveStorageOptions(a, b + 1);
+        else
+          RewriteColumnPg(a, b);
+      }
+      return;
+    }
     // An identity column becomes the rowid, so any other primary key turns into UNIQUE.
     bool identity = false;
     for (auto [a, b] : elements)
@@ -581,6 +703,211 @@ class Translator : Cursor {
     }
   }
 
+  struct PgType {
+    std::string name;   // the engine's type
+    bool text = false;  // compared as SQL Server compares text
+    std::string limit;  // the declared length, checked by a constraint
+  };
+
+  // The engine's type for a T-SQL type name (upper case) and its arguments as written.
+  // Text is bpchar: its comparisons ignore trailing blanks, as SQL Server's do, and
+  // without a length it stores what it is given.
+  static PgType Mapped(std::string name, bool text = false, std::string limit = "") {
+    return PgType{std::move(name), text, std::move(limit)};
+  }
+
+  static PgType MapType(const std::string& base, const std::vector<std::string>& args) {
+    const std::string arg = args.empty() ? "" : ToUpper(args[0]);
+    const bool max = arg == "MAX";
+    const bool number = !arg.empty() && arg.size() <= 4 && std::all_of(arg.begin(), arg.end(), IsDigit);
+    auto all = [&] {
+      std::string a;
+      for (const auto& x : args) a += (a.empty() ? "" : ",") + x;
+      return a.empty() ? a : "(" + a + ")";
+    };
+    if (OneOf(base, {"INT", "INTEGER"})) return Mapped("integer");
+    if (OneOf(base, {"SMALLINT", "TINYINT", "BIT"})) return Mapped("smallint");
+    if (base == "BIGINT") return Mapped("bigint");
+    if (base == "FLOAT") return Mapped(number && std::stoi(arg) <= 24 ? "real" : "double precision");
+    if (base == "REAL") return Mapped("real");
+    if (base == "MONEY") return Mapped("numeric(19,4)");
+    if (base == "SMALLMONEY") return Mapped("numeric(10,4)");
+    if (OneOf(base, {"DECIMAL", "NUMERIC", "DEC"})) return Mapped("numeric" + all());
+    if (OneOf(base, {"DATETIME", "SMALLDATETIME", "TIMESTAMP"})) return Mapped("timestamp(3)");
+    if (base == "DATETIME2") return Mapped("timestamp(" + std::string(number && std::stoi(arg) < 6 ? arg : "6") + ")");
+    if (base == "DATETIMEOFFSET") return Mapped("timestamptz");
+    if (base == "DATE") return Mapped("date");
+    if (base == "TIME") return Mapped("time");
+    if (OneOf(base, {"CHAR", "CHARACTER", "NCHAR"})) return Mapped(number ? "bpchar(" + arg + ")" : max ? "bpchar" : "bpchar(1)", true);
+    if (OneOf(base, {"VARCHAR", "NVARCHAR"})) return Mapped("bpchar", true, number ? arg : "");
+    if (base == "SYSNAME") return Mapped("bpchar", true, "128");
+    if (OneOf(base, {"TEXT", "NTEXT"})) return Mapped("bpchar", true);
+    if (base == "UNIQUEIDENTIFIER") return Mapped("uuid");
+    if (OneOf(base, {"VARBINARY", "BINARY", "IMAGE", "ROWVERSION"})) return Mapped("bytea");
+    return Mapped("");
+  }
+
+  // A PostgreSQL column definition from first to last (inclusive).
+  void RewriteColumnPg(size_t first, size_t last) {
+    const std::string column = t_[first].value;
+    const size_t type = Next(first);
+    if (type > last || !IsName(t_[type]) || Word(type, "AS")) return;  // a computed column
+    size_t typeEnd = type;
+    const size_t open = Next(type);
+    std::vector<std::string> args;
+    if (open <= last && Sym(open, "(") && Match(open) <= last) {
+      typeEnd = Match(open);
+      args.emplace_back();
+      for (size_t k = Next(open); k < typeEnd; k = Next(k)) {
+        if (Sym(k, ","))
+          args.emplace_back();
+        else
+          args.back() += t_[k].text;
+      }
+    }
+    size_t identity = npos, identityEnd = npos, collation = npos;
+    std::vector<std::string> seed;
+    for (size_t k = Next(typeEnd); k <= last; k = Next(k)) {
+      if (Word(k, "IDENTITY")) {
+        identity = identityEnd = k;
+        if (Sym(Next(k), "(") && Match(Next(k)) <= last) {
+          identityEnd = Match(Next(k));
+          seed.emplace_back();
+          for (size_t j = Next(Next(k)); j < identityEnd; j = Next(j)) {
+            if (Sym(j, ","))
+              seed.emplace_back();
+            else
+              seed.back() += t_[j].text;
+          }
+          k = identityEnd;
+          continue;
+        }
+      }
+      if (Word(k, "COLLATE")) collation = Next(k);
+      if (Sym(k, "(") && (k = Match(k)) == npos) return;
+    }
+
+    std::string declared = text::Lower(t_[type].value);
+    for (size_t a = 0; a < args.size(); ++a) declared += (a ? "," : "(") + args[a] + (a + 1 == args.size() ? ")" : "");
+    const PgType mapped = MapType(ToUpper(t_[type].value), args);
+    if (!mapped.name.empty()) {
+      t_[type].text = mapped.name;
+      if (typeEnd != type) Erase(open, typeEnd);
+      typeEnd = type;
+    } else if (t_[type].kind == TokenKind::QuotedName) {
+      t_[type].text = t_[type].value;  // [varchar]: a type name, not a column
+    }
+    if (identity != npos) {
+      if (identityEnd != identity) Erase(identity + 1, identityEnd);
+      t_[identity].text = "GENERATED BY DEFAULT AS IDENTITY";
+      if (seed.size() == 2) t_[identity].text += " (START WITH " + seed[0] + " INCREMENT BY " + seed[1] + ")";
+    }
+    if (mapped.text) {
+      if (collation == npos) {
+        after_[typeEnd] += " COLLATE " + std::string(dialect_.caseInsensitiveCollation);
+      } else if (collation <= last) {
+        const std::string as = ToUpper(t_[collation].value);
+        t_[collation].text = as.find("_CI") != npos || as == "NOCASE" ? std::string(dialect_.caseInsensitiveCollation)
+                                                                      : std::string(dialect_.binaryCollation);
+      }
+      if (!mapped.limit.empty())
+        after_[last] += " CONSTRAINT " + Ident("tsql_len_" + column) + " CHECK (char_length(" + Ident(column) +
+                        ") <= " + mapped.limit + ")";
+    }
+    if (!table_.empty())
+      comments_.push_back("COMMENT ON COLUMN " + table_ + "." + Ident(column) + " IS " +
+                          SqlLiteral("tsql:" + declared + ":" + column));
+  }
+
+  // x [NOT] LIKE 'pattern' becomes a case-insensitive match of a regular expression, which
+  // also knows T-SQL's [sets]; a pattern that is not a literal keeps % and _ only.
+  void RewriteLike() {
+    for (size_t i = 0; i < Size(); ++i) {
+      if (!Word(i, "LIKE")) continue;
+      const size_t notAt = Word(Prev(i), "NOT") ? Prev(i) : npos;
+      const size_t left = Prev(notAt == npos ? i : notAt), pattern = Next(i);
+      if (left == npos || pattern >= Size()) continue;
+      after_[left] += kPgMatchCollation;
+      const size_t escape = Next(pattern);
+      const bool escaped = Word(escape, "ESCAPE");
+      if (t_[pattern].kind == TokenKind::String &&
+          (!escaped || (Next(escape) < Size() && t_[Next(escape)].kind == TokenKind::String))) {
+        t_[pattern].text = SqlLiteral(LikeToRegex(t_[pattern].value, escaped ? t_[Next(escape)].value : ""));
+        if (escaped) Erase(escape, Next(escape));
+        t_[i].text = notAt == npos ? "~*" : "!~*";
+        if (notAt != npos) Erase(notAt, notAt);
+      } else {
+        t_[i].text = "ILIKE";
+        // T-SQL has no escape character unless one is named.
+        if (!escaped && (IsName(t_[pattern]) || t_[pattern].kind == TokenKind::Variable) && !Sym(escape, "(") &&
+            !Sym(escape, ".") && !Sym(escape, "+") && !Sym(escape, "||"))
+          after_[pattern] += " ESCAPE ''";
+      }
+    }
+  }
+
+  // CAST(x AS datetime) and the like name the engine's types.
+  void RewriteCastTypes() {
+    for (size_t i = 0; i < Size(); ++i) {
+      if (!Word(i, "CAST") || !Sym(Next(i), "(")) continue;
+      const size_t close = Match(Next(i));
+      if (close == npos) continue;
+      size_t as = npos;
+      for (size_t k = Next(Next(i)); k < close; k = Next(k)) {
+        if (Sym(k, "(") && (k = Match(k)) == npos) break;
+        if (Word(k, "AS")) as = k;
+      }
+      const size_t type = Next(as);
+      if (as == npos || type >= close || !IsName(t_[type])) continue;
+      std::vector<std::string> args;
+      size_t typeEnd = type;
+      if (Sym(Next(type), "(") && Match(Next(type)) < close) {
+        typeEnd = Match(Next(type));
+        args.emplace_back();
+        for (size_t k = Next(Next(type)); k < typeEnd; k = Next(k)) {
+          if (Sym(k, ","))
+            args.emplace_back();
+          else
+            args.back() += t_[k].text;
+        }
+      }
+      const std::string base = ToUpper(t_[type].value);
+      PgType mapped = MapType(base, args);
+      if (mapped.name.empty()) continue;
+      // A cast is not a column: text keeps its length and needs no collation.
+      if (OneOf(base, {"VARCHAR", "NVARCHAR"})) mapped.name = mapped.limit.empty() ? "text" : "varchar(" + mapped.limit + ")";
+      if (OneOf(base, {"TEXT", "NTEXT"})) mapped.name = "text";
+      t_[type].text = mapped.name;
+      if (typeEnd != type) Erase(Next(type), typeEnd);
+    }
+  }
+
+  // Whether a table of the session's own database is named where tables go.
+  bool NamesOwnTables() const {
+    for (size_t i = 0; i < Size(); ++i) {
+      const bool name = IsName(t_[i]) || (t_[i].kind == TokenKind::Variable && t_[i].text.front() == '"');
+      if (!name || otherRef_[i] || OneOf(Key(t_[i]), {"FROM", "TOP", "SELECT", "VALUES", "DEFAULT", "OUTPUT", "SET"}))
+        continue;
+      const size_t p = Prev(i);
+      if (p == npos || Sym(Next(i), ".")) continue;
+      const std::string k = Key(t_[p]);
+      if (OneOf(k, {"FROM", "JOIN", "INTO", "UPDATE", "DELETE"})) return true;
+      if (k == ",") {
+        // One more table of a FROM list?
+        int depth = 0;
+        for (size_t q = Prev(p); q != npos; q = Prev(q)) {
+          const std::string kq = Key(t_[q]);
+          if (kq == ")") ++depth;
+          if (kq == "(" && depth-- == 0) break;
+          if (depth > 0) continue;
+          if (OneOf(kq, {"SELECT", "WHERE", "SET", "ON", "VALUES", "BY", "HAVING"})) break;
+          if (OneOf(kq, {"FROM", "JOIN"})) return true;
+        }
+      }
+    }
+    return false;
+  }
+
   // Storage clauses from `from` up to (not including) `to`: WITH (...), ON filegroup,
   // TEXTIMAGE_ON filegroup, INCLUDE (...).
   void RemoveStorageOptions(size_t from, size_t to) {
@@ -667,6 +994,9 @@ class Translator : Cursor {
   const TranslateOptions& options_;
   std::vector<Token> toks_;
   std::vector<std::string> after_;  // text inserted after each token
+  std::vector<bool> otherRef_;      // tokens naming a table of another database
+  std::string table_;               // PostgreSQL: the table being defined, as the engine names it
+  std::vector<std::string> comments_;
 };
 
 }  // namespace

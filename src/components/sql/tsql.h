@@ -62,6 +62,9 @@ struct Translation {
   std::string sql;                          // the statement in the engine's dialect
   std::string databaseName;                 // for CreateDatabase / DropDatabase / Use
   std::vector<std::string> otherDatabases;  // databases named as [db].dbo.t other than own
+  // PostgreSQL, when otherDatabases is not empty: whether a table of the own database is
+  // named too (the engine cannot join tables of two databases).
+  bool ownTables = false;
 };
 
 // Translates one statement (as returned by SplitStatements). Throws SyntaxError when the

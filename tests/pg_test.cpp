@@ -1,0 +1,395 @@
+// The PostgreSQL engine on real servers (scripts/pg.sh starts them; skipped without
+// ETAPAS_TEST_ENGINE=postgresql): the suite's logins, the typical request with the home
+// database on one server and points of sale spread over both plus one whose server is down,
+// bounded connection attempts, transactions and the data the engine gives back.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <map>
+
+#include "components/cls_util.h"
+#include "components/text.h"
+#include "editor_fixture.h"
+
+namespace etapas {
+namespace {
+
+using test::Exec;
+using test::Rows;
+using test::Scalar;
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// A loopback port: listening but never answering (a hung server), or closed (a server
+// that is down).
+class Port {
+ public:
+  explicit Port(bool listen) {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&a), len) != 0 ||
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0 || (listen && ::listen(fd_, 8) != 0))
+      ADD_FAILURE() << "no loopback port";
+    number_ = ntohs(a.sin_port);
+    if (!listen) Close();
+  }
+  ~Port() { Close(); }
+  Port(const Port&) = delete;
+  Port& operator=(const Port&) = delete;
+  std::string Address() const { return "127.0.0.1:" + std::to_string(number_); }
+
+ private:
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+  int fd_ = -1;
+  int number_ = 0;
+};
+
+std::string HomeServer() { return test::Env("ETAPAS_TEST_PG_HOME", "127.0.0.1:55432"); }
+std::string PosServer() { return test::Env("ETAPAS_TEST_PG_POS", "127.0.0.1:55433"); }
+std::string Superuser() { return test::Env("ETAPAS_TEST_PG_USER", "etapas"); }
+
+// Adds servers to the test root's directory: sessions log in with their own logins there,
+// and only "master" sessions as the servers' superuser.
+void AddServer(const test::TempDataRoot& root, const std::string& name, const std::string& address,
+               const std::string& options = "") {
+  std::ofstream out(root.Path() + "/servers.conf", std::ios::app);
+  out << name << " = postgresql " << address << " admin=" << Superuser() << " prefix=" << root.Prefix()
+      << text::Lower(name) << "_" << (options.empty() ? "" : " " + options) << "\n";
+}
+
+std::unique_ptr<ClsDatos> Open(const std::string& server, const std::string& database, const std::string& user,
+                               const std::string& password) {
+  auto db = std::make_unique<ClsDatos>();
+  db->Servidor(server);
+  db->BaseDatos(database);
+  db->Usuario(user);
+  db->Clave(password);
+  std::string cadena;
+  db->Conectar(false, 3, cadena, true, false);
+  return db;
+}
+
+test::ProcessResult Admin(std::vector<std::string> args) {
+  args.insert(args.begin(), ETAPAS_ADMIN_PATH);
+  test::RunOptions options;
+  options.timeoutSeconds = 120;
+  return test::RunProcess(args, {}, options);
+}
+
+long FirstNative(ClsDatos& db) {
+  auto& errors = db.Conexion()->Errors();
+  return errors.Count() ? errors.Item(0).NativeError : 0;
+}
+
+#define SKIP_WITHOUT_SERVERS()                                                          \
+  if (!test::OnPostgreSQL()) GTEST_SKIP() << "no PostgreSQL servers (ETAPAS_TEST_ENGINE)"
+
+// ---- The typical request across servers ----------------------------------------------------
+
+class PgTypicalRequest : public test::EditorTest {
+ protected:
+  void SetUp() override {
+    SKIP_WITHOUT_SERVERS();
+    EditorTest::SetUp();
+    AddServer(root, "PGCASA", HomeServer());
+    AddServer(root, "PGNORTE", PosServer());
+    AddServer(root, "PGSUR", HomeServer());
+    AddServer(root, "PGCAIDO", down.Address());
+    // The administrator's tool lays every database, with the logins of the suite.
+    const std::string su = Superuser();
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"init", "--server", "PGCASA", "--database", "EMPRESA1", "--kind", "home", "--user", su},
+             {"init", "--server", "PGCASA", "--database", "CV_TORNASOLADAS", "--kind", "stats", "--user", su},
+             {"add-pos", "--server", "PGCASA", "--database", "EMPRESA1", "--code", "1", "--description", "Sucursal Norte",
+              "--pos-server", "PGNORTE", "--pos-database", "TPV1", "--user", su},
+             {"add-pos", "--server", "PGCASA", "--database", "EMPRESA1", "--code", "2", "--description", "Sucursal Sur",
+              "--pos-server", "PGSUR", "--pos-database", "TPV2", "--user", su},
+             {"add-pos", "--server", "PGCASA", "--database", "EMPRESA1", "--code", "3", "--description", "Sucursal Caida",
+              "--pos-server", "PGCAIDO", "--pos-database", "TPV3", "--no-create", "--user", su}}) {
+      auto r = Admin(args);
+      ASSERT_EQ(r.exitCode, 0) << args[0] << " " << args[4] << ": " << r.stderrText;
+    }
+    // The home login is the company database's own.
+    home = Open("PGCASA", "EMPRESA1", "EMPRESA1", "EMPRESA1");
+    ASSERT_TRUE(home->Conectado()) << home->MotivoFallo();
+    Exec(*home,
+         "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion, Color, Tipo, PosiblesEstadoPrevio) VALUES "
+         "('0001','PRESUPUESTO','255','P',' '),('0003','REPARADO','','F',' 0001|')");
+    platform.commandLine = "@Server=PGCASA; @DbName=EMPRESA1; @Usuario=EMPRESA1; @Password=EMPRESA1; @UsuarioLogeado=EMPRESA1;";
+  }
+
+  std::vector<std::string> Shown() const {
+    std::vector<std::string> t;
+    for (const auto& m : platform.shown) t.push_back(m.title + "|" + m.prompt);
+    return t;
+  }
+
+  Port down{false};
+  std::unique_ptr<ClsDatos> home;
+};
+
+TEST_F(PgTypicalRequest, SavedStatusReachesBothServersAndTheStoppedOneIsReported) {
+  Load();
+  ASSERT_EQ(SesionSistema.Datos->Proveedor(), "postgresql");
+  ASSERT_TRUE(SesionSistema.DatosEstadistica->Conectado());
+  Confirm("13");
+  EXPECT_TRUE(form.bNuevo);
+  form.Escribir(1, "EN GARANTIA");
+  form.ElegirTipo('T');
+  form.AlternarEntrada(1);  // 0003
+  const auto start = Clock::now();
+  form.Botonera1_Click("GRABAR");
+  // A point whose server is down costs a refused connection, not a wait.
+  EXPECT_LT(SecondsSince(start), 10.0);
+
+  EXPECT_EQ(Rows(*home, "SELECT CODIGOESTADO, Descripcion, Tipo, PosiblesEstadoPrevio FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0013'"),
+            (std::vector<std::string>{"0013|EN GARANTIA|T| 0003|"}));
+  // Each point of sale is read with its own login (name and password: its database's).
+  auto norte = Open("PGNORTE", "TPV1", "TPV1", "TPV1");
+  auto sur = Open("PGSUR", "TPV2", "TPV2", "TPV2");
+  ASSERT_TRUE(norte->Conectado()) << norte->MotivoFallo();
+  ASSERT_TRUE(sur->Conectado()) << sur->MotivoFallo();
+  for (ClsDatos* pos : {norte.get(), sur.get()})
+    EXPECT_EQ(Rows(*pos, "SELECT CODIGOESTADO, Descripcion, Tipo, PosiblesEstadoPrevio FROM V_TA_ETAPAS"),
+              (std::vector<std::string>{"0013|EN GARANTIA|T| 0003|"}));
+  EXPECT_EQ(Shown(), (std::vector<std::string>{"Aviso al operador|No se pudo conectar al Punto de ventas Sucursal Caida"}));
+  EXPECT_EQ(Rows(*home, "SELECT CODIGO, CONECTADO, ULTIMA_DETECCION IS NULL FROM V_TA_TPV ORDER BY CODIGO"),
+            (std::vector<std::string>{"0001|True|1", "0002|True|1", "0003|False|0"}));
+
+  // Saved again: an update at home and at both points.
+  Confirm("0013");
+  EXPECT_TRUE(form.bModifica);
+  form.Escribir(1, "GARANTIA EXTENDIDA");
+  form.Botonera1_Click("GRABAR");
+  EXPECT_EQ(Scalar(*home, "SELECT COUNT(*) FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0013'"), "1");
+  EXPECT_EQ(Scalar(*norte, "SELECT Descripcion FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0013  '"), "GARANTIA EXTENDIDA");
+  EXPECT_EQ(Scalar(*sur, "select descripcion from v_ta_etapas"), "GARANTIA EXTENDIDA");
+}
+
+// ---- Logins and connections ----------------------------------------------------------------
+
+class PgServers : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SKIP_WITHOUT_SERVERS();
+    AddServer(root, "PGUNO", HomeServer());
+    master = Open("PGUNO", "master", "nadie", "");
+    ASSERT_TRUE(master->Conectado()) << master->MotivoFallo();
+  }
+
+  test::TempDataRoot root;
+  std::unique_ptr<ClsDatos> master;
+};
+
+TEST_F(PgServers, CreatedDatabasesHaveTheirOwnLoginAndNobodyElses) {
+  Exec(*master, "CREATE DATABASE [Tienda_Ñ1]");
+  master->EjecutarSQL("create database [TIENDA_ñ1]");
+  EXPECT_EQ(FirstNative(*master), 1801);
+
+  auto own = Open("PGUNO", "tienda_Ñ1", "TIENDA_Ñ1", "Tienda_Ñ1");  // the password is the name as created
+  ASSERT_TRUE(own->Conectado()) << own->MotivoFallo();
+  EXPECT_EQ(own->Proveedor(), "postgresql");
+  Exec(*own, "CREATE TABLE T (a int)");
+
+  auto wrong = Open("PGUNO", "Tienda_Ñ1", "Tienda_Ñ1", "otra");
+  EXPECT_FALSE(wrong->Conectado());
+  EXPECT_NE(wrong->MotivoFallo().find("Login failed"), std::string::npos) << wrong->MotivoFallo();
+
+  // Another database's login cannot open it.
+  Exec(*master, "CREATE DATABASE [OTRA_TIENDA]");
+  auto stranger = Open("PGUNO", "Tienda_Ñ1", "OTRA_TIENDA", "OTRA_TIENDA");
+  EXPECT_FALSE(stranger->Conectado());
+
+  // A missing database refuses the connection and says which.
+  auto missing = Open("PGUNO", "NO_EXISTE", "NO_EXISTE", "NO_EXISTE");
+  EXPECT_FALSE(missing->Conectado());
+  EXPECT_NE(missing->MotivoFallo().find("NO_EXISTE"), std::string::npos) << missing->MotivoFallo();
+
+  // Dropping ends the sessions still open on it; dropping twice says it is gone.
+  Exec(*master, "DROP DATABASE [TIENDA_Ñ1]");
+  master->EjecutarSQL("DROP DATABASE [TIENDA_Ñ1]");
+  EXPECT_EQ(FirstNative(*master), 3701);
+  own->EjecutarSQL("SELECT 1");
+  EXPECT_GE(own->Conexion()->Errors().Count(), 1);
+  master->EjecutarSQL("CREATE TABLE T (a int)");
+  EXPECT_EQ(FirstNative(*master), 208);
+}
+
+TEST_F(PgServers, ConnectionAttemptsAreBounded) {
+  Port hung{true}, closed{false};
+  AddServer(root, "PGCOLGADO", hung.Address(), "connect_timeout=2");
+  AddServer(root, "PGAPAGADO", closed.Address());
+  auto start = Clock::now();
+  auto db = Open("PGCOLGADO", "X", "X", "X");
+  EXPECT_FALSE(db->Conectado());
+  EXPECT_GE(SecondsSince(start), 1.5);
+  EXPECT_LT(SecondsSince(start), 5.0);
+  EXPECT_NE(db->MotivoFallo().find("cannot be reached"), std::string::npos) << db->MotivoFallo();
+  start = Clock::now();
+  db = Open("PGAPAGADO", "X", "X", "X");
+  EXPECT_FALSE(db->Conectado());
+  EXPECT_LT(SecondsSince(start), 2.0);
+
+  // A directory entry the engine cannot use says so.
+  AddServer(root, "PGMAL", HomeServer(), "colour=blue");
+  db = Open("PGMAL", "X", "X", "X");
+  EXPECT_FALSE(db->Conectado());
+  EXPECT_NE(db->MotivoFallo().find("colour"), std::string::npos);
+}
+
+// ---- Inside a database ---------------------------------------------------------------------
+
+class PgDatabase : public PgServers {
+ protected:
+  void SetUp() override {
+    PgServers::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    Exec(*master, "CREATE DATABASE [EMPRESA1]");
+    db = Open("PGUNO", "EMPRESA1", "EMPRESA1", "EMPRESA1");
+    ASSERT_TRUE(db->Conectado()) << db->MotivoFallo();
+    Exec(*db, "CREATE TABLE V_TA_ETAPAS (CODIGOESTADO varchar(4) NOT NULL PRIMARY KEY, Descripcion varchar(100) NULL, "
+              "[Año Fiscal] int NULL, Activo bit NOT NULL DEFAULT 1, Importe money NULL, Alta datetime NULL DEFAULT getdate())");
+  }
+  std::unique_ptr<ClsDatos> db;
+};
+
+TEST_F(PgDatabase, NamesAndTypesComeBackAsDeclared) {
+  Exec(*db, "INSERT INTO v_ta_etapas (codigoestado, DESCRIPCION, [AÑO FISCAL], Importe) VALUES ('1 ', 'Uno  ', 2024, 12.5)");
+  ado::RecordsetPtr rs;
+  db->AbrirRecordset("SELECT * FROM [V_TA_ETAPAS]", rs);
+  std::vector<std::string> names;
+  for (long i = 0; i < rs->FieldCount(); ++i) names.push_back(rs->Fields(i).Name());
+  EXPECT_EQ(names, (std::vector<std::string>{"CODIGOESTADO", "Descripcion", "Año Fiscal", "Activo", "Importe", "Alta"}));
+  // Trailing blanks are kept as written, and ignored by comparisons.
+  EXPECT_EQ(rs->Fields("descripcion").Value().ToText(), "Uno  ");
+  EXPECT_EQ(rs->Fields("CodigoEstado").Value().ToText(), "1 ");
+  EXPECT_EQ(rs->Fields("Activo").Type(), 11);
+  EXPECT_EQ(rs->Fields("Activo").Value().ToText(), "True");
+  EXPECT_EQ(rs->Fields("Importe").Type(), 6);
+  EXPECT_EQ(rs->Fields("Importe").Value().ToText(), "12.5");
+  EXPECT_EQ(rs->Fields("Alta").Type(), 135);
+  EXPECT_EQ(rs->Fields("Alta").Value().kind(), Variant::Kind::Date);
+  EXPECT_EQ(rs->Fields("CODIGOESTADO").DefinedSize(), 4);
+
+  // A column written in another case keeps the statement's spelling; expressions keep
+  // their alias.
+  db->AbrirRecordset("SELECT descripcion, COUNT(*) AS Cuantos, 1 FROM V_TA_ETAPAS GROUP BY descripcion", rs);
+  EXPECT_EQ(rs->Fields(0L).Name(), "descripcion");
+  EXPECT_EQ(rs->Fields(1L).Name(), "Cuantos");
+  EXPECT_EQ(rs->Fields(2L).Name(), "");
+  EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM V_TA_ETAPAS WHERE Descripcion = 'UNO' AND CODIGOESTADO = '1'"), "1");
+  EXPECT_EQ(Scalar(*db, "SELECT [año fiscal] FROM dbo.V_TA_ETAPAS WHERE [Descripcion] LIKE 'u%'"), "2024");
+
+  // OpenSchema: declared names, ADO types and sizes, key columns found by the recordsets.
+  auto schema = db->Conexion()->OpenSchema(ado::kSchemaColumns, {Variant("empresa1"), Variant(), Variant("V_TA_ETAPAS"), Variant()});
+  std::map<std::string, std::string> columns;
+  for (; !schema->EOF_(); schema->MoveNext())
+    columns[schema->Fields("COLUMN_NAME").Value().ToText()] = schema->Fields("DATA_TYPE").Value().ToText() + "/" +
+                                                            schema->Fields("CHARACTER_MAXIMUM_LENGTH").Value().ToText();
+  EXPECT_EQ(columns, (std::map<std::string, std::string>{{"Activo", "11/"},
+                                                         {"Alta", "135/"},
+                                                         {"Año Fiscal", "3/"},
+                                                         {"CODIGOESTADO", "200/4"},
+                                                         {"Descripcion", "200/100"},
+                                                         {"Importe", "6/"}}));
+  // The stored form of a code: typed 7, looked up and saved as 0007.
+  EXPECT_FALSE(db->BuscarRegistro("V_TA_ETAPAS", "7", "CODIGOESTADO", rs));
+  rs->AddNew();
+  rs->Fields("CODIGOESTADO") = Variant(FormatoCodigo("7", 4));
+  rs->Fields("Descripcion") = Variant("SIETE");
+  rs->Fields("Activo") = Variant(false);
+  rs->Update();
+  EXPECT_TRUE(db->BuscarRegistro("V_TA_ETAPAS", "7", "CODIGOESTADO", rs));
+  rs->Fields("Importe") = Variant(3.25);
+  rs->Update();
+  EXPECT_EQ(Rows(*db, "SELECT CODIGOESTADO, Activo, Importe FROM V_TA_ETAPAS WHERE Descripcion = 'siete'"),
+            (std::vector<std::string>{"0007|False|3.25"}));
+}
+
+TEST_F(PgDatabase, TransactionsGoOnAfterARefusedStatementAsTheServerDoes) {
+  Exec(*db, "INSERT INTO V_TA_ETAPAS (CODIGOESTADO) VALUES ('0001')");
+  // A refused statement inside a transaction undoes itself only.
+  db->EjecutarSQL("BEGIN TRANSACTION \r\r\rINSERT INTO V_TA_ETAPAS (CODIGOESTADO) VALUES ('0002')\r"
+                  "INSERT INTO V_TA_ETAPAS (CODIGOESTADO) VALUES ('0001')\r");
+  EXPECT_EQ(FirstNative(*db), 2627);
+  Exec(*db, "INSERT INTO V_TA_ETAPAS (CODIGOESTADO) VALUES ('0003')");
+  // Nested BEGINs count; only the outermost COMMIT commits.
+  Exec(*db, "BEGIN TRANSACTION");
+  Exec(*db, "COMMIT TRANSACTION");
+  Exec(*db, "COMMIT TRANSACTION");
+  db->EjecutarSQL("COMMIT TRANSACTION");
+  EXPECT_EQ(FirstNative(*db), 3902);
+  EXPECT_EQ(Rows(*db, "SELECT CODIGOESTADO FROM V_TA_ETAPAS ORDER BY 1"), (std::vector<std::string>{"0001", "0002", "0003"}));
+
+  // Rolled back, everything since BEGIN goes.
+  Exec(*db, "BEGIN TRANSACTION");
+  Exec(*db, "DELETE V_TA_ETAPAS");
+  db->EjecutarSQL("SELECT * FROM NO_EXISTE");
+  EXPECT_EQ(FirstNative(*db), 208);
+  Exec(*db, "ROLLBACK TRANSACTION");
+  db->EjecutarSQL("ROLLBACK TRANSACTION");
+  EXPECT_EQ(FirstNative(*db), 3903);
+  EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM V_TA_ETAPAS"), "3");
+
+  // Outside a transaction a refused statement leaves nothing behind.
+  db->EjecutarSQL("INSERT INTO V_TA_ETAPAS (CODIGOESTADO) VALUES ('00001')");
+  EXPECT_EQ(FirstNative(*db), 8152);
+  Exec(*db, "UPDATE V_TA_ETAPAS SET Descripcion = 'x' WHERE CODIGOESTADO = '0003'");
+
+  // CommandTimeout bounds a statement.
+  db->Conexion()->SetCommandTimeout(1);
+  const auto start = Clock::now();
+  db->EjecutarSQL("SELECT pg_sleep(5)");
+  EXPECT_EQ(db->Conexion()->Errors().Count(), 1);
+  EXPECT_LT(SecondsSince(start), 4.0);
+  db->Conexion()->SetCommandTimeout(30);
+  Exec(*db, "SELECT pg_sleep(1.1)");
+}
+
+TEST_F(PgDatabase, StatementsKeptAcrossCallsSurviveChangesOfTheirTables) {
+  const std::string query = "SELECT * FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0001'";
+  Exec(*db, "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion, Alta) VALUES ('0001', 'UNO', NULL)");
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Rows(*db, query), (std::vector<std::string>{"0001|UNO||True||"})) << i;
+  // Another session changes the table's shape under the kept statement.
+  auto other = Open("PGUNO", "EMPRESA1", "EMPRESA1", "EMPRESA1");
+  Exec(*other, "ALTER TABLE V_TA_ETAPAS ADD Nota varchar(10) NULL");
+  Exec(*other, "UPDATE V_TA_ETAPAS SET Nota = 'n'");
+  EXPECT_EQ(Rows(*db, query), (std::vector<std::string>{"0001|UNO||True|||n"}));
+  ado::RecordsetPtr rs;
+  db->AbrirRecordset(query, rs);
+  EXPECT_EQ(rs->Fields(6L).Name(), "Nota");
+}
+
+TEST_F(PgDatabase, AnotherDatabaseOfTheServerIsReadOnItsOwnConnection) {
+  Exec(*master, "CREATE DATABASE [TPV1]");
+  auto pos = Open("PGUNO", "TPV1", Superuser(), "");
+  ASSERT_TRUE(pos->Conectado()) << pos->MotivoFallo();
+  Exec(*pos, "CREATE TABLE V_TA_TPV (CODIGO varchar(4) PRIMARY KEY)");
+  Exec(*db, "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion) VALUES ('0002', 'DOS')");
+  const std::string homeRead = "SELECT CODIGOESTADO, Descripcion FROM [EMPRESA1].DBO.V_TA_ETAPAS WHERE CODIGOESTADO = '0002'";
+  EXPECT_EQ(Rows(*pos, homeRead), (std::vector<std::string>{"0002|DOS"}));
+  auto schema = pos->Conexion()->OpenSchema(ado::kSchemaColumns, {Variant("EMPRESA1"), Variant(), Variant("v_ta_etapas"), Variant()});
+  EXPECT_FALSE(schema->EOF_());
+  // Joining tables of two databases is beyond the engine: an invalid object, not a wrong row.
+  pos->EjecutarSQL("SELECT * FROM V_TA_TPV JOIN [EMPRESA1].dbo.V_TA_ETAPAS ON 1 = 1");
+  EXPECT_EQ(FirstNative(*pos), 208);
+  pos->EjecutarSQL("SELECT * FROM [NO_HAY].dbo.V_TA_ETAPAS");
+  EXPECT_EQ(FirstNative(*pos), 911);
+}
+
+}  // namespace
+}  // namespace etapas
