@@ -72,6 +72,18 @@ std::unique_ptr<Session> Connect(const ConnectRequest& request, ProviderError& e
   return nullptr;
 }
 
+void AddError(std::vector<ProviderError>& errors, ProviderError e) {
+  const long n = e.native;
+  errors.push_back(std::move(e));
+  if (n == native::kDuplicateKey || n == native::kConstraint || n == native::kNullNotAllowed || n == native::kTruncation)
+    errors.push_back({native::kStatementTerminated, "The statement has been terminated.", "01000"});
+}
+
+bool ValidDatabaseName(std::string_view name, size_t maxLength) {
+  return !name.empty() && name.size() <= maxLength && name.find_first_of("/\\") == std::string_view::npos &&
+         name.front() != '.' && name.find('\0') == std::string_view::npos;
+}
+
 int AdoTypeFromDeclared(std::string_view declared, long* size) {
   std::string d = text::Lower(text::Trim(declared));
   if (size) *size = 0;

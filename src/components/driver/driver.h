@@ -112,6 +112,14 @@ std::unique_ptr<Session> Connect(const ConnectRequest& request, ProviderError& e
 // The data root: $ETAPAS_DATA, else $XDG_DATA_HOME/etapas, else ~/.local/share/etapas.
 std::string DefaultDataRoot();
 
+// Adds an engine error as SQL Server reports it: a statement-ending error (duplicate key,
+// constraint, Null, truncation) is followed by 3621 "The statement has been terminated.",
+// which callers listing the errors leave out.
+void AddError(std::vector<ProviderError>& errors, ProviderError error);
+
+// A database name that can name a file or a catalogue: no folders, no hidden names.
+bool ValidDatabaseName(std::string_view name, size_t maxLength);
+
 // Maps an ADO-style type name as written in a column declaration (varchar(4), bit,
 // datetime, money...) to its ADO type code and declared character size.
 int AdoTypeFromDeclared(std::string_view declared, long* size = nullptr);

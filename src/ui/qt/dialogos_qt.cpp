@@ -71,8 +71,8 @@ VentanaConsultaQt::VentanaConsultaQt(const PeticionConsulta& p, QWidget* parent)
   layout->addWidget(botones);
   connect(botones, &QDialogButtonBox::accepted, this, [this] { Elegir(); });
   connect(botones, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  connect(tabla_, &QTableWidget::cellDoubleClicked, this, [this](int fila, int) {
-    tabla_->selectRow(fila);
+  connect(tabla_, &QTableWidget::cellDoubleClicked, this, [this](int elegida, int) {
+    tabla_->selectRow(elegida);
     Elegir();
   });
   connect(filtro_, &QLineEdit::textChanged, this, [this](const QString& t) { Filtrar(t); });

@@ -87,11 +87,6 @@ struct Login {
 
 bool IsMaster(std::string_view database) { return text::EqualsNoCase(text::Trim(database), "master"); }
 
-bool ValidDatabaseName(std::string_view name) {
-  return !name.empty() && name.size() <= 60 && name.find_first_of("/\\") == std::string_view::npos &&
-         name.front() != '.' && name.find('\0') == std::string_view::npos;
-}
-
 std::string Literal(std::string_view s) {
   std::string out = "'";
   for (char c : s) {
@@ -329,15 +324,6 @@ ProviderError MapError(const Result& res, PGconn* conn, std::string_view stateme
   return {native::kOther, "The database refused the statement: " + msg + ".", state.empty() ? "HY000" : state};
 }
 
-// SQL Server follows a statement-ending error with a second one; callers that list the
-// errors leave that last entry out.
-void AddError(std::vector<ProviderError>& errors, ProviderError e) {
-  const long n = e.native;
-  errors.push_back(std::move(e));
-  if (n == native::kDuplicateKey || n == native::kConstraint || n == native::kNullNotAllowed || n == native::kTruncation)
-    errors.push_back({native::kStatementTerminated, "The statement has been terminated.", "01000"});
-}
-
 // ---- Types and values --------------------------------------------------------------------------
 
 // Type OIDs of the engine's built-in types.
@@ -527,7 +513,7 @@ class PgSession final : public Session {
 
   bool Open(ProviderError& error) {
     isMaster_ = IsMaster(database_);
-    if (!isMaster_ && !ValidDatabaseName(text::Trim(database_))) {
+    if (!isMaster_ && !ValidDatabaseName(text::Trim(database_), 60)) {
       error = {native::kCannotOpenDatabase,
                "Cannot open database \"" + database_ + "\" requested by the login. The login failed.", "42000"};
       return false;
@@ -806,7 +792,7 @@ class PgSession final : public Session {
   PgSession* Other(const std::string& database, ProviderError& error) {
     const std::string key = text::Lower(database);
     if (auto it = others_.find(key); it != others_.end()) return it->second.get();
-    if (IsMaster(database) || !ValidDatabaseName(database)) {
+    if (IsMaster(database) || !ValidDatabaseName(database, 60)) {
       error = {native::kNoSuchDatabase, "Database '" + database + "' does not exist. Make sure that the name is entered correctly.", "42000"};
       return nullptr;
     }
@@ -1020,7 +1006,7 @@ class PgSession final : public Session {
       return true;
     }
     const std::string verb = t.kind == sql::StatementKind::CreateDatabase ? "CREATE DATABASE" : "DROP DATABASE";
-    if (!ValidDatabaseName(name) || IsMaster(name)) {
+    if (!ValidDatabaseName(name, 60) || IsMaster(name)) {
       out.errors.push_back({native::kOther, "'" + name + "' is not a valid database name.", "42000"});
       return false;
     }

@@ -214,15 +214,6 @@ ProviderError MapError(sqlite3* db, int rc, std::string_view statement) {
   return e;
 }
 
-// SQL Server follows a statement-ending error with a second one; callers that list the
-// errors leave that last entry out.
-void AddError(std::vector<ProviderError>& errors, ProviderError e) {
-  const long n = e.native;
-  errors.push_back(std::move(e));
-  if (n == native::kDuplicateKey || n == native::kConstraint || n == native::kNullNotAllowed || n == native::kTruncation)
-    errors.push_back({native::kStatementTerminated, "The statement has been terminated.", "01000"});
-}
-
 // ---- Values ----------------------------------------------------------------------------
 
 bool LooksLikeDateTime(std::string_view s) {
@@ -273,11 +264,6 @@ void Bind(sqlite3_stmt* st, int i, const Variant& v) {
   }
 }
 
-bool ValidDatabaseName(std::string_view name) {
-  return !name.empty() && name.size() <= 128 && name.find_first_of("/\\") == std::string_view::npos &&
-         name.front() != '.' && name.find('\0') == std::string_view::npos;
-}
-
 struct Stmt {
   sqlite3_stmt* st = nullptr;
   ~Stmt() { sqlite3_finalize(st); }
@@ -303,7 +289,7 @@ class SqliteSession final : public Session {
   bool Open(ProviderError& error) {
     isMaster_ = text::EqualsNoCase(database_, "master");
     std::string path = isMaster_ ? ":memory:" : FileOf(database_);
-    if (!isMaster_ && (!ValidDatabaseName(database_) || !fs::is_regular_file(path))) {
+    if (!isMaster_ && (!ValidDatabaseName(database_, 128) || !fs::is_regular_file(path))) {
       error = {native::kCannotOpenDatabase,
                "Cannot open database \"" + database_ + "\" requested by the login. The login failed.", "42000"};
       return false;
@@ -481,7 +467,7 @@ class SqliteSession final : public Session {
     std::string key = text::Lower(name);
     if (attached_.count(key)) return true;
     std::string path = FileOf(name);
-    if (!ValidDatabaseName(name) || !fs::is_regular_file(path)) {
+    if (!ValidDatabaseName(name, 128) || !fs::is_regular_file(path)) {
       if (error) *error = {native::kNoSuchDatabase, "Database '" + name + "' does not exist. Make sure that the name is entered correctly.", "42000"};
       return false;
     }
@@ -526,7 +512,7 @@ class SqliteSession final : public Session {
       }
       return true;
     }
-    if (!ValidDatabaseName(name) || text::EqualsNoCase(name, "master")) {
+    if (!ValidDatabaseName(name, 128) || text::EqualsNoCase(name, "master")) {
       out.errors.push_back({native::kOther, "'" + name + "' is not a valid database name.", "42000"});
       return false;
     }
