@@ -22,14 +22,15 @@ class ScriptDriver : public ::testing::Test {
   // Runs `etapas --script - <command line>` with the script on standard input.
   std::vector<std::string> Run(const std::string& script,
                                const std::vector<std::string>& commandLine = {"@Server=CASA;", "@DbName=EMPRESA1;",
-                                                                              "@Usuario=sa;", "@Password=x;"}) {
+                                                                              "@Usuario=sa;", "@Password=x;"},
+                               int expectedExit = 0) {
     std::vector<std::string> argv = {ETAPAS_PATH, "--script", "-"};
     argv.insert(argv.end(), commandLine.begin(), commandLine.end());
     test::RunOptions options;
     options.stdinText = script;
     options.timeoutSeconds = 120;
     auto result = test::RunProcess(argv, {{"TEMP", root.Path()}}, options);
-    EXPECT_EQ(result.exitCode, 0) << result.stderrText;
+    EXPECT_EQ(result.exitCode, expectedExit) << result.stderrText;
     return test::Lines(result.stdoutText);
   }
 
@@ -70,9 +71,11 @@ TEST_F(ScriptDriver, MessagesAndTheColourDialogAreAnsweredFromTheScript) {
 }
 
 TEST_F(ScriptDriver, NoConnectionTellsWhyAndEnds) {
-  auto out = Run("dump\n", {"@Server=CASA;", "@DbName=NO_EXISTE;", "@Usuario=sa;"});
+  // A caller (the suite's menu, a script) must see that the editor could not do its work.
+  auto out = Run("dump\n", {"@Server=CASA;", "@DbName=NO_EXISTE;", "@Usuario=sa;"}, 1);
   ASSERT_EQ(out.size(), 2u);
-  EXPECT_EQ(out[0].rfind("{\"event\":\"message\",\"title\":\"No se pudo conectar a la base de datos NO_EXISTE", 0), 0u);
+  EXPECT_EQ(out[0].rfind("{\"event\":\"message\",\"title\":\"Sin conexión\",\"text\":\"No se pudo conectar a la base de datos NO_EXISTE del servidor CASA.", 0), 0u);
+  EXPECT_NE(out[0].find("etapas-admin demo"), std::string::npos);
   EXPECT_EQ(out[1], "{\"event\":\"end\"}");
 }
 

@@ -62,9 +62,16 @@ void ClsDatos::Conectar(bool faltanDatos, long, std::string& cadenaConexion, boo
     motivoFallo_ = error.description;
   }
   if (informarFallo) {
-    const std::string titulo = "No se pudo conectar a la base de datos " + baseDatos_ + " (servidor " + servidor_ + ")";
-    std::cerr << titulo << ": " << motivoFallo_ << std::endl;
-    Platform().MsgBox(motivoFallo_, mb::kCritical | mb::kOk, titulo);
+    const std::string raiz = dataRoot_.empty() ? driver::DefaultDataRoot() : dataRoot_;
+    const std::string texto =
+        "No se pudo conectar a la base de datos " + baseDatos_ + " del servidor " + servidor_ + ".\n\n" +
+        "Motivo: " + motivoFallo_ + "\n\n" +
+        "Qué hacer: las bases de datos de este equipo están en " + raiz +
+        " (la variable ETAPAS_DATA elige otra carpeta; " + raiz + "/servers.conf indica los servidores PostgreSQL). " +
+        "Para probar el programa, cree la demostración con \"etapas-admin demo\"; para una empresa nueva, cree su base con "
+        "\"etapas-admin init --server " + servidor_ + " --database " + baseDatos_ + " --kind home\".";
+    std::cerr << texto << std::endl;
+    Platform().MsgBox(texto, mb::kCritical | mb::kOk, "Sin conexión");
   }
 }
 

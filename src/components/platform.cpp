@@ -61,9 +61,9 @@ int PlataformaProceso::MsgBox(const std::string& prompt, int style, const std::s
   return mb::DefaultAnswer(style);
 }
 
-void PlataformaProceso::TerminarProceso() {
+void PlataformaProceso::TerminarProceso(int estado) {
   std::fflush(nullptr);
-  _exit(0);
+  _exit(estado);
 }
 
 std::string PlataformaProceso::Entorno(const std::string& variable) const {

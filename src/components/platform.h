@@ -28,7 +28,8 @@ class Plataforma {
   virtual int MsgBox(const std::string& prompt, int style, const std::string& title) = 0;
   virtual void DoEvents() {}
   // Ends the process at once: nothing after it runs. Test platforms throw ProcesoTerminado.
-  [[noreturn]] virtual void TerminarProceso() = 0;
+  // A non-zero status tells the caller the program could not do its work.
+  [[noreturn]] virtual void TerminarProceso(int estado = 0) = 0;
   virtual std::string NombreEjecutable() const = 0;  // without folder or extension
   virtual std::string CarpetaPrograma() const = 0;   // the executable's folder
   virtual std::string LineaComando() const = 0;      // the program's arguments, joined by blanks
@@ -38,7 +39,9 @@ class Plataforma {
 };
 
 // Thrown by test platforms to stand for the end of the process.
-struct ProcesoTerminado {};
+struct ProcesoTerminado {
+  int estado = 0;
+};
 
 // The process's platform; a real one unless a front end or a test installs another.
 Plataforma& Platform();
@@ -49,7 +52,7 @@ class PlataformaProceso : public Plataforma {
  public:
   PlataformaProceso();
   int MsgBox(const std::string& prompt, int style, const std::string& title) override;
-  [[noreturn]] void TerminarProceso() override;
+  [[noreturn]] void TerminarProceso(int estado = 0) override;
   std::string NombreEjecutable() const override { return exeName_; }
   std::string CarpetaPrograma() const override { return exeFolder_; }
   std::string LineaComando() const override { return commandLine_; }
@@ -72,7 +75,7 @@ class PlataformaGuionada : public PlataformaProceso {
     int style = 0, answer = 0;
   };
   int MsgBox(const std::string& prompt, int style, const std::string& title) override;
-  [[noreturn]] void TerminarProceso() override { throw ProcesoTerminado{}; }
+  [[noreturn]] void TerminarProceso(int estado = 0) override { throw ProcesoTerminado{estado}; }
   std::string NombreEjecutable() const override { return exeName.empty() ? PlataformaProceso::NombreEjecutable() : exeName; }
   std::string CarpetaPrograma() const override { return folder.empty() ? PlataformaProceso::CarpetaPrograma() : folder; }
   std::string LineaComando() const override { return commandLine; }

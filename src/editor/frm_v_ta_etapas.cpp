@@ -1,5 +1,6 @@
 #include "editor/frm_v_ta_etapas.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -72,13 +73,26 @@ bool FrmV_TA_ETAPAS::AlternarEntrada(size_t index) {
   return true;
 }
 
-bool FrmV_TA_ETAPAS::Escribir(int index, const std::string& texto) {
+bool FrmV_TA_ETAPAS::MarcarEntrada(size_t index, bool seleccionada) {
+  if (!LstEstPrev.Enabled || Ocupado() || index >= LstEstPrev.Items.size()) return false;
+  LstEstPrev.Items[index].Selected = seleccionada;
+  return true;
+}
+
+bool FrmV_TA_ETAPAS::Escribir(int index, const std::string& texto, int caret) {
   if (index < 0 || index >= static_cast<int>(Txtfields.size())) return false;
   CajaTexto& c = Txtfields[static_cast<size_t>(index)];
   if (!c.Enabled || Ocupado()) return false;
   c.Text = c.MaxLength > 0 ? text::Left(texto, static_cast<size_t>(c.MaxLength)) : texto;
-  c.SelStart = static_cast<int>(text::Length(c.Text));
+  const int largo = static_cast<int>(text::Length(c.Text));
+  c.SelStart = caret < 0 || caret > largo ? largo : caret;
   return true;
+}
+
+void FrmV_TA_ETAPAS::MoverCaret(int index, int caret) {
+  if (index < 0 || index >= static_cast<int>(Txtfields.size())) return;
+  CajaTexto& c = Txtfields[static_cast<size_t>(index)];
+  c.SelStart = std::clamp(caret, 0, static_cast<int>(text::Length(c.Text)));
 }
 
 void FrmV_TA_ETAPAS::SetFocus(int index) {

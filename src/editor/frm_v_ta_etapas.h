@@ -70,7 +70,10 @@ class FrmV_TA_ETAPAS : public Ventana, public SkinFramework {
 
   // ---- What the operator does, as a front end reports it ----
   // Typing into an entry field (cut to its maximum length); false when it is disabled.
-  bool Escribir(int index, const std::string& texto);
+  // The caret goes to the end unless the front end says where the operator left it.
+  bool Escribir(int index, const std::string& texto, int caret = -1);
+  // The operator moved the caret of an entry field.
+  void MoverCaret(int index, int caret);
   // Gives an entry field the focus; raises 5 when the field or the window cannot take it.
   void SetFocus(int index);
   void QuitarFoco() { foco_ = -1; }
@@ -78,6 +81,8 @@ class FrmV_TA_ETAPAS : public Ventana, public SkinFramework {
   bool ElegirTipo(char letra);
   char TipoSeleccionado() const;  // '\0' when none is selected
   bool AlternarEntrada(size_t index);
+  // Sets one entry's selection as a front end's list shows it; false when refused.
+  bool MarcarEntrada(size_t index, bool seleccionada);
 
   // ---- Ventana and its skinning control ----
   std::string NombreTipo() const override { return "FrmV_TA_ETAPAS"; }

@@ -51,8 +51,8 @@ CartelCedeAMensajes::CartelCedeAMensajes() : interior_(Platform()) { SetPlatform
 
 CartelCedeAMensajes::~CartelCedeAMensajes() { SetPlatform(&interior_); }
 
-void CartelCedeAMensajes::TerminarProceso() {
-  interior_.TerminarProceso();
+void CartelCedeAMensajes::TerminarProceso(int estado) {
+  interior_.TerminarProceso(estado);
   std::abort();  // a platform's end of the process does not come back
 }
 

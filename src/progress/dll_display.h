@@ -47,7 +47,7 @@ class CartelCedeAMensajes : public Plataforma {
 
   int MsgBox(const std::string& prompt, int style, const std::string& title) override;
   void DoEvents() override { interior_.DoEvents(); }
-  [[noreturn]] void TerminarProceso() override;
+  [[noreturn]] void TerminarProceso(int estado = 0) override;
   std::string NombreEjecutable() const override { return interior_.NombreEjecutable(); }
   std::string CarpetaPrograma() const override { return interior_.CarpetaPrograma(); }
   std::string LineaComando() const override { return interior_.LineaComando(); }

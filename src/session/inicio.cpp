@@ -146,7 +146,7 @@ void IniciarSesion(bool usarIni, const std::string& comandoDado, std::string& ca
     datos.Conectar(faltan, modoConexion, cadenaConexion, true, true);
   });
   p.Paso([&] {
-    if (!datos.Conectado()) Platform().TerminarProceso();
+    if (!datos.Conectado()) Platform().TerminarProceso(1);
   });
   p.Paso([&] { ConectarEstadistica(); });
   p.Paso([&] { s.UsuarioLogeado = datos.Usuario(); });

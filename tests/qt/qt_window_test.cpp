@@ -3,10 +3,18 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
+#include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <algorithm>
 #include <filesystem>
 
 #include "common/mod_global.h"
@@ -102,6 +110,230 @@ TEST_F(QtWindow, TypingACodeAndEnterShowsTheStatus) {
   EXPECT_FALSE(window->Campo(1)->isEnabled());
   EXPECT_TRUE(window->Accion("NUEVO")->isEnabled());
   EXPECT_EQ(boxes.size(), 1u);
+}
+
+// Opens a status the way the operator does: its code in the first field, then Enter.
+void Abrir(ui::VentanaQt& w, const char* codigo) {
+  w.Campo(0)->setFocus();
+  w.Campo(0)->selectAll();
+  QTest::keyClicks(w.Campo(0), codigo);
+  QTest::keyClick(w.Campo(0), Qt::Key_Return);
+}
+
+std::string Texto(const QLineEdit* campo) { return campo->text().toStdString(); }
+
+std::vector<std::string> Guardado(const char* codigo) {
+  return test::Rows(*test::Connect("CASA", "EMPRESA1"),
+                    std::string("SELECT Descripcion, PosiblesEstadoPrevio FROM V_TA_ETAPAS WHERE CODIGOESTADO = '") +
+                        codigo + "'");
+}
+
+// What the operator types lands where the caret is, the way any line edit works, and the
+// model (what is saved) holds exactly what the field shows.
+TEST_F(QtWindow, TypingEditsTheFieldWhereTheCaretIs) {
+  Abrir(*window, "0002");
+  QLineEdit* d = window->Campo(1);
+  ASSERT_EQ(QApplication::focusWidget(), d);
+  QTest::keyClick(d, Qt::Key_Home);
+  for (int i = 0; i < 3; ++i) QTest::keyClick(d, Qt::Key_Right);
+  QTest::keyClicks(d, "YA ");
+  EXPECT_EQ(Texto(d), "EN YA REPARACION");
+  EXPECT_EQ(d->cursorPosition(), 6);
+  EXPECT_EQ(model.Txtfields[1].Text, Texto(d));
+
+  // Backspace and Delete around the caret.
+  QTest::keyClick(d, Qt::Key_Backspace);
+  QTest::keyClick(d, Qt::Key_Delete);
+  EXPECT_EQ(Texto(d), "EN YAEPARACION");
+  EXPECT_EQ(model.Txtfields[1].Text, Texto(d));
+
+  // A selection is replaced by what is typed.
+  QTest::keyClick(d, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClicks(d, "LISTO");
+  EXPECT_EQ(Texto(d), "LISTO");
+  EXPECT_EQ(model.Txtfields[1].Text, "LISTO");
+
+  // Shift+Home selects back to the start; typing overwrites just that.
+  QTest::keyClick(d, Qt::Key_Left);
+  QTest::keyClick(d, Qt::Key_Home, Qt::ShiftModifier);
+  QTest::keyClicks(d, "NO ");
+  EXPECT_EQ(Texto(d), "NO O");
+  EXPECT_EQ(model.Txtfields[1].Text, "NO O");
+
+  // Undo takes back the last edit; paste inserts at the caret.
+  QTest::keyClick(d, Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(Texto(d), "LISTO");
+  EXPECT_EQ(model.Txtfields[1].Text, "LISTO");
+  QApplication::clipboard()->setText(" PARA ENTREGA");
+  QTest::keyClick(d, Qt::Key_End);
+  QTest::keyClick(d, Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(Texto(d), "LISTO PARA ENTREGA");
+  EXPECT_EQ(model.Txtfields[1].Text, Texto(d));
+
+  // A redraw from the model leaves the operator's caret alone.
+  QTest::keyClick(d, Qt::Key_Home);
+  QTest::keyClick(d, Qt::Key_Right);
+  window->Sincronizar();
+  EXPECT_EQ(d->cursorPosition(), 1);
+
+  QTest::keyClick(d, Qt::Key_F5);
+  EXPECT_EQ(Guardado("0002"), (std::vector<std::string>{"LISTO PARA ENTREGA| 0001|"}));
+}
+
+TEST_F(QtWindow, ANewCodeTypedOverTheProposalReplacesIt) {
+  QLineEdit* c = window->Campo(0);
+  c->setFocus();
+  QTest::keyClick(c, Qt::Key_F2);
+  const std::string propuesto = Texto(c);
+  EXPECT_EQ(propuesto, model.Txtfields[0].Text);
+  EXPECT_EQ(propuesto, "3");  // the next free number
+  EXPECT_EQ(c->cursorPosition(), 1);  // the proposal's caret stands at its end
+
+  QTest::keyClick(c, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClicks(c, "0007");
+  EXPECT_EQ(Texto(c), "0007");
+  EXPECT_EQ(model.Txtfields[0].Text, "0007");
+  // The field's length limit holds for the model too.
+  QTest::keyClicks(c, "9");
+  EXPECT_EQ(Texto(c), "0007");
+  EXPECT_EQ(model.Txtfields[0].Text, "0007");
+
+  QTest::keyClick(c, Qt::Key_Return);
+  ASSERT_EQ(QApplication::focusWidget(), window->Campo(1));
+  QTest::keyClicks(window->Campo(1), "ESPERANDO REPUESTO");
+  QTest::keyClick(window->Campo(1), Qt::Key_F5);
+  EXPECT_EQ(Guardado("0007"), (std::vector<std::string>{"ESPERANDO REPUESTO| "}));
+  EXPECT_TRUE(Guardado("3").empty());
+}
+
+// What is selected on screen in the list is what is saved, whichever way it was selected,
+// and the keyboard focus stays in the list.
+TEST_F(QtWindow, ListSelectionByKeyboardAndMouseIsSaved) {
+  test::Exec(*test::Connect("CASA", "EMPRESA1"),
+             "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion, Color, Tipo, PosiblesEstadoPrevio) VALUES "
+             "('0003','LISTO','0','F',' '),('0004','ENTREGADO','0','F',' '),('0005','FACTURADO','0','T',' ')");
+  Abrir(*window, "0005");
+  QListWidget* lista = window->Lista();
+  ASSERT_EQ(lista->count(), 4);
+  auto centro = [&](int fila) { return lista->visualItemRect(lista->item(fila)).center(); };
+
+  // A click toggles the entry and gives the list the focus, which it keeps.
+  QTest::mouseClick(lista->viewport(), Qt::LeftButton, {}, centro(0));
+  EXPECT_EQ(QApplication::focusWidget(), lista);
+  EXPECT_TRUE(model.LstEstPrev.Items[0].Selected);
+
+  // Arrows move, Space toggles, Shift+arrows extend the selection.
+  QTest::keyClick(lista, Qt::Key_Down);
+  QTest::keyClick(lista, Qt::Key_Space);
+  EXPECT_TRUE(model.LstEstPrev.Items[1].Selected);
+  QTest::keyClick(lista, Qt::Key_Down, Qt::ShiftModifier);
+  EXPECT_TRUE(lista->item(2)->isSelected());
+  EXPECT_TRUE(model.LstEstPrev.Items[2].Selected);
+  EXPECT_EQ(QApplication::focusWidget(), lista);
+
+  // Ctrl+click toggles one entry off again.
+  QTest::mouseClick(lista->viewport(), Qt::LeftButton, Qt::ControlModifier, centro(1));
+  EXPECT_FALSE(model.LstEstPrev.Items[1].Selected);
+  EXPECT_EQ(QApplication::focusWidget(), lista);
+
+  // Another redraw keeps what the operator selected.
+  window->Sincronizar();
+  for (int i = 0; i < lista->count(); ++i)
+    EXPECT_EQ(lista->item(i)->isSelected(), model.LstEstPrev.Items[static_cast<size_t>(i)].Selected) << i;
+
+  QTest::keyClick(lista, Qt::Key_F5);
+  EXPECT_EQ(Guardado("0005"), (std::vector<std::string>{"FACTURADO| 0001|0003|"}));
+}
+
+TEST_F(QtWindow, TabFollowsTheWindowsTabOrder) {
+  Abrir(*window, "0002");
+  ASSERT_EQ(QApplication::focusWidget(), window->Campo(1));
+  std::vector<std::string> orden;
+  for (int i = 0; i < 5; ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    orden.push_back(QApplication::focusWidget()->objectName().toStdString());
+  }
+  // The options take the focus as one group (arrows move inside it), at the first's place.
+  EXPECT_EQ(orden, (std::vector<std::string>{"Txtfields_2", "optEnCurso", "LstEstPrev", "cmdColor", "Txtfields_0"}));
+}
+
+// Qt's own buttons speak Spanish, and Enter's button can be seen in every skin.
+TEST_F(QtWindow, MessageBoxesAreSpanishAndShowTheirDefaultButton) {
+  ui::InstalarTraducciones();
+  platform.answerer = nullptr;
+  std::vector<std::string> textos;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    for (auto* b : box->buttons()) textos.push_back(b->text().toStdString());
+    QTest::keyClick(box, Qt::Key_Escape);
+  });
+  EXPECT_EQ(platform.MsgBox("¿Seguro?", mb::kYesNoCancel | mb::kQuestion, "Pregunta"), mb::kAnsCancel);
+  std::sort(textos.begin(), textos.end());
+  EXPECT_EQ(textos, (std::vector<std::string>{"&No", "&Sí", "Cancelar"}));
+
+  for (const auto& skin : std::filesystem::directory_iterator(std::filesystem::path(ETAPAS_SOURCE_DIR) / "Styles")) {
+    model.LoadSkin(skin.path().string(), "");
+    model.ApplyWindow(0);
+    window->Sincronizar();
+    window->activateWindow();
+    bool distintos = false;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      ASSERT_NE(box, nullptr);
+      // The same caption on both: only the default's look may tell them apart.
+      auto* si = qobject_cast<QPushButton*>(box->button(QMessageBox::Yes));
+      auto* no = qobject_cast<QPushButton*>(box->button(QMessageBox::No));
+      si->setText("X");
+      no->setText("X");
+      box->setFocus();
+      QApplication::processEvents();
+      distintos = si->grab().toImage() != no->grab().toImage();
+      QTest::keyClick(box, Qt::Key_Escape);
+    });
+    platform.MsgBox("¿Seguro?", mb::kYesNo | mb::kQuestion, "Pregunta");
+    EXPECT_TRUE(distintos) << skin.path();
+  }
+}
+
+TEST_F(QtWindow, TheFocusedFieldCanBeSeenInEverySkin) {
+  Abrir(*window, "0002");
+  for (const auto& skin : std::filesystem::directory_iterator(std::filesystem::path(ETAPAS_SOURCE_DIR) / "Styles")) {
+    model.LoadSkin(skin.path().string(), "");
+    model.ApplyWindow(0);
+    window->Sincronizar();
+    for (int campo : {1, 2}) {
+      QLineEdit* w = window->Campo(campo);
+      QTest::mouseClick(w, Qt::LeftButton);
+      ASSERT_EQ(QApplication::focusWidget(), w);
+      const QImage conFoco = w->grab().toImage();
+      QTest::mouseClick(window->Campo(campo == 1 ? 2 : 1), Qt::LeftButton);
+      QTest::mouseClick(w, Qt::LeftButton);
+      QTest::keyClick(w, Qt::Key_Tab);
+      ASSERT_NE(QApplication::focusWidget(), w);
+      EXPECT_NE(w->grab().toImage(), conFoco) << skin.path() << " field " << campo;
+    }
+  }
+}
+
+TEST_F(QtWindow, EveryCommandStaysReachableAtTheMinimumWidth) {
+  window->resize(window->minimumSizeHint().width(), window->height());
+  QApplication::processEvents();
+  QToolBar* barra = window->findChild<QToolBar*>("Botonera1");
+  ASSERT_NE(barra, nullptr);
+  bool escondidos = false;
+  for (QAction* a : barra->actions()) {
+    QWidget* b = barra->widgetForAction(a);
+    if (b && !b->isVisible()) escondidos = true;
+    if (b && b->isVisible()) {
+      EXPECT_LE(b->geometry().right(), barra->width()) << a->text().toStdString();
+    }
+  }
+  if (escondidos) {
+    auto* desborde = barra->findChild<QToolButton*>("qt_toolbar_ext_button");
+    ASSERT_NE(desborde, nullptr);
+    EXPECT_TRUE(desborde->isVisible());
+  }
 }
 
 }  // namespace

@@ -8,6 +8,9 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -18,9 +21,12 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QItemSelectionModel>
 #include <unistd.h>
 
+#include <algorithm>
 #include <iostream>
+#include <iterator>
 
 #include "components/text.h"
 #include "ui/qt/dialogos_qt.h"
@@ -47,6 +53,40 @@ QMessageBox::StandardButton BotonDe(int answer) {
     default: return QMessageBox::No;
   }
 }
+
+// The platform's Shift/Ctrl/Alt mask of a key event.
+int16_t Mayusculas(Qt::KeyboardModifiers m) {
+  return static_cast<int16_t>((m & Qt::ShiftModifier ? 1 : 0) | (m & Qt::ControlModifier ? 2 : 0) | (m & Qt::AltModifier ? 4 : 0));
+}
+
+// The window's own focus cues, after the skin's rules so that no skin can hide where the
+// keyboard is or which button Enter presses.
+const char* const kReglasFoco =
+    "\nQPushButton:default { border: 2px solid palette(highlight); font-weight: bold; }"
+    "\nQPushButton:focus { border: 2px solid palette(highlight); }"
+    "\nQListWidget:focus { border: 2px solid palette(highlight); }"
+    "\nQRadioButton:focus { color: palette(highlight); }";
+
+// A multi-selection list where Shift with the arrows, Page and Home/End keys also extends
+// the selection over the entries passed, as operators expect from any list.
+class ListaMultipleQt : public QListWidget {
+ public:
+  using QListWidget::QListWidget;
+
+ protected:
+  void keyPressEvent(QKeyEvent* e) override {
+    const bool extiende = (e->modifiers() & Qt::ShiftModifier) &&
+                          (e->key() == Qt::Key_Up || e->key() == Qt::Key_Down || e->key() == Qt::Key_PageUp ||
+                           e->key() == Qt::Key_PageDown || e->key() == Qt::Key_Home || e->key() == Qt::Key_End);
+    const int antes = currentRow();
+    QListWidget::keyPressEvent(e);
+    const int despues = currentRow();
+    if (!extiende || antes < 0 || despues < 0 || antes == despues) return;
+    const QModelIndex desde = model()->index(std::min(antes, despues), 0);
+    const QModelIndex hasta = model()->index(std::max(antes, despues), 0);
+    selectionModel()->select(QItemSelection(desde, hasta), QItemSelectionModel::Select);
+  }
+};
 
 }  // namespace
 
@@ -84,9 +124,25 @@ int PlataformaQt::MsgBox(const std::string& prompt, int style, const std::string
   return mb::Buttons(style).back();
 }
 
+void InstalarTraducciones() {
+  static QTranslator* qt = nullptr;
+  if (qt) return;
+  qt = new QTranslator(QCoreApplication::instance());
+  // The suite is Spanish whatever the workstation's locale says.
+  if (qt->load(QLocale(QLocale::Spanish, QLocale::Spain), "qtbase", "_", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    QCoreApplication::installTranslator(qt);
+  else
+    std::cerr << "etapas: no se encontraron las traducciones de Qt en "
+              << QLibraryInfo::path(QLibraryInfo::TranslationsPath).toStdString()
+              << " (paquete qt6-translations-l10n): los botones de Qt quedan en inglés\n";
+}
+
 void PlataformaQt::DoEvents() { QCoreApplication::processEvents(); }
 
 VentanaQt::VentanaQt(FrmV_TA_ETAPAS& modelo, QWidget* parent) : QMainWindow(parent), modelo_(modelo) { Construir(); }
+
+// The widgets going away move the focus: the model must not hear of it.
+VentanaQt::~VentanaQt() { disconnect(alCambiarFoco_); }
 
 QAction* VentanaQt::Accion(const std::string& clave) {
   for (QAction* a : barra_->actions())
@@ -119,10 +175,18 @@ void VentanaQt::Construir() {
     campo->installEventFilter(this);
     campos_[static_cast<size_t>(i)] = campo;
     grid->addWidget(etiquetas_[static_cast<size_t>(i)], i, 0);
-    connect(campo, &QLineEdit::textEdited, this, [this, i](const QString& t) {
+    // Every change of the text (typing, paste, undo, cut) reaches the model with the
+    // caret where the operator left it; the widget is what the operator edits.
+    connect(campo, &QLineEdit::textChanged, this, [this, i, campo](const QString& t) {
       if (sincronizando_) return;
-      modelo_.Escribir(i, t.toStdString());
+      modelo_.Escribir(i, t.toStdString(), campo->cursorPosition());
+      caretMostrado_[static_cast<size_t>(i)] = modelo_.Txtfields[static_cast<size_t>(i)].SelStart;
       Sincronizar();
+    });
+    connect(campo, &QLineEdit::cursorPositionChanged, this, [this, i](int, int ahora) {
+      if (sincronizando_) return;
+      modelo_.MoverCaret(i, ahora);
+      caretMostrado_[static_cast<size_t>(i)] = modelo_.Txtfields[static_cast<size_t>(i)].SelStart;
     });
   }
   grid->addWidget(campos_[0], 0, 1);
@@ -145,11 +209,14 @@ void VentanaQt::Construir() {
   marcoAtributos_->setObjectName("frmAttr");
   auto* atributos = new QGridLayout(marcoAtributos_);
   const char letras[] = {'P', 'E', 'F', 'A', 'T'};
+  const char* nombres[] = {"optPendiente", "optEnCurso", "optFinalizado", "optAnulado", "OPtFacturar"};
   const std::string* captions[] = {&modelo_.optPendiente.Caption, &modelo_.optEnCurso.Caption,
                                    &modelo_.optFinalizado.Caption, &modelo_.optAnulado.Caption,
                                    &modelo_.OPtFacturar.Caption};
   for (int i = 0; i < 5; ++i) {
     auto* o = new QRadioButton(Q(*captions[i]), marcoAtributos_);
+    o->setObjectName(nombres[i]);
+    o->installEventFilter(this);
     opciones_[static_cast<size_t>(i)] = o;
     if (i < 4) atributos->addWidget(o, 0, i);
     else atributos->addWidget(o, 1, 0, 1, 4);
@@ -159,17 +226,15 @@ void VentanaQt::Construir() {
   grid->addWidget(marcoAtributos_, 3, 0, 1, 3);
   etiquetaLista_ = new QLabel(Q(modelo_.Label1), frame1);
   grid->addWidget(etiquetaLista_, 4, 0, 1, 3);
-  lista_ = new QListWidget(frame1);
+  lista_ = new ListaMultipleQt(frame1);
   lista_->setObjectName("LstEstPrev");
   lista_->setSelectionMode(QAbstractItemView::MultiSelection);
   // The code stands far to the right of each entry, out of view.
   lista_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   lista_->setTextElideMode(Qt::ElideNone);
   lista_->setMinimumHeight(160);
-  connect(lista_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
-    const int row = lista_->row(item);
-    Manejar([&] { modelo_.AlternarEntrada(static_cast<size_t>(row)); });
-  });
+  // Click, Ctrl+click, Space and Shift+arrows all end here: the model follows the list.
+  connect(lista_, &QListWidget::itemSelectionChanged, this, [this] { AlCambiarSeleccion(); });
   grid->addWidget(lista_, 5, 0, 1, 3);
   grid->setColumnStretch(2, 1);
 
@@ -177,6 +242,35 @@ void VentanaQt::Construir() {
   layout->addWidget(frame1);
   setCentralWidget(central);
   resize(720, 520);
+
+  // The window's tab indexes: the three fields, the type options (one stop, the
+  // checked one), the list, the colour button.
+  QWidget* orden[] = {campos_[0], campos_[1], campos_[2], opciones_[0], opciones_[1], opciones_[2],
+                      opciones_[3], opciones_[4], lista_, botonColor_};
+  for (size_t i = 0; i + 1 < std::size(orden); ++i) setTabOrder(orden[i], orden[i + 1]);
+  alCambiarFoco_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* ahora) { AlCambiarFoco(ahora); });
+}
+
+void VentanaQt::AlCambiarFoco(QWidget* ahora) {
+  if (sincronizando_ || !ahora || !isAncestorOf(ahora)) return;
+  for (QLineEdit* c : campos_)
+    if (c == ahora) return;  // the field's own FocusIn tells the model
+  // The keyboard is somewhere else in the window (the list, an option, a button): no
+  // entry field has it, so no redraw may pull it back into one.
+  modelo_.QuitarFoco();
+  focoMostrado_ = -1;
+}
+
+void VentanaQt::AlCambiarSeleccion() {
+  if (sincronizando_) return;
+  Manejar([&] {
+    for (int i = 0; i < lista_->count(); ++i) {
+      const auto fila = static_cast<size_t>(i);
+      const bool enPantalla = lista_->item(i)->isSelected();
+      if (fila < modelo_.LstEstPrev.Items.size() && modelo_.LstEstPrev.Items[fila].Selected != enPantalla)
+        modelo_.MarcarEntrada(fila, enPantalla);
+    }
+  });
 }
 
 template <typename F>
@@ -195,13 +289,22 @@ void VentanaQt::Sincronizar() {
   for (size_t i = 0; i < campos_.size(); ++i) {
     const CajaTexto& c = modelo_.Txtfields[i];
     QLineEdit* w = campos_[i];
-    if (w->text().toStdString() != c.Text) w->setText(Q(c.Text));
-    if (c.MaxLength > 0) w->setMaxLength(c.MaxLength);
+    if (c.MaxLength > 0 && w->maxLength() != c.MaxLength) w->setMaxLength(c.MaxLength);
+    if (w->text().toStdString() != c.Text) {
+      w->setText(Q(c.Text));
+      w->setCursorPosition(c.SelStart);
+    } else if (c.SelStart != caretMostrado_[i]) {
+      w->setCursorPosition(c.SelStart);
+    }
+    caretMostrado_[i] = c.SelStart;
     w->setEnabled(c.Enabled);
-    // A field's own style sheet wins over the skin's, as its colour must.
-    const QString fondo = QString("QLineEdit { background-color: %1; }").arg(DeColor(c.BackColor).name());
+    // A field's own style sheet wins over the skin's, as its colour must; the focus frame
+    // contrasts with whatever colour the field shows.
+    const QColor color = DeColor(c.BackColor);
+    const QString marco = color.lightness() < 110 ? "#ffd34d" : "#1f63b5";
+    const QString fondo = QString("QLineEdit { background-color: %1; } QLineEdit:focus { border: 2px solid %2; }")
+                              .arg(color.name(), marco);
     if (w->styleSheet() != fondo) w->setStyleSheet(fondo);
-    if (c.SelStart != w->cursorPosition()) w->setCursorPosition(c.SelStart);
   }
   botonColor_->setEnabled(modelo_.cmdColor.Enabled);
   marcoAtributos_->setEnabled(modelo_.frmAttr.Enabled);
@@ -235,9 +338,11 @@ void VentanaQt::Sincronizar() {
   for (const auto& b : modelo_.Botonera1.Botones())
     if (QAction* a = Accion(b.Clave)) a->setEnabled(b.Enabled);
   const int foco = modelo_.Foco();
-  if (foco >= 0 && isVisible() && QApplication::focusWidget() != campos_[static_cast<size_t>(foco)])
+  if (foco != focoMostrado_ && foco >= 0 && isVisible() && QApplication::focusWidget() != campos_[static_cast<size_t>(foco)])
     campos_[static_cast<size_t>(foco)]->setFocus(Qt::OtherFocusReason);
-  if (styleSheet() != Q(modelo_.HojaEstilo())) setStyleSheet(Q(modelo_.HojaEstilo()));
+  if (isVisible()) focoMostrado_ = foco;
+  const QString hoja = Q(modelo_.HojaEstilo()) + kReglasFoco;
+  if (styleSheet() != hoja) setStyleSheet(hoja);
   if (modelo_.Icono() != iconoMostrado_) {
     iconoMostrado_ = modelo_.Icono();
     if (iconoMostrado_ == "recurso:ICONCORVELA") setWindowIcon(IconoCorvela());
@@ -251,6 +356,18 @@ void VentanaQt::Sincronizar() {
 }
 
 bool VentanaQt::eventFilter(QObject* watched, QEvent* event) {
+  // Tab enters the type options at the checked one, as the group's single stop.
+  if (event->type() == QEvent::FocusIn) {
+    const auto razon = static_cast<QFocusEvent*>(event)->reason();
+    if (razon == Qt::TabFocusReason || razon == Qt::BacktabFocusReason)
+      for (QRadioButton* o : opciones_)
+        if (o == watched && !o->isChecked())
+          for (QRadioButton* marcada : opciones_)
+            if (marcada->isChecked()) {
+              marcada->setFocus(razon);
+              break;
+            }
+  }
   for (size_t i = 0; i < campos_.size(); ++i) {
     if (watched != campos_[i]) continue;
     const auto index = static_cast<int16_t>(i);
@@ -258,13 +375,16 @@ bool VentanaQt::eventFilter(QObject* watched, QEvent* event) {
       Manejar([&] {
         if (modelo_.Foco() != index) modelo_.SetFocus(index);
       });
+      focoMostrado_ = modelo_.Foco();
     } else if (event->type() == QEvent::KeyPress) {
-      const int16_t codigo = CodigoTecla(static_cast<QKeyEvent*>(event)->key());
+      const auto* tecla = static_cast<QKeyEvent*>(event);
+      const int16_t codigo = CodigoTecla(tecla->key());
       if (codigo == 0) return false;
+      const int16_t shift = Mayusculas(tecla->modifiers());
       // The window sees every key first (key preview), then the field.
       Manejar([&] {
-        modelo_.Form_KeyDown(codigo, 0);
-        if (modelo_.Visible) modelo_.Txtfields_KeyDown(index, codigo, 0);
+        modelo_.Form_KeyDown(codigo, shift);
+        if (modelo_.Visible) modelo_.Txtfields_KeyDown(index, codigo, shift);
       });
       return codigo == tecla::kEnter || (codigo >= tecla::kF1 && codigo <= tecla::kF12) || codigo == tecla::kEscape;
     }
@@ -273,7 +393,8 @@ bool VentanaQt::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void VentanaQt::keyPressEvent(QKeyEvent* event) {
-  if (const int16_t codigo = CodigoTecla(event->key())) Manejar([&] { modelo_.Form_KeyDown(codigo, 0); });
+  if (const int16_t codigo = CodigoTecla(event->key()))
+    Manejar([&] { modelo_.Form_KeyDown(codigo, Mayusculas(event->modifiers())); });
   QMainWindow::keyPressEvent(event);
 }
 
@@ -286,6 +407,7 @@ void VentanaQt::closeEvent(QCloseEvent* event) {
 
 int EjecutarVentana(int argc, char** argv, const std::string& commandLine) {
   QApplication app(argc, argv);
+  InstalarTraducciones();
   PlataformaQt plataforma;
   plataforma.commandLine = commandLine;
   SetPlatform(&plataforma);

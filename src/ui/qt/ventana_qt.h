@@ -34,6 +34,7 @@ class VentanaQt : public QMainWindow {
   Q_OBJECT
  public:
   explicit VentanaQt(FrmV_TA_ETAPAS& modelo, QWidget* parent = nullptr);
+  ~VentanaQt() override;
 
   // Draws the model's state into the widgets.
   void Sincronizar();
@@ -50,6 +51,8 @@ class VentanaQt : public QMainWindow {
 
  private:
   void Construir();
+  void AlCambiarFoco(QWidget* ahora);
+  void AlCambiarSeleccion();
   // Runs a handler of the model, then redraws.
   template <typename F>
   void Manejar(F&& handler);
@@ -64,11 +67,19 @@ class VentanaQt : public QMainWindow {
   QLabel* etiquetaLista_ = nullptr;
   QListWidget* lista_ = nullptr;
   bool sincronizando_ = false;
+  // What the window last showed of the model's caret and focus: a redraw moves the
+  // operator's caret or focus only when a routine changed them since.
+  std::array<int, 3> caretMostrado_{};
+  int focoMostrado_ = -1;
+  QMetaObject::Connection alCambiarFoco_;
   std::string iconoMostrado_;
 };
 
 // Qt key to the platform's key code (0 when it has none).
 int16_t CodigoTecla(int qtKey);
+
+// Loads Qt's own Spanish texts (buttons, the colour and file dialogs) once.
+void InstalarTraducciones();
 
 // Runs the desktop program: load, show, event loop.
 int EjecutarVentana(int argc, char** argv, const std::string& commandLine);

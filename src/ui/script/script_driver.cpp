@@ -40,10 +40,10 @@ int ScriptDriver::MsgBox(const std::string& prompt, int style, const std::string
   return answer;
 }
 
-void ScriptDriver::TerminarProceso() {
+void ScriptDriver::TerminarProceso(int estado) {
   Emit("{\"event\":\"end\"}");
   std::fflush(nullptr);
-  _exit(0);
+  _exit(estado);
 }
 
 int ScriptDriver::Run() {
@@ -74,7 +74,7 @@ int ScriptDriver::Run() {
     form_.Form_Load();
   } catch (const std::exception& e) {
     Emit("{\"event\":\"error\",\"text\":" + JsonString(e.what()) + "}");
-    TerminarProceso();
+    TerminarProceso(1);
   }
   // The platform shows the window after its load; the first field in tab order gets the focus.
   form_.Visible = true;

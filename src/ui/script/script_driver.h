@@ -18,7 +18,7 @@ class ScriptDriver : public PlataformaProceso {
 
   // The platform, as the system sees it while the script runs.
   int MsgBox(const std::string& prompt, int style, const std::string& title) override;
-  [[noreturn]] void TerminarProceso() override;
+  [[noreturn]] void TerminarProceso(int estado = 0) override;
   std::string LineaComando() const override { return commandLine_; }
 
  private:
