@@ -190,7 +190,7 @@ TEST_F(AdminTest, DemoBuildsTheWholeDemonstrationAndKeepsItUnlessForced) {
   }
   EXPECT_EQ(*codes.begin(), "0001");
   EXPECT_EQ(*codes.rbegin(), "0012");
-  for (const char* d : {"PRESUPUESTO", "EN REPARACION", "FACTURADO", "ANULADO", "DEVUELTO SIN REPARAR"})
+  for (const char* d : {"PRESUPUESTO", "EN REPARACIÓN", "FACTURADO", "ANULADO", "DEVUELTO SIN REPARAR"})
     EXPECT_TRUE(descriptions.count(d)) << d;
   int withoutColour = 0, withoutPrevious = 0;
   for (auto& s : statuses) {

@@ -207,8 +207,8 @@ TEST_F(Replicacion, SavedStatusReachesEveryReachablePointAndTheUnreachableOneIsR
   EXPECT_EQ(detectada->year, DateTime::Now().year);
 
   // The banner named each point while it was served, and is gone.
-  EXPECT_EQ(lineas, (std::vector<std::string>{"Punto de venta 0001 Sucursal Norte", "Punto de venta 0002 Sucursal Oeste",
-                                              "Punto de venta 0003 Sucursal Sur"}));
+  EXPECT_EQ(lineas, (std::vector<std::string>{"Punto de venta Sucursal Norte (0001)", "Punto de venta Sucursal Oeste (0002)",
+                                              "Punto de venta Sucursal Sur (0003)"}));
   EXPECT_EQ(CartelCompartido().Ventana(), nullptr);
   EXPECT_FALSE(ReplicacionEnCurso());
   EXPECT_EQ(&Platform(), &observada);

@@ -99,12 +99,24 @@ void Rehusar(const std::string& motivo) {
 
 // Keeps the banner up while targets are served, so a save to many points of sale never
 // looks frozen. A banner taken down for a message comes back at the next target.
+// The table as the operator knows it: by the title of the window that edits it.
+std::string NombreParaOperador(const std::string& tabla) {
+  if (text::EqualsNoCase(tabla, "V_TA_ETAPAS")) return "Tabla de Status";
+  return "Tabla " + tabla;
+}
+
 void MostrarAvance(const std::string& tabla, const std::string& destino, const std::string& etapa) {
   Dll_Display& cartel = CartelCompartido();
   const bool oculto = !cartel.Ventana() || !cartel.Ventana()->Visible();
   bool cancelado = false;
-  cartel.CartelMostrar(cancelado, Variant("Tabla " + tabla), Variant(destino), Variant(etapa));
-  if (oculto) cartel.CartelInicio("Replicando " + tabla, false);
+  cartel.CartelMostrar(cancelado, Variant(NombreParaOperador(tabla)), Variant(destino), Variant(etapa));
+  if (oculto) cartel.CartelInicio("Enviando cambios a los puntos de venta", false);
+}
+
+std::string PuntoDeVenta(const std::string& codigo, const std::string& descripcion) {
+  const std::string nombre = text::TrimCopy(descripcion);
+  return nombre.empty() ? "Punto de venta " + text::TrimCopy(codigo)
+                        : "Punto de venta " + nombre + " (" + text::TrimCopy(codigo) + ")";
 }
 
 }  // namespace
@@ -246,7 +258,7 @@ void ReplicarTabla(std::string& Tabla, long Accion, const std::string& Valor1, c
     if (!excluido) excluido = Excluido(Abierto(rsPuntosVenta), familia);
     if (excluido) p.IrA(siguiente);
   });
-  p.Paso([&] { MostrarAvance(Tabla, "Punto de venta " + codigo + " " + descripcion, "Conectando..."); });
+  p.Paso([&] { MostrarAvance(Tabla, PuntoDeVenta(codigo, descripcion), "Conectando con el punto de venta..."); });
   p.Paso([&] {
     // A point of sale's login name and password are its database name.
     conectado = ConexionBaseRemota(servidor, base, base, base, codigo, "");
@@ -258,7 +270,7 @@ void ReplicarTabla(std::string& Tabla, long Accion, const std::string& Valor1, c
   });
   p.Paso([&] {
     if (conectado) {
-      MostrarAvance(Tabla, "Punto de venta " + codigo + " " + descripcion, "Actualizando...");
+      MostrarAvance(Tabla, PuntoDeVenta(codigo, descripcion), "Enviando los cambios...");
       p.Llamar(ReplicarEnDestino(Tabla, Accion, kTiposPuntoVenta, ExtraeServidor(text::TrimCopy(servidor)), base,
                                  valores, Filtro));
     } else {

@@ -14,13 +14,21 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QWindow>
 #include <algorithm>
 #include <filesystem>
 
 #include "common/mod_global.h"
 #include "db_fixture.h"
 #include "test_support.h"
+#include "ui/qt/progreso_qt.h"
 #include "ui/qt/ventana_qt.h"
+
+#include <arpa/inet.h>
+#include <fstream>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace etapas {
 namespace {
@@ -334,6 +342,72 @@ TEST_F(QtWindow, EveryCommandStaysReachableAtTheMinimumWidth) {
     ASSERT_NE(desborde, nullptr);
     EXPECT_TRUE(desborde->isVisible());
   }
+}
+
+// A store whose machine takes the connection and then never answers.
+class TiendaColgada {
+ public:
+  TiendaColgada() {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t largo = sizeof a;
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(fd_, 8) == 0 &&
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &largo) == 0)
+      puerto_ = ntohs(a.sin_port);
+  }
+  ~TiendaColgada() { close(fd_); }
+  int Puerto() const { return puerto_; }
+
+ private:
+  int fd_ = -1;
+  int puerto_ = 0;
+};
+
+// While the editor waits on a store, its progress window is on screen, painted, and its
+// animation keeps moving: the operator never faces a frozen or empty frame.
+TEST_F(QtWindow, TheProgressWindowAnimatesWhileAStoreIsTried) {
+  TiendaColgada tienda;
+  ASSERT_NE(tienda.Puerto(), 0);
+  std::ofstream(root.Path() + "/servers.conf", std::ios::app)
+      << "COLGADO = postgresql 127.0.0.1:" << tienda.Puerto() << " connect_timeout=3\n";
+  test::Exec(*test::Connect("CASA", "EMPRESA1"),
+             "INSERT INTO V_TA_TPV (CODIGO, Descripcion, Server, Dbname, INTERNET, BAJA) VALUES "
+             "('0007','Sucursal Puerto','COLGADO','TPV7',0,0)");
+  RegistrarVentanaProgreso([](EventosVentanaProgreso& e) { return std::make_unique<ui::VentanaProgresoQt>(e); });
+  Abrir(*window, "0002");
+
+  // Looks at the progress window from inside the wait, as the operator would.
+  struct Visto {
+    int vistas = 0, primerCuadro = -1, ultimoCuadro = -1, pintadas = 0;
+    bool expuesta = false;
+    std::string lineas;
+  } visto;
+  QTimer mirar;
+  QObject::connect(&mirar, &QTimer::timeout, [&] {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      auto* p = qobject_cast<ui::VentanaProgresoQt*>(w);
+      if (!p || !p->isVisible()) continue;
+      if (visto.vistas++ == 0) visto.primerCuadro = p->Cuadro();
+      visto.ultimoCuadro = p->Cuadro();
+      visto.pintadas = p->Pintadas();
+      visto.expuesta = p->windowHandle() && p->windowHandle()->isExposed();
+      visto.lineas = p->Lineas()[0]->text().toStdString() + "|" + p->Lineas()[1]->text().toStdString() + "|" +
+                     p->Lineas()[2]->text().toStdString();
+    }
+  });
+  mirar.start(100);
+  QTest::keyClick(window->Campo(1), Qt::Key_F5);
+  mirar.stop();
+  RegistrarVentanaProgreso(nullptr);
+
+  EXPECT_GE(visto.vistas, 15);  // about three seconds of waiting, seen ten times a second
+  EXPECT_TRUE(visto.expuesta);
+  EXPECT_GE(visto.pintadas, 10);
+  EXPECT_NE(visto.primerCuadro, visto.ultimoCuadro);
+  EXPECT_EQ(visto.lineas, "Tabla de Status|Punto de venta Sucursal Puerto (0007)|Conectando con el punto de venta...");
+  EXPECT_EQ(boxes.back(), "Aviso al operador|No se pudo conectar al Punto de ventas Sucursal Puerto|64");
 }
 
 }  // namespace

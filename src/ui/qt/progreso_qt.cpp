@@ -1,6 +1,9 @@
 #include "ui/qt/progreso_qt.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QWindow>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -41,9 +44,19 @@ void VentanaProgresoQt::Dibujar(const EstadoVentanaProgreso& e) {
   cancelar_->setVisible(e.cancelarVisible);
   cancelar_->setText(QString::fromStdString(e.textoCancelar));
   cuadro_ = e.cuadro;
-  if (e.visible && !isVisible()) show();
+  if (e.visible && !isVisible()) {
+    show();
+    // A window just shown is not on screen until the window system maps it: wait for that
+    // (briefly), or the wait that follows would leave an empty frame up.
+    QElapsedTimer reloj;
+    reloj.start();
+    while (!(windowHandle() && windowHandle()->isExposed()) && reloj.elapsed() < 500)
+      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+  }
   if (!e.visible && isVisible()) hide();
   repaint();
+  // The window system gets the frame now, not at the next turn of the event loop.
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 void VentanaProgresoQt::Temporizador(int intervaloMs, bool activo) {
@@ -95,6 +108,7 @@ void VentanaProgresoQt::Descargar() {
 }
 
 void VentanaProgresoQt::paintEvent(QPaintEvent* event) {
+  ++pintadas_;
   QWidget::paintEvent(event);
   if (cuadro_ < 1 || cuadro_ > 12) return;
   // Twelve dots on a circle: the current frame's dot is the brightest, the ones behind it fade.

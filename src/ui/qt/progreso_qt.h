@@ -37,6 +37,7 @@ class VentanaProgresoQt : public QWidget, public VentanaProgreso {
   void Descargar() override;
 
   int Cuadro() const { return cuadro_; }
+  int Pintadas() const { return pintadas_; }  // frames painted so far
   QPushButton* BotonCancelar() { return cancelar_; }
   const std::array<QLabel*, 3>& Lineas() const { return lineas_; }
 
@@ -51,6 +52,7 @@ class VentanaProgresoQt : public QWidget, public VentanaProgreso {
   QPushButton* cancelar_ = nullptr;
   QTimer* timer_ = nullptr;
   int cuadro_ = 0;
+  int pintadas_ = 0;
   long estiloExtendido_ = 0;
 };
 
