@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     listing.Tabla()->sortByColumn(1, Qt::AscendingOrder);
     Guardar(listing, carpeta, "listing");
   });
-  ClsPlanilla::MostrarPlanilla("SELECT * FROM V_TA_ETAPAS", "sqlite", "Familias", "");
+  ClsPlanilla::MostrarPlanilla("SELECT * FROM V_TA_ETAPAS", "sqlite", "V_TA_ETAPAS", "");
 
   RegistrarVentanaProgreso([](EventosVentanaProgreso& e) { return std::make_unique<ui::VentanaProgresoQt>(e); });
   Dll_Display cartel;
