@@ -216,7 +216,7 @@ TEST_F(Commands, ConsultarLooksUpTheFocusedField) {
 
   form.Botonera1_Click("PLANILLA");
   const std::string proveedor = test::OnPostgreSQL() ? "postgresql" : "sqlite";
-  EXPECT_EQ(listings, (std::vector<std::string>{"SELECT * FROM V_TA_ETAPAS|" + proveedor + "|Familias"}));
+  EXPECT_EQ(listings, (std::vector<std::string>{"SELECT * FROM V_TA_ETAPAS|" + proveedor + "|V_TA_ETAPAS"}));
 }
 
 TEST_F(Commands, CerrarEndsWithoutAsking) {

@@ -12,7 +12,7 @@ namespace etapas {
 struct PeticionPlanilla {
   std::string sql;
   std::string proveedor;
-  std::string titulo;   // "Familias" as the editor passes it: the listing's caption
+  std::string titulo;   // the listing's caption: the table listed, as the editor passes it
   std::string extra;
   std::vector<std::string> columnas;
   std::vector<int> tipos;  // ADO type codes: numbers are exported as numbers
@@ -28,10 +28,21 @@ struct ClsPlanilla {
   // Where the listing reads its rows: the session's connection, given at start-up.
   static void SetConexion(ado::ConnectionPtr conexion);
 
-  // Writes the rows to a spreadsheet file (.xlsx) or a CSV text (UTF-8, "," separated,
-  // quoted where needed); raise 75 when the file cannot be written.
+  enum class FormaCsv {
+    kExcel,    // ";" separated, UTF-8 with a byte-order mark, codes kept as text
+    kRfc4180,  // "," separated, CRLF, quoted where needed, no byte-order mark
+  };
+
+  // Writes the rows to a spreadsheet file (.xlsx) or a CSV text. When the file cannot be
+  // written they raise 61 (disk full), 70 (permission denied), 76 (path not found) or 75
+  // (anything else), and a file left half written is removed.
   static void ExportarXlsx(const std::string& ruta, const PeticionPlanilla& datos);
-  static void ExportarCsv(const std::string& ruta, const PeticionPlanilla& datos);
+  static void ExportarCsv(const std::string& ruta, const PeticionPlanilla& datos, FormaCsv forma);
+
+  // The caption made fit for a file name, and for an Excel sheet name: characters they may
+  // not hold become "_", and the sheet's is cut to Excel's 31 characters.
+  static std::string NombreArchivo(const std::string& titulo);
+  static std::string NombreHoja(const std::string& titulo);
 };
 
 }  // namespace etapas

@@ -65,7 +65,7 @@ void FrmV_TA_ETAPAS::Botonera1_Click(const std::string& clave) {
     p.Paso([&] { bGrabando = false; });
   } else if (comando == "PLANILLA") {
     p.Paso([&] { proveedor = SesionSistema.Datos->Proveedor(); });
-    p.Paso([&] { ClsPlanilla::MostrarPlanilla("SELECT * FROM " + sTabla, proveedor, "Familias", ""); });
+    p.Paso([&] { ClsPlanilla::MostrarPlanilla("SELECT * FROM " + sTabla, proveedor, sTabla, ""); });
   } else if (comando == "CONSULTAR") {
     p.Paso([&] { ConsultarCampo(); });
   } else if (comando == "CERRAR") {

@@ -1,7 +1,14 @@
 #include "ui/qt/dialogos_qt.h"
 
+#include <unicode/coll.h>
+#include <unicode/locid.h>
+#include <unicode/stsearch.h>
+#include <unicode/tblcoll.h>
+
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -11,6 +18,10 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <memory>
+
+#include "components/error.h"
+#include "components/platform.h"
 
 namespace etapas::ui {
 namespace {
@@ -36,6 +47,24 @@ class Celda : public QTableWidgetItem {
  private:
   bool numero_;
 };
+
+// Spanish collation at primary strength: letter case and accents are lesser differences
+// than primary ones, so "camion" finds "CAMIÓN"; "ñ" stays a letter of its own, as the
+// operators read it. Null when ICU cannot give one (then the filter only ignores case).
+icu::RuleBasedCollator* Colacion() {
+  static const std::unique_ptr<icu::RuleBasedCollator> colacion = [] {
+    UErrorCode estado = U_ZERO_ERROR;
+    std::unique_ptr<icu::Collator> base(icu::Collator::createInstance(icu::Locale("es", "ES"), estado));
+    auto* reglas = dynamic_cast<icu::RuleBasedCollator*>(base.get());
+    if (U_FAILURE(estado) || !reglas) return std::unique_ptr<icu::RuleBasedCollator>();
+    base.release();
+    reglas->setStrength(icu::Collator::PRIMARY);
+    return std::unique_ptr<icu::RuleBasedCollator>(reglas);
+  }();
+  return colacion.get();
+}
+
+icu::UnicodeString U(const QString& s) { return icu::UnicodeString(s.utf16(), static_cast<int32_t>(s.size())); }
 
 }  // namespace
 
@@ -90,11 +119,24 @@ int VentanaConsultaQt::FilasVisibles() const {
 
 void VentanaConsultaQt::Filtrar(const QString& texto) {
   const QString t = texto.trimmed();
+  std::unique_ptr<icu::StringSearch> busqueda;
+  if (!t.isEmpty() && Colacion()) {
+    UErrorCode estado = U_ZERO_ERROR;
+    busqueda = std::make_unique<icu::StringSearch>(U(t), icu::UnicodeString(u" "), Colacion(), nullptr, estado);
+    if (U_FAILURE(estado)) busqueda.reset();
+  }
+  auto contiene = [&](const QString& celda) {
+    if (!busqueda) return celda.contains(t, Qt::CaseInsensitive);
+    if (celda.isEmpty()) return false;
+    UErrorCode estado = U_ZERO_ERROR;
+    busqueda->setText(U(celda), estado);
+    return U_SUCCESS(estado) && busqueda->first(estado) != USEARCH_DONE && U_SUCCESS(estado);
+  };
   int primera = -1;
   for (int r = 0; r < tabla_->rowCount(); ++r) {
     bool visible = t.isEmpty();
     for (int c = 0; !visible && c < tabla_->columnCount(); ++c)
-      if (auto* item = tabla_->item(r, c)) visible = item->text().contains(t, Qt::CaseInsensitive);
+      if (auto* item = tabla_->item(r, c)) visible = contiene(item->text());
     tabla_->setRowHidden(r, !visible);
     if (visible && primera < 0) primera = r;
   }
@@ -149,35 +191,92 @@ VentanaPlanillaQt::VentanaPlanillaQt(const PeticionPlanilla& p, QWidget* parent)
       tabla_->setItem(static_cast<int>(r), static_cast<int>(c), item);
     }
   tabla_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  // Enabling sorting sorts at once by the heading's indicator: with none, the rows stay in
+  // the statement's order until the operator clicks a heading.
+  tabla_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
   tabla_->setSortingEnabled(true);
   tabla_->setAlternatingRowColors(true);
   tabla_->resizeColumnsToContents();
   layout->addWidget(tabla_);
   auto* fila = new QHBoxLayout;
   auto* xlsx = new QPushButton("Exportar a Excel (.xlsx)...", this);
-  auto* csv = new QPushButton("Exportar a CSV...", this);
+  auto* csvExcel = new QPushButton("Exportar a CSV (;) para Excel...", this);
+  csvExcel->setToolTip("Separado por punto y coma, con los códigos como texto: Excel lo abre tal cual");
+  auto* csv = new QPushButton("Exportar a CSV (RFC 4180)...", this);
+  csv->setToolTip("Separado por comas, para otros programas");
   auto* cerrar = new QPushButton("Cerrar", this);
   fila->addWidget(xlsx);
+  fila->addWidget(csvExcel);
   fila->addWidget(csv);
   fila->addStretch();
   fila->addWidget(cerrar);
   layout->addLayout(fila);
-  connect(xlsx, &QPushButton::clicked, this, [this] { Exportar(true); });
-  connect(csv, &QPushButton::clicked, this, [this] { Exportar(false); });
+  connect(xlsx, &QPushButton::clicked, this, [this] { Exportar(Formato::kXlsx); });
+  connect(csvExcel, &QPushButton::clicked, this, [this] { Exportar(Formato::kCsvExcel); });
+  connect(csv, &QPushButton::clicked, this, [this] { Exportar(Formato::kCsv); });
   connect(cerrar, &QPushButton::clicked, this, &QDialog::accept);
   resize(760, 480);
 }
 
-bool VentanaPlanillaQt::Exportar(bool xlsx) {
-  const QString filtro = xlsx ? "Libro de Excel (*.xlsx)" : "Texto CSV (*.csv)";
-  const QString sugerido = Q(peticion_.titulo.empty() ? "planilla" : peticion_.titulo) + (xlsx ? ".xlsx" : ".csv");
-  QString ruta = Chooser() ? Chooser()("Exportar planilla", filtro, sugerido)
-                           : QFileDialog::getSaveFileName(this, "Exportar planilla", sugerido, filtro);
-  if (ruta.isEmpty()) return false;
+namespace {
+
+const char* const kExportar = "Exportar planilla";
+
+QString CausaDelFallo(long numero) {
+  switch (numero) {
+    case 61: return "No queda espacio en el disco. Libere espacio o elija otra unidad y vuelva a exportar.";
+    case 70:
+      return "No hay permiso para escribir ahí, o el archivo está abierto en otro programa. Ciérrelo o elija otra "
+             "carpeta y vuelva a exportar.";
+    case 76: return "La carpeta no existe. Elija una carpeta existente y vuelva a exportar.";
+    default:
+      return "Compruebe que la carpeta admita escritura y que el archivo no esté abierto en otro programa, y vuelva a "
+             "exportar.";
+  }
+}
+
+void Avisar(const QString& texto, int estilo) { Platform().MsgBox(texto.toStdString(), estilo, kExportar); }
+
+void AvisarFallo(const QString& ruta, const QString& causa) {
+  Avisar("No se pudo escribir la planilla en:\n" + ruta + "\n\n" + causa, mb::kOk | mb::kCritical);
+}
+
+}  // namespace
+
+bool VentanaPlanillaQt::Exportar(Formato formato) {
+  const bool xlsx = formato == Formato::kXlsx;
+  const QString filtro = xlsx                             ? "Libro de Excel (*.xlsx)"
+                         : formato == Formato::kCsvExcel ? "CSV (;) para Excel (*.csv)"
+                                                         : "CSV RFC 4180 (*.csv)";
   const QString extension = xlsx ? ".xlsx" : ".csv";
+  const QString sugerido = Q(ClsPlanilla::NombreArchivo(Q(peticion_.titulo).toStdString())) + extension;
+  // The dialog does not ask about replacing: the extension may still be added below, and
+  // the question is asked then, once, about the file that will really be written.
+  QString ruta = Chooser() ? Chooser()(kExportar, filtro, sugerido)
+                           : QFileDialog::getSaveFileName(this, kExportar, sugerido, filtro, nullptr,
+                                                          QFileDialog::DontConfirmOverwrite);
+  if (ruta.isEmpty()) return false;
   if (!ruta.endsWith(extension, Qt::CaseInsensitive)) ruta += extension;
-  // What the grid shows, in the order the operator sorted it.
+  const QFileInfo destino(ruta);
+  ruta = QDir::toNativeSeparators(destino.absoluteFilePath());
+  if (destino.isDir()) {
+    AvisarFallo(ruta, "Es una carpeta. Escriba el nombre de un archivo y vuelva a exportar.");
+    return false;
+  }
+  if (destino.exists() &&
+      Platform().MsgBox(("El archivo " + ruta + " ya existe.\n¿Desea reemplazarlo?").toStdString(),
+                        mb::kYesNo | mb::kExclamation | mb::kDefault2, kExportar) != mb::kAnsYes)
+    return false;
+
+  // What the grid shows, in the order the operator sorted it; through Qt's strings so the
+  // file holds valid UTF-8 whatever the database gave.
   PeticionPlanilla datos = peticion_;
+  datos.titulo = Q(peticion_.titulo).toStdString();
+  datos.columnas.clear();
+  for (int c = 0; c < tabla_->columnCount(); ++c) {
+    const auto* h = tabla_->horizontalHeaderItem(c);
+    datos.columnas.push_back(h ? h->text().toStdString() : "");
+  }
   datos.filas.clear();
   for (int r = 0; r < tabla_->rowCount(); ++r) {
     std::vector<std::string> f;
@@ -185,12 +284,18 @@ bool VentanaPlanillaQt::Exportar(bool xlsx) {
     datos.filas.push_back(std::move(f));
   }
   try {
-    if (xlsx) ClsPlanilla::ExportarXlsx(ruta.toStdString(), datos);
-    else ClsPlanilla::ExportarCsv(ruta.toStdString(), datos);
-  } catch (const std::exception& e) {
-    QMessageBox::critical(this, "Exportar planilla", QString::fromStdString(e.what()));
+    const std::string archivo = QFile::encodeName(ruta).toStdString();
+    using Forma = ClsPlanilla::FormaCsv;
+    if (xlsx) ClsPlanilla::ExportarXlsx(archivo, datos);
+    else ClsPlanilla::ExportarCsv(archivo, datos, formato == Formato::kCsvExcel ? Forma::kExcel : Forma::kRfc4180);
+  } catch (const RaisedError& e) {
+    AvisarFallo(ruta, CausaDelFallo(e.Number()));
+    return false;
+  } catch (const std::exception&) {
+    AvisarFallo(ruta, CausaDelFallo(0));
     return false;
   }
+  Avisar("La planilla se guardó en:\n" + ruta, mb::kOk | mb::kInformation);
   return true;
 }
 

@@ -37,14 +37,17 @@ class VentanaConsultaQt : public QDialog {
   std::string resultado_;
 };
 
-// The listing: a sortable grid, exported to .xlsx or CSV with a save dialog.
+// The listing: the statement's rows in its order, sortable by a click on a heading, exported
+// to .xlsx or to either form of CSV with a save dialog.
 class VentanaPlanillaQt : public QDialog {
   Q_OBJECT
  public:
+  enum class Formato { kXlsx, kCsvExcel, kCsv };
   explicit VentanaPlanillaQt(const PeticionPlanilla& peticion, QWidget* parent = nullptr);
   QTableWidget* Tabla() { return tabla_; }
-  // Exports what the grid shows, in its current order; false when nothing was written.
-  bool Exportar(bool xlsx);
+  // Exports what the grid shows, in its current order, and says where; false when nothing
+  // was written (cancelled, not replaced, or failed: the operator is told why).
+  bool Exportar(Formato formato);
 
   // The save dialog; tests answer it without showing one.
   using ElegirArchivo = std::function<QString(const QString& titulo, const QString& filtro, const QString& sugerido)>;
