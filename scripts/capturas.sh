@@ -73,7 +73,12 @@ shot() {
     return
   fi
   sleep 0.8
-  xwd -silent -id "$(frame "$1")" | xwdtopnm 2>/dev/null | pnmtopng >"$OUT/$2.png"
+  # The screen as the operator sees it, cut to the framed window.
+  local geometry
+  geometry=$(xwininfo -id "$(frame "$1")" | awk '/Absolute upper-left X:/ {x=$4} /Absolute upper-left Y:/ {y=$4}
+    /Width:/ {w=$2} /Height:/ {h=$2} END {print x, y, w, h}')
+  # shellcheck disable=SC2086
+  xwd -silent -root | xwdtopnm 2>/dev/null | pnmcut $geometry | pnmtopng >"$OUT/$2.png"
   echo "$OUT/$2.png"
 }
 keys() { xdotool key --delay 120 "$@"; }

@@ -329,7 +329,11 @@ TEST(Connections, MissingDatabasesAndServersRefuseAndCreateNothing) {
   EXPECT_TRUE(platform.shown.empty());
   db.Conectar(false, 3, cadena, true, true);
   ASSERT_EQ(platform.shown.size(), 1u);
-  EXPECT_EQ(platform.shown[0].prompt, db.MotivoFallo());
+  // It names the database and server, gives the engine's reason and what to do.
+  EXPECT_EQ(platform.shown[0].title, "Sin conexión");
+  EXPECT_EQ(platform.shown[0].prompt.rfind("No se pudo conectar a la base de datos EMPRESA1 del servidor NADIE.", 0), 0u);
+  EXPECT_NE(platform.shown[0].prompt.find("Motivo: " + db.MotivoFallo()), std::string::npos);
+  EXPECT_NE(platform.shown[0].prompt.find("etapas-admin demo"), std::string::npos);
   EXPECT_EQ(platform.shown[0].style, 16);
   SetPlatform(nullptr);
 

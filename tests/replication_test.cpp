@@ -402,7 +402,7 @@ TEST_F(Replicacion, UnreachableGroupDatabaseFailsIntoTheErrorReporting) {
   observada.answers = {1, 5, 3};  // the connection notice, the column discovery, then stop
   Replicar(1, "'0013'");
   ASSERT_EQ(observada.shown.size(), 3u);
-  EXPECT_NE(observada.shown[0].title.find("NOHAY"), std::string::npos);
+  EXPECT_NE(observada.shown[0].prompt.find("NOHAY"), std::string::npos);
   EXPECT_NE(observada.shown[1].title.find("VerificaCampos"), std::string::npos);
   EXPECT_EQ(observada.shown[2].title, "ClsDatos Aviso al operador!!! - 2 ");  // no routine name
   EXPECT_FALSE(observada.cartelBajoMensaje);

@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QLabel>
 #include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QListWidget>
