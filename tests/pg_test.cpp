@@ -1,20 +1,31 @@
 // The PostgreSQL engine on real servers (scripts/pg.sh starts them; skipped without
 // ETAPAS_TEST_ENGINE=postgresql): the suite's logins, the typical request with the home
 // database on one server and points of sale spread over both plus one whose server is down,
-// bounded connection attempts, transactions and the data the engine gives back.
+// bounded connection attempts, transactions, the data the engine gives back, and the
+// window's events going through while a server keeps the program waiting (the hung server
+// needs no real one: those tests run always).
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <utility>
 
 #include "components/cls_util.h"
+#include "components/driver/driver.h"
+#include "components/platform.h"
 #include "components/text.h"
 #include "editor_fixture.h"
+
+extern char** environ;
 
 namespace etapas {
 namespace {
@@ -94,6 +105,20 @@ long FirstNative(ClsDatos& db) {
   auto& errors = db.Conexion()->Errors();
   return errors.Count() ? errors.Item(0).NativeError : 0;
 }
+
+// Counts the events let through, and runs `onEvents` (once) the first time.
+class PlataformaEspera : public PlataformaGuionada {
+ public:
+  PlataformaEspera() { SetPlatform(this); }
+  ~PlataformaEspera() override { SetPlatform(nullptr); }
+  PlataformaEspera(const PlataformaEspera&) = delete;
+  PlataformaEspera& operator=(const PlataformaEspera&) = delete;
+  void DoEvents() override {
+    PlataformaGuionada::DoEvents();
+    if (onEvents) std::exchange(onEvents, nullptr)();
+  }
+  std::function<void()> onEvents;
+};
 
 #define SKIP_WITHOUT_SERVERS()                                                          \
   if (!test::OnPostgreSQL()) GTEST_SKIP() << "no PostgreSQL servers (ETAPAS_TEST_ENGINE)"
@@ -251,6 +276,68 @@ TEST_F(PgServers, ConnectionAttemptsAreBounded) {
   EXPECT_NE(db->MotivoFallo().find("colour"), std::string::npos);
 }
 
+// ---- Waiting on a server ---------------------------------------------------------------------
+
+// A point of sale whose server accepts the connection and never answers: the window keeps
+// getting its events, and the attempt ends at its timeout as an unreachable server.
+TEST(PgWaits, AHungServerLetsEventsThroughAndEndsAtTheTimeout) {
+  test::TempDataRoot root;
+  Port hung{true};
+  AddServer(root, "PGCOLGADO", hung.Address(), "connect_timeout=2");
+  PlataformaEspera platform;
+  auto start = Clock::now();
+  auto db = Open("PGCOLGADO", "TPV1", "TPV1", "TPV1");
+  double waited = SecondsSince(start);
+  EXPECT_FALSE(db->Conectado());
+  EXPECT_GE(waited, 1.9);
+  EXPECT_LT(waited, 3.0);
+  EXPECT_GE(platform.eventsProcessed, 20) << "over " << waited << " s";
+  EXPECT_NE(db->MotivoFallo().find("cannot be reached"), std::string::npos) << db->MotivoFallo();
+  EXPECT_NE(db->MotivoFallo().find("timeout expired"), std::string::npos) << db->MotivoFallo();
+
+  // The request's own timeout bounds it as well, and the error is the unreachable server's.
+  AddServer(root, "PGMUDO", hung.Address());
+  driver::ConnectRequest request;
+  request.server = "PGMUDO";
+  request.database = "TPV1";
+  request.user = request.password = "TPV1";
+  request.connectTimeoutSeconds = 2;
+  driver::ProviderError error;
+  platform.eventsProcessed = 0;
+  start = Clock::now();
+  EXPECT_EQ(driver::Connect(request, error), nullptr);
+  waited = SecondsSince(start);
+  EXPECT_GE(waited, 1.9);
+  EXPECT_LT(waited, 3.0);
+  EXPECT_GE(platform.eventsProcessed, 20) << "over " << waited << " s";
+  EXPECT_EQ(error.native, driver::native::kServerNotFound);
+  EXPECT_EQ(error.sqlState, "08001");
+}
+
+// An attempt the events start while another waits lets no events through of its own (they
+// would nest without end), and is bounded all the same.
+TEST(PgWaits, AnAttemptStartedByTheEventsOfAnotherDoesNotNest) {
+  test::TempDataRoot root;
+  Port hung{true};
+  AddServer(root, "PGCOLGADO", hung.Address(), "connect_timeout=2");
+  PlataformaEspera platform;
+  int eventsInside = -1;
+  std::unique_ptr<ClsDatos> inner;
+  platform.onEvents = [&] {
+    const int before = platform.eventsProcessed;
+    inner = Open("PGCOLGADO", "TPV2", "TPV2", "TPV2");
+    eventsInside = platform.eventsProcessed - before;
+  };
+  const auto start = Clock::now();
+  auto outer = Open("PGCOLGADO", "TPV1", "TPV1", "TPV1");
+  EXPECT_FALSE(outer->Conectado());
+  ASSERT_TRUE(inner);
+  EXPECT_FALSE(inner->Conectado());
+  EXPECT_EQ(eventsInside, 0);
+  // The outer attempt's deadline passed while the inner one ran: it ends at once after it.
+  EXPECT_LT(SecondsSince(start), 4.5);
+}
+
 // ---- Inside a database ---------------------------------------------------------------------
 
 class PgDatabase : public PgServers {
@@ -389,6 +476,85 @@ TEST_F(PgDatabase, AnotherDatabaseOfTheServerIsReadOnItsOwnConnection) {
   EXPECT_EQ(FirstNative(*pos), 208);
   pos->EjecutarSQL("SELECT * FROM [NO_HAY].dbo.V_TA_ETAPAS");
   EXPECT_EQ(FirstNative(*pos), 911);
+}
+
+// A statement the server takes its time over: events go through meanwhile and the answer
+// is the statement's. Past CommandTimeout it ends as a timeout, the events still going.
+TEST_F(PgDatabase, ASlowStatementLetsEventsThrough) {
+  PlataformaEspera platform;
+  auto start = Clock::now();
+  EXPECT_EQ(Rows(*db, "SELECT pg_sleep(1), 42 AS Respuesta"), (std::vector<std::string>{"|42"}));
+  EXPECT_GE(SecondsSince(start), 0.9);
+  EXPECT_GE(platform.eventsProcessed, 20);
+
+  db->Conexion()->SetCommandTimeout(1);
+  platform.eventsProcessed = 0;
+  start = Clock::now();
+  db->EjecutarSQL("SELECT pg_sleep(5)");
+  EXPECT_LT(SecondsSince(start), 4.0);
+  EXPECT_EQ(FirstNative(*db), -2147217871);
+  EXPECT_GE(platform.eventsProcessed, 20);
+  db->Conexion()->SetCommandTimeout(30);
+  EXPECT_EQ(Scalar(*db, "SELECT 7"), "7");
+}
+
+// A server that stops answering altogether (its process stopped here) does not keep the
+// program waiting past CommandTimeout: the statement ends as a timeout and the connection
+// is given up, without waiting on the same server again.
+TEST_F(PgDatabase, AServerThatStopsAnsweringEndsTheStatementAtTheTimeout) {
+  const pid_t backend = static_cast<pid_t>(std::stol(Scalar(*db, "SELECT pg_backend_pid()")));
+  if (kill(backend, 0) != 0) GTEST_SKIP() << "the server's processes cannot be signalled from here";
+  db->Conexion()->SetCommandTimeout(1);
+  Exec(*db, "SELECT 1");  // the timeout reaches the server while it still answers
+  ASSERT_EQ(kill(backend, SIGSTOP), 0);
+  // Resumed in any case, later than the wait may last.
+  const std::string resume = "sleep 9; kill -CONT " + std::to_string(backend);
+  const char* argv[] = {"/bin/sh", "-c", resume.c_str(), nullptr};
+  pid_t resumer = -1;
+  ASSERT_EQ(posix_spawn(&resumer, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+  PlataformaEspera platform;
+  const auto start = Clock::now();
+  db->EjecutarSQL("SELECT COUNT(*) FROM V_TA_ETAPAS");
+  const double waited = SecondsSince(start);
+  kill(backend, SIGCONT);
+  kill(resumer, SIGTERM);
+  waitpid(resumer, nullptr, 0);
+  EXPECT_EQ(FirstNative(*db), -2147217871);
+  EXPECT_GE(waited, 1.0);
+  EXPECT_LT(waited, 6.0);
+  EXPECT_GE(platform.eventsProcessed, 40);
+  // The connection is gone: the next statement says so at once.
+  db->EjecutarSQL("SELECT 1");
+  EXPECT_EQ(FirstNative(*db), driver::native::kServerNotFound);
+}
+
+// The events may run a statement on the connection that is waiting (the operator clicks
+// meanwhile): it runs after the one in flight, and each gets its own answer.
+TEST_F(PgDatabase, AStatementOfTheEventsOnTheWaitingConnectionGetsItsOwnAnswer) {
+  Exec(*db, "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion) VALUES ('0001', 'UNO')");
+  PlataformaEspera platform;
+  std::vector<std::string> inner;
+  platform.onEvents = [&] {
+    inner = Rows(*db, "SELECT Descripcion FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0001'");
+    Exec(*db, "UPDATE V_TA_ETAPAS SET Descripcion = 'DOS' WHERE CODIGOESTADO = '0001'");
+  };
+  // The slow statement reads the row before the events' update runs, and ends with it.
+  const auto start = Clock::now();
+  EXPECT_EQ(Rows(*db, "SELECT Descripcion, pg_sleep(0.5) FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0001'"),
+            (std::vector<std::string>{"UNO|"}));
+  EXPECT_LT(SecondsSince(start), 2.0);
+  EXPECT_EQ(inner, (std::vector<std::string>{"UNO"}));
+  EXPECT_EQ(Scalar(*db, "SELECT Descripcion FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0001'"), "DOS");
+  // Another database cannot be chosen under the waiting statement.
+  bool used = true;
+  platform.onEvents = [&] {
+    used = false;
+    db->EjecutarSQL("USE master");
+    used = db->Conexion()->Errors().Count() == 0;
+  };
+  EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM V_TA_ETAPAS WHERE pg_sleep(0.5) IS NOT NULL"), "1");
+  EXPECT_FALSE(used);
+  EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM V_TA_ETAPAS"), "1");
 }
 
 }  // namespace

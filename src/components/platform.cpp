@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "components/driver/driver.h"
 #include "components/text.h"
 
 namespace etapas {
@@ -36,6 +37,10 @@ Plataforma*& Installed() {
   static Plataforma* p = nullptr;
   return p;
 }
+
+// The drivers do not know the platform; while they wait on a server the platform's pending
+// events go through, so the window keeps painting.
+[[maybe_unused]] const bool kWaitHookInstalled = (driver::SetWaitHook([] { Platform().DoEvents(); }), true);
 }  // namespace
 
 Plataforma& Platform() {

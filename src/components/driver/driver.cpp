@@ -36,7 +36,27 @@ bool LookUpServer(const std::string& root, const std::string& server, ServerEntr
   return false;
 }
 
+// A plain pointer: constant-initialised, so a hook installed by another file's static
+// initialiser is never overwritten by this one's.
+WaitHook gWaitHook = nullptr;
+bool gInWaitHook = false;
+
 }  // namespace
+
+WaitHook SetWaitHook(WaitHook hook) {
+  WaitHook previous = gWaitHook;
+  gWaitHook = hook;
+  return previous;
+}
+
+void WhileWaiting() {
+  if (!gWaitHook || gInWaitHook) return;
+  gInWaitHook = true;
+  struct Reset {
+    ~Reset() { gInWaitHook = false; }
+  } reset;
+  gWaitHook();
+}
 
 std::string DefaultDataRoot() {
   if (const char* d = std::getenv("ETAPAS_DATA"); d && *d) return d;

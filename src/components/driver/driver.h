@@ -109,6 +109,15 @@ struct ConnectRequest {
 // and fills error when the server or database cannot be reached; creates nothing.
 std::unique_ptr<Session> Connect(const ConnectRequest& request, ProviderError& error);
 
+// Called at short intervals while a session waits on the network (a connection being made,
+// a server's answer), so that the program's windows keep painting. The platform installs it.
+using WaitHook = void (*)();
+// Installs the hook (null: none); returns the one it replaces.
+WaitHook SetWaitHook(WaitHook hook);
+// What engines call while they wait. Does nothing while the hook itself runs: what the hook
+// lets happen may start another wait, and that one must not run the hook again.
+void WhileWaiting();
+
 // The data root: $ETAPAS_DATA, else $XDG_DATA_HOME/etapas, else ~/.local/share/etapas.
 std::string DefaultDataRoot();
 

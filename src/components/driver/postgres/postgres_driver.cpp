@@ -1,8 +1,12 @@
 #include "components/driver/postgres/postgres_driver.h"
 
 #include <libpq-fe.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -110,13 +114,15 @@ std::string VerbOf(std::string_view statement) {
 
 struct Result {
   PGresult* r = nullptr;
+  bool timedOut = false;  // no answer in time: the connection was given up
   Result() = default;
   explicit Result(PGresult* p) : r(p) {}
   Result(const Result&) = delete;
   Result& operator=(const Result&) = delete;
-  Result(Result&& o) noexcept : r(o.r) { o.r = nullptr; }
+  Result(Result&& o) noexcept : r(o.r), timedOut(o.timedOut) { o.r = nullptr; }
   Result& operator=(Result&& o) noexcept {
     std::swap(r, o.r);
+    std::swap(timedOut, o.timedOut);
     return *this;
   }
   ~Result() { PQclear(r); }
@@ -130,14 +136,63 @@ struct Result {
   }
 };
 
+// ---- Waiting on the server --------------------------------------------------------------------
+
+using Clock = std::chrono::steady_clock;
+
+// How often a wait lets the program's events through.
+constexpr std::chrono::milliseconds kWaitSlice{25};
+
+// The waits of one exchange with the server: each until a socket is ready or the deadline
+// passes, with the wait hook run every slice meanwhile.
+class Waiter {
+ public:
+  enum class Wake { kReady, kDeadline, kHook };
+
+  explicit Waiter(std::optional<Clock::time_point> deadline) : deadline_(deadline), hooked_(Clock::now()) {}
+
+  // kHook when the hook ran and the socket is not ready yet: what it ran may have changed
+  // what the caller waits for. An error on the socket counts as ready: libpq reads it and
+  // says what happened.
+  Wake Ready(int fd, short events) {
+    using std::chrono::milliseconds;
+    for (;;) {
+      const auto now = Clock::now();
+      auto wait = kWaitSlice - std::chrono::duration_cast<milliseconds>(now - hooked_);
+      if (deadline_) wait = std::min(wait, std::chrono::ceil<milliseconds>(*deadline_ - now));
+      pollfd p{fd, events, 0};
+      const int n = poll(&p, 1, static_cast<int>(std::max<milliseconds::rep>(0, wait.count())));
+      const bool ready = n > 0 || (n < 0 && errno != EINTR) || fd < 0;
+      // Also while data trickles in: a long answer must not freeze the window either.
+      bool hooked = false;
+      if (Clock::now() - hooked_ >= kWaitSlice) {
+        WhileWaiting();
+        hooked_ = Clock::now();
+        hooked = true;
+      }
+      if (ready) return Wake::kReady;
+      if (hooked) return Wake::kHook;
+      if (deadline_ && Clock::now() >= *deadline_) return Wake::kDeadline;
+    }
+  }
+
+ private:
+  std::optional<Clock::time_point> deadline_;
+  Clock::time_point hooked_;
+};
+
 // ---- Connecting ------------------------------------------------------------------------------
 
 void IgnoreNotice(void*, const char*) {}
 
-// Why a connection attempt failed, in SQL Server's terms.
-ProviderError ConnectError(const Config& c, const std::string& database, const std::string& user, PGconn* conn) {
+std::string ConnectionMessage(PGconn* conn) {
   std::string msg = conn ? PQerrorMessage(conn) : "out of memory";
   while (!msg.empty() && (msg.back() == '\n' || msg.back() == ' ')) msg.pop_back();
+  return msg;
+}
+
+// Why a connection attempt failed, in SQL Server's terms.
+ProviderError ConnectError(const Config& c, const std::string& database, const std::string& user, const std::string& msg) {
   if (msg.find("database \"") != std::string::npos && msg.find("does not exist") != std::string::npos)
     return {native::kCannotOpenDatabase,
             "Cannot open database \"" + database + "\" requested by the login. The login failed.", "42000"};
@@ -177,15 +232,150 @@ PGconn* ConnectRaw(const Config& c, const std::string& physical, const std::stri
   add("application_name", kApplication);
   keys.push_back(nullptr);
   values.push_back(nullptr);
-  PGconn* conn = PQconnectdbParams(keys.data(), values.data(), 0);
-  if (!conn || PQstatus(conn) != CONNECTION_OK) {
-    error = ConnectError(c, logical, login.user, conn);
+  // Made in steps, so that the wait hook runs meanwhile. libpq bounds only its own blocking
+  // waits by connect_timeout: the whole attempt, every address of the host included, is
+  // bounded here.
+  PGconn* conn = PQconnectStartParams(keys.data(), values.data(), 0);
+  bool timedOut = false;
+  if (conn && PQstatus(conn) != CONNECTION_BAD) {
+    Waiter wait(Clock::now() + std::chrono::seconds(std::max(2, timeoutSeconds)));
+    PostgresPollingStatusType step = PGRES_POLLING_WRITING;
+    while (step != PGRES_POLLING_OK && step != PGRES_POLLING_FAILED) {
+      // PQconnectPoll only once the socket is ready: a connection still being made would
+      // pass for made.
+      Waiter::Wake w;
+      do w = wait.Ready(PQsocket(conn), step == PGRES_POLLING_READING ? POLLIN : POLLOUT);
+      while (w == Waiter::Wake::kHook);
+      if (w == Waiter::Wake::kDeadline) {
+        timedOut = true;
+        break;
+      }
+      step = PQconnectPoll(conn);
+    }
+  }
+  if (!conn || timedOut || PQstatus(conn) != CONNECTION_OK) {
+    std::string msg = ConnectionMessage(conn);
+    if (timedOut) {
+      // What the blocking attempt says of a server that does not answer in time.
+      const char* host = PQhost(conn);
+      const char* address = PQhostaddr(conn);
+      const char* port = PQport(conn);
+      const std::string name = host && *host ? host : c.host;
+      msg += std::string(msg.empty() ? "" : "\n") + "connection to server at \"" + name + "\"" +
+             (address && *address && name != address ? std::string(" (") + address + ")" : "") + ", port " +
+             (port && *port ? port : c.port.empty() ? "5432" : c.port) + " failed: timeout expired";
+    }
+    error = ConnectError(c, logical, login.user, msg);
     PQfinish(conn);
     return nullptr;
   }
   PQsetNoticeProcessor(conn, IgnoreNotice, nullptr);
   return conn;
 }
+
+// ---- Statements -------------------------------------------------------------------------------
+
+// A connection and the statement it waits on. Statements are sent, and their answer awaited
+// in steps, so that the wait hook runs meanwhile; each call gives back what PQexec would
+// (the last result). What the hook lets happen may run a statement on the same connection:
+// that one first reads the answer of the statement in flight and keeps it for it.
+class Link {
+ public:
+  explicit Link(PGconn* conn) : conn_(conn) {}
+  ~Link() { PQfinish(conn_); }
+  Link(const Link&) = delete;
+  Link& operator=(const Link&) = delete;
+
+  PGconn* get() const { return conn_; }
+  bool Waiting() const { return inFlight_; }
+  // The statement_timeout the server applies, in seconds; 0: none, -1: not known.
+  void SetServerTimeout(int seconds) { serverTimeout_ = seconds; }
+
+  Result Exec(const std::string& q) {
+    return Run([&] { return PQsendQuery(conn_, q.c_str()); });
+  }
+  Result ExecParams(const std::string& q, const std::vector<const char*>& values = {}) {
+    return Run([&] {
+      return PQsendQueryParams(conn_, q.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr,
+                               nullptr, 0);
+    });
+  }
+  Result Prepare(const std::string& name, const std::string& q) {
+    return Run([&] { return PQsendPrepare(conn_, name.c_str(), q.c_str(), 0, nullptr); });
+  }
+  Result ExecPrepared(const std::string& name) {
+    return Run([&] { return PQsendQueryPrepared(conn_, name.c_str(), 0, nullptr, nullptr, nullptr, 0); });
+  }
+
+ private:
+  // Past the server's own statement_timeout, the time its answer may take to arrive.
+  static constexpr std::chrono::seconds kGrace{3};
+
+  template <class Send>
+  Result Run(Send send) {
+    if (inFlight_) early_ = Collect();
+    // As PQexec: no result when it cannot be sent; the connection's message says why.
+    if (!send()) return Result();
+    inFlight_ = true;
+    deadline_.reset();
+    if (serverTimeout_ > 0) deadline_ = Clock::now() + std::chrono::seconds(serverTimeout_) + kGrace;
+    return Collect();
+  }
+
+  // Reads the answer of the statement in flight; its results so far are kept in the link,
+  // as a statement the hook runs may read the rest.
+  Result Collect() {
+    Waiter wait(deadline_);
+    for (;;) {
+      while (PQisBusy(conn_)) {
+        const auto w = wait.Ready(PQsocket(conn_), POLLIN);
+        if (!inFlight_ && early_) {
+          // Read meanwhile by a statement the hook ran on this connection.
+          Result early = std::move(*early_);
+          early_.reset();
+          return early;
+        }
+        if (w == Waiter::Wake::kHook) continue;
+        if (w == Waiter::Wake::kDeadline) {
+          Abandon();
+          Result timedOut;
+          timedOut.timedOut = true;
+          return timedOut;
+        }
+        if (!PQconsumeInput(conn_)) break;  // PQgetResult reports the lost connection
+      }
+      PGresult* r = PQgetResult(conn_);
+      if (!r) break;
+      last_ = Result(r);
+      const auto s = PQresultStatus(r);
+      if (s == PGRES_COPY_IN || s == PGRES_COPY_OUT || s == PGRES_COPY_BOTH || PQstatus(conn_) == CONNECTION_BAD) break;
+    }
+    inFlight_ = false;
+    return std::move(last_);
+  }
+
+  // The server answered neither the statement nor its own statement_timeout: it or the
+  // network is gone. The connection is dropped, not cancelled: libpq's PQcancel waits,
+  // without a bound, on that same server.
+  void Abandon() {
+    if (const int fd = PQsocket(conn_); fd >= 0) shutdown(fd, SHUT_RDWR);
+    PQconsumeInput(conn_);
+    while (!PQisBusy(conn_)) {
+      PGresult* r = PQgetResult(conn_);
+      if (!r) break;
+      PQclear(r);
+    }
+    last_ = Result();
+    inFlight_ = false;
+  }
+
+  PGconn* conn_;
+  int serverTimeout_ = 30;  // as the connection's options set it
+  bool inFlight_ = false;
+  std::optional<Clock::time_point> deadline_;
+  Result last_;                  // of the statement in flight
+  std::optional<Result> early_;  // its whole answer, read by a statement the hook ran
+};
 
 // The server takes only UTF-8: a byte that starts no valid sequence becomes U+FFFD, as a
 // code page conversion replaces what it cannot map, instead of refusing the statement.
@@ -244,6 +434,7 @@ std::string AsWritten(const std::string& name, std::string_view statement) {
 }
 
 ProviderError MapError(const Result& res, PGconn* conn, std::string_view statement) {
+  if (res.timedOut) return {-2147217871, "Query timeout expired.", "HYT00"};
   const std::string state = res.Field(PG_DIAG_SQLSTATE);
   std::string msg = res.Field(PG_DIAG_MESSAGE_PRIMARY);
   if (msg.empty() && conn) {
@@ -507,7 +698,6 @@ class PgSession final : public Session {
   PgSession(Config config, std::string database, Login login, int connectTimeout)
       : cfg_(std::move(config)), database_(std::move(database)), login_(std::move(login)),
         connectTimeout_(std::min(connectTimeout, cfg_.connectTimeout)) {}
-  ~PgSession() override { PQfinish(conn_); }
   PgSession(const PgSession&) = delete;
   PgSession& operator=(const PgSession&) = delete;
 
@@ -519,8 +709,9 @@ class PgSession final : public Session {
       return false;
     }
     const Login login = isMaster_ ? MasterLogin() : DatabaseLogin();
-    conn_ = ConnectRaw(cfg_, Physical(), database_, login, connectTimeout_, error);
-    return conn_ != nullptr;
+    PGconn* conn = ConnectRaw(cfg_, Physical(), database_, login, connectTimeout_, error);
+    if (conn) link_ = std::make_shared<Link>(conn);
+    return conn != nullptr;
   }
 
   std::string Provider() const override { return "postgresql"; }
@@ -561,9 +752,15 @@ class PgSession final : public Session {
   bool UseDatabase(std::string_view database, ProviderError& error) override {
     const std::string name(text::Trim(database));
     if (text::EqualsNoCase(name, database_)) return true;
+    if (Waiting()) {
+      // Called from the wait hook: the statement waiting needs this connection and these
+      // caches until it ends.
+      error = {native::kOther, "The connection is busy with another statement; the database cannot change now.", "HY000"};
+      return false;
+    }
     PgSession other(cfg_, name, login_, connectTimeout_);
     if (!other.Open(error)) return false;
-    std::swap(conn_, other.conn_);
+    std::swap(link_, other.link_);
     std::swap(database_, other.database_);
     std::swap(isMaster_, other.isMaster_);
     ForgetCaches();
@@ -683,13 +880,33 @@ class PgSession final : public Session {
     catalogue_.reset();
   }
 
-  Result Exec(const std::string& q) { return Result(PQexec(conn_, q.c_str())); }
+  PGconn* conn() const { return link_->get(); }
+
+  // Whether a statement of this session, or of its other databases' sessions, is waiting on
+  // its server.
+  bool Waiting() const {
+    if (link_->Waiting() || serverCommand_) return true;
+    for (const auto& [name, other] : others_)
+      if (other->Waiting()) return true;
+    return false;
+  }
+
+  // Each holds the link: its statement may outlive a swap of the session's connection.
+  Result Exec(const std::string& q) {
+    const auto link = link_;
+    return link->Exec(q);
+  }
+  Result ExecParams(const std::string& q, const std::vector<const char*>& values = {}) {
+    const auto link = link_;
+    return link->ExecParams(q, values);
+  }
 
   // The session's CommandTimeout, applied only when it changed.
   void ApplyTimeout() {
     if (appliedTimeout_ == timeout_) return;
     Result r = Exec("SET statement_timeout = " + std::to_string(static_cast<long long>(timeout_) * 1000));
     appliedTimeout_ = r.Ok() ? timeout_ : -1;
+    if (r.Ok()) link_->SetServerTimeout(timeout_);
   }
 
   // SQL Server undoes only the failing statement of a transaction, and the transaction goes
@@ -713,18 +930,25 @@ class PgSession final : public Session {
       Exec("DEALLOCATE ALL");
       prepared_.clear();
     }
-    auto& p = prepared_[q];
-    if (p.name.empty() && ++p.uses >= 2) {
-      const std::string name = "tsql_" + std::to_string(++preparedCount_);
-      if (Result(PQprepare(conn_, name.c_str(), q.c_str(), 0, nullptr)).Ok()) p.name = name;
+    // No reference into prepared_ is held across a wait: a statement the wait hook runs
+    // may change it.
+    const auto link = link_;
+    Prepared& p = prepared_[q];
+    std::string name = p.name;
+    if (name.empty() && ++p.uses >= 2) {
+      const std::string fresh = "tsql_" + std::to_string(++preparedCount_);
+      if (link->Prepare(fresh, q).Ok()) {
+        name = fresh;
+        prepared_[q].name = fresh;
+      }
     }
-    if (p.name.empty()) return Result(PQexecParams(conn_, q.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0));
-    Result r(PQexecPrepared(conn_, p.name.c_str(), 0, nullptr, nullptr, nullptr, 0));
+    if (name.empty()) return link->ExecParams(q);
+    Result r = link->ExecPrepared(name);
     if (!r.Ok() && r.Field(PG_DIAG_SQLSTATE) == "0A000") {
       // A table changed shape under the kept plan: forget it and run the text again.
-      Exec("DEALLOCATE " + p.name);
+      link->Exec("DEALLOCATE " + name);
       prepared_.erase(q);
-      return Result(PQexecParams(conn_, q.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0));
+      return link->ExecParams(q);
     }
     return r;
   }
@@ -739,9 +963,9 @@ class PgSession final : public Session {
     std::vector<const char*> values;
     for (const auto& p : params) values.push_back(p ? p->c_str() : nullptr);
     BeforeStatement();
-    Result r(PQexecParams(conn_, q.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr, nullptr, 0));
+    Result r = ExecParams(q, values);
     if (!r.Ok()) {
-      AddError(errors, MapError(r, conn_, shown));
+      AddError(errors, MapError(r, conn(), shown));
       AfterFailure();
       return -1;
     }
@@ -750,9 +974,9 @@ class PgSession final : public Session {
 
   const Catalogue* LoadCatalogue(std::vector<ProviderError>& errors) {
     if (catalogue_) return &*catalogue_;
-    Result r(PQexecParams(conn_, std::string(kCatalogueQuery).c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0));
+    Result r = ExecParams(std::string(kCatalogueQuery));
     if (!r.Ok()) {
-      errors.push_back(MapError(r, conn_, "SELECT"));
+      errors.push_back(MapError(r, conn(), "SELECT"));
       return nullptr;
     }
     Catalogue cat;
@@ -858,7 +1082,7 @@ class PgSession final : public Session {
     BeforeStatement();
     Result r = Run(t.sql, ddl);
     if (!r.Ok()) {
-      AddError(out.errors, MapError(r, conn_, p.statement));
+      AddError(out.errors, MapError(r, conn(), p.statement));
       AfterFailure();
       return false;
     }
@@ -939,7 +1163,7 @@ class PgSession final : public Session {
   // ---- Transactions: SQL Server's nesting count over one engine transaction --------------
 
   void SyncTransaction() {
-    if (depth_ > 0 && PQtransactionStatus(conn_) == PQTRANS_IDLE) {
+    if (depth_ > 0 && PQtransactionStatus(conn()) == PQTRANS_IDLE) {
       depth_ = 0;
       savepoint_ = false;
     }
@@ -950,7 +1174,7 @@ class PgSession final : public Session {
     if (depth_ == 0) {
       Result r = Exec("BEGIN");
       if (!r.Ok()) {
-        out.errors.push_back(MapError(r, conn_, "BEGIN TRANSACTION"));
+        out.errors.push_back(MapError(r, conn(), "BEGIN TRANSACTION"));
         return false;
       }
       savepoint_ = false;
@@ -969,7 +1193,7 @@ class PgSession final : public Session {
     savepoint_ = false;
     Result r = Exec("COMMIT");
     if (!r.Ok()) {
-      out.errors.push_back(MapError(r, conn_, "COMMIT TRANSACTION"));
+      out.errors.push_back(MapError(r, conn(), "COMMIT TRANSACTION"));
       return false;
     }
     return true;
@@ -985,9 +1209,10 @@ class PgSession final : public Session {
     savepoint_ = false;
     Result r = Exec("ROLLBACK");
     appliedTimeout_ = -1;  // a SET inside the transaction is undone with it
+    link_->SetServerTimeout(-1);
     catalogue_.reset();
     if (!r.Ok()) {
-      out.errors.push_back(MapError(r, conn_, "ROLLBACK TRANSACTION"));
+      out.errors.push_back(MapError(r, conn(), "ROLLBACK TRANSACTION"));
       return false;
     }
     return true;
@@ -1015,23 +1240,28 @@ class PgSession final : public Session {
       out.errors.push_back({226, verb + " statement not allowed within multi-statement transaction.", "25000"});
       return false;
     }
+    // While it runs the session's connection stays as it is (see UseDatabase).
+    struct Restore {
+      bool& flag;
+      bool was;
+      ~Restore() { flag = was; }
+    } restore{serverCommand_, serverCommand_};
+    serverCommand_ = true;
     // The maintenance database of the server, under the administrator's login.
-    PGconn* admin = conn_;
-    std::unique_ptr<PGconn, decltype(&PQfinish)> own(nullptr, &PQfinish);
+    std::shared_ptr<Link> admin = link_;
     if (!isMaster_) {
       ProviderError e;
-      own.reset(ConnectRaw(cfg_, cfg_.maintenance, "master", MasterLogin(), connectTimeout_, e));
+      PGconn* own = ConnectRaw(cfg_, cfg_.maintenance, "master", MasterLogin(), connectTimeout_, e);
       if (!own) {
         out.errors.push_back(e);
         return false;
       }
-      admin = own.get();
+      admin = std::make_shared<Link>(own);
     }
     const std::string physical = Physical(name);
-    const char* param[] = {physical.c_str()};
-    Result exists(PQexecParams(admin, "SELECT 1 FROM pg_database WHERE datname = $1", 1, nullptr, param, nullptr, nullptr, 0));
+    Result exists = admin->ExecParams("SELECT 1 FROM pg_database WHERE datname = $1", {physical.c_str()});
     if (!exists.Ok()) {
-      out.errors.push_back(MapError(exists, admin, verb));
+      out.errors.push_back(MapError(exists, admin->get(), verb));
       return false;
     }
     const bool found = PQntuples(exists.r) > 0;
@@ -1045,10 +1275,10 @@ class PgSession final : public Session {
         return false;
       }
       // Sessions still open on it are ended, as deleting an embedded database's file would.
-      Result r(PQexec(admin, ("DROP DATABASE " + Ident(physical) + " WITH (FORCE)").c_str()));
-      if (!r.Ok() && r.Field(PG_DIAG_SQLSTATE) == "42601") r = Result(PQexec(admin, ("DROP DATABASE " + Ident(physical)).c_str()));
+      Result r = admin->Exec("DROP DATABASE " + Ident(physical) + " WITH (FORCE)");
+      if (!r.Ok() && r.Field(PG_DIAG_SQLSTATE) == "42601") r = admin->Exec("DROP DATABASE " + Ident(physical));
       if (!r.Ok()) {
-        out.errors.push_back(MapError(r, admin, verb));
+        out.errors.push_back(MapError(r, admin->get(), verb));
         return false;
       }
       return true;
@@ -1057,31 +1287,30 @@ class PgSession final : public Session {
       out.errors.push_back({native::kDatabaseExists, "Database '" + name + "' already exists. Choose a different database name.", "42000"});
       return false;
     }
-    return CreateDatabase(admin, name, physical, out);
+    return CreateDatabase(*admin, name, physical, out);
   }
 
   // The database, its login (name and password equal to the database's name) as owner,
   // and the text rules inside it.
-  bool CreateDatabase(PGconn* admin, const std::string& name, const std::string& physical, ExecOutcome& out) {
+  bool CreateDatabase(Link& admin, const std::string& name, const std::string& physical, ExecOutcome& out) {
     const std::string role = text::Lower(name);
     auto fail = [&](const Result& r, const char* what) {
-      ProviderError e = MapError(r, admin, "CREATE DATABASE");
+      ProviderError e = MapError(r, admin.get(), "CREATE DATABASE");
       e.description = std::string("CREATE DATABASE failed (") + what + "): " + e.description;
       out.errors.push_back(e);
       return false;
     };
-    const char* roleParam[] = {role.c_str()};
-    Result roleFound(PQexecParams(admin, "SELECT 1 FROM pg_roles WHERE rolname = $1", 1, nullptr, roleParam, nullptr, nullptr, 0));
+    Result roleFound = admin.ExecParams("SELECT 1 FROM pg_roles WHERE rolname = $1", {role.c_str()});
     if (!roleFound.Ok()) return fail(roleFound, "login");
     if (PQntuples(roleFound.r) == 0) {
-      Result r(PQexec(admin, ("CREATE ROLE " + Ident(role) + " LOGIN PASSWORD " + Literal(name)).c_str()));
+      Result r = admin.Exec("CREATE ROLE " + Ident(role) + " LOGIN PASSWORD " + Literal(name));
       // Another session may have created the same login meanwhile.
       const std::string state = r.Field(PG_DIAG_SQLSTATE);
       if (!r.Ok() && state != "42710" && state != "23505") return fail(r, "login");
     }
     const std::string create = "CREATE DATABASE " + Ident(physical) + " OWNER " + Ident(role) + " TEMPLATE template0 ENCODING 'UTF8'";
-    Result r(PQexec(admin, (create + " LOCALE_PROVIDER icu ICU_LOCALE 'und' LC_COLLATE 'C' LC_CTYPE 'C'").c_str()));
-    if (!r.Ok() && r.Field(PG_DIAG_SQLSTATE) == "42601") r = Result(PQexec(admin, (create + " LC_COLLATE 'C' LC_CTYPE 'C'").c_str()));
+    Result r = admin.Exec(create + " LOCALE_PROVIDER icu ICU_LOCALE 'und' LC_COLLATE 'C' LC_CTYPE 'C'");
+    if (!r.Ok() && r.Field(PG_DIAG_SQLSTATE) == "42601") r = admin.Exec(create + " LC_COLLATE 'C' LC_CTYPE 'C'");
     if (!r.Ok()) {
       if (r.Field(PG_DIAG_SQLSTATE) == "42P04") {
         out.errors.push_back({native::kDatabaseExists, "Database '" + name + "' already exists. Choose a different database name.", "42000"});
@@ -1090,23 +1319,23 @@ class PgSession final : public Session {
       return fail(r, "database");
     }
     // Only its login (and whoever is given that role) may open it.
-    Result revoke(PQexec(admin, ("REVOKE CONNECT, TEMPORARY ON DATABASE " + Ident(physical) + " FROM PUBLIC").c_str()));
+    Result revoke = admin.Exec("REVOKE CONNECT, TEMPORARY ON DATABASE " + Ident(physical) + " FROM PUBLIC");
     ProviderError e;
-    PGconn* fresh = ConnectRaw(cfg_, physical, name, MasterLogin(), connectTimeout_, e);
-    bool ok = fresh != nullptr;
+    PGconn* raw = ConnectRaw(cfg_, physical, name, MasterLogin(), connectTimeout_, e);
+    bool ok = raw != nullptr;
     if (ok) {
+      Link fresh(raw);
       // Tables the administrator lays in it belong to its login as well.
       const std::string setup = std::string(kCollation) + "; ALTER DEFAULT PRIVILEGES IN SCHEMA public GRANT ALL ON TABLES TO " +
                                 Ident(role) + "; ALTER DEFAULT PRIVILEGES IN SCHEMA public GRANT ALL ON SEQUENCES TO " + Ident(role);
-      Result s(PQexec(fresh, setup.c_str()));
+      Result s = fresh.Exec(setup);
       if (!s.Ok()) {
-        e = MapError(s, fresh, "CREATE DATABASE");
+        e = MapError(s, fresh.get(), "CREATE DATABASE");
         ok = false;
       }
     }
-    PQfinish(fresh);
     if (!ok) {
-      Result(PQexec(admin, ("DROP DATABASE " + Ident(physical) + " WITH (FORCE)").c_str()));
+      admin.Exec("DROP DATABASE " + Ident(physical) + " WITH (FORCE)");
       e.description = "CREATE DATABASE failed (setting the database up): " + e.description;
       out.errors.push_back(e);
       return false;
@@ -1119,7 +1348,8 @@ class PgSession final : public Session {
   Login login_;
   int connectTimeout_;
   bool isMaster_ = false;
-  PGconn* conn_ = nullptr;
+  std::shared_ptr<Link> link_;  // set once Open succeeds
+  bool serverCommand_ = false;  // a CREATE or DROP DATABASE is running
   int timeout_ = 30;
   int appliedTimeout_ = 30;  // set when connecting
   int depth_ = 0;          // BEGIN TRANSACTION nesting, as @@TRANCOUNT
