@@ -82,6 +82,14 @@ shot() {
   echo "$OUT/$2.png"
 }
 keys() { xdotool key --delay 120 "$@"; }
+# Cancels what is open: Esc, and Yes when the editor asks first.
+cancel() {
+  keys Escape
+  local box
+  box=$(timeout 3 xdotool search --sync --onlyvisible --name "^Atención!!!$" | tail -1 || true)
+  if [ -n "$box" ]; then keys alt+s; fi
+  sleep 0.5
+}
 typed() { xdotool type --delay 80 "$1"; }
 
 start_editor() {
@@ -116,22 +124,21 @@ sleep 0.5
 typed "0001"
 keys Return Tab Tab Tab Down Down space shift+Down shift+Down
 shot "$EDITOR" editor-list-keyboard
-keys Escape
-BOX=$(window "^Atención!!!$")
-keys alt+s
-sleep 0.5
+cancel
 keys F3
 LOOKUP=$(window "Consulta")
 typed "reparacion"
 shot "$LOOKUP" lookup
 keys Escape
 sleep 0.5
+cancel
 keys F7
 LISTING=$(window "Planilla")
 shot "$LISTING" listing
-xdotool windowclose "$LISTING" 2>/dev/null || keys Escape
+keys Escape
 sleep 0.5
 xdotool windowactivate --sync "$EDITOR"
+cancel
 # Saving carries the status to the points of sale: 0002's store hangs.
 typed "0005"
 keys Return F5
