@@ -43,6 +43,38 @@ class Commands : public test::EditorTest {
   std::string lookupAnswer;
 };
 
+// The points of sale receive values without apostrophes: a code with one would reach
+// them under another key.
+TEST_F(Commands, ACodeWithAnApostropheIsRefusedAtEntryAndNeverSaved) {
+  Confirm("0'1");
+  EXPECT_TRUE(form.bError);
+  ASSERT_EQ(platform.shown.size(), 1u);
+  EXPECT_EQ(platform.shown[0].title, "Aviso al operador");
+  EXPECT_NE(platform.shown[0].prompt.find("código de status"), std::string::npos);
+  EXPECT_NE(platform.shown[0].prompt.find("apóstrofes"), std::string::npos);
+  EXPECT_EQ(form.Foco(), 0);
+  EXPECT_FALSE(form.Botonera1.Habilitado("GRABAR"));
+  form.Botonera1_Click("grabar");
+  EXPECT_EQ(Scalar(Home(), "SELECT COUNT(*) FROM V_TA_ETAPAS WHERE CODIGOESTADO LIKE '%''%'"), "0");
+  EXPECT_EQ(Scalar(*test::Connect("SUC1", "TPV1"), "SELECT COUNT(*) FROM V_TA_ETAPAS"), "0");
+}
+
+TEST_F(Commands, SavingWhileAPointHasAHostileColumnLeavesTheHomeUntouched) {
+  auto pos = test::Connect("SUC1", "TPV1");
+  Exec(*pos, "ALTER TABLE V_TA_ETAPAS ADD COLUMN \"X FROM V_TA_ETAPAS; DELETE FROM V_TA_TPV; --\" TEXT");
+  Confirm("0013");
+  form.Escribir(1, "EN GARANTIA");
+  form.Botonera1_Click("grabar");
+  EXPECT_EQ(Scalar(Home(), "SELECT COUNT(*) FROM V_TA_TPV"), "2");
+  EXPECT_EQ(Scalar(Home(), "SELECT Descripcion FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0013'"), "EN GARANTIA");
+  EXPECT_EQ(Scalar(*pos, "SELECT COUNT(*) FROM V_TA_ETAPAS"), "0");
+  bool contado = false;
+  for (const auto& m : platform.shown)
+    contado = contado || (m.title == "Atención" && m.prompt.find("TPV1") != std::string::npos);
+  EXPECT_TRUE(contado);
+  EXPECT_EQ(Scalar(Home(), "SELECT COUNT(*) FROM AUX_ERR"), "1");
+}
+
 TEST_F(Commands, TheTypicalRequestSavesAndReplicates) {
   Confirm("0013");
   EXPECT_TRUE(form.bNuevo);

@@ -276,6 +276,64 @@ TEST_F(Replicacion, RefusedInsertIsOnlyReportedAndRefusedDeleteIsRecorded) {
   EXPECT_TRUE(observada.shown[1].prompt.ends_with("No se pudo actualizar la base de datos SUC2 Server: SUR"));
 }
 
+// ---- Values from the databases that must never become SQL ---------------------------------
+
+TEST_F(Replicacion, CatalogueNamesAreWrittenAsNamesPlainOnesAsToday) {
+  Exec(*suc1, "CREATE TABLE RARA (CODIGO varchar(4) NULL, [a]]b] varchar(4) NULL, [con blanco] varchar(4) NULL)");
+  std::string tipos;
+  EXPECT_EQ(VerificaCampos("RARA", *suc1, "", "", "", "", false, tipos, ""),
+            test::OnPostgreSQL() ? "codigo,[a]]b],[con blanco]" : "CODIGO,[a]]b],[con blanco]");
+  EXPECT_EQ(VerificaCampos("RARA", *suc1, "", "", "", "", true, tipos, ""),
+            test::OnPostgreSQL() ? "[codigo],[a]]b],[con blanco]" : "[CODIGO],[a]]b],[con blanco]");
+}
+
+TEST_F(Replicacion, APointWithAColumnTheHomeLacksIsRefusedRecordedAndTheOthersServed) {
+  Exec(*suc1, "ALTER TABLE V_TA_ETAPAS ADD COLUMN \"X FROM V_TA_ETAPAS; DELETE FROM V_TA_TPV; --\" TEXT");
+  Replicar(1, "'0013'");
+  EXPECT_EQ(Scalar(Home(), "SELECT COUNT(*) FROM V_TA_TPV"), "6");
+  EXPECT_EQ(Etapa(*suc1), "");
+  EXPECT_EQ(Etapa(*suc2), "0013|EN REPARACION|255|E| 0001|");
+  auto aux = Rows(Home(), "SELECT Proceso, Descripcion FROM AUX_ERR");
+  ASSERT_EQ(aux.size(), 1u);
+  EXPECT_TRUE(aux[0].starts_with("etapas/NORTE|")) << aux[0];
+  EXPECT_NE(aux[0].find("SUC1"), std::string::npos) << aux[0];
+  ASSERT_EQ(observada.shown.size(), 2u);
+  EXPECT_EQ(observada.shown[0].title, "Atención");
+  EXPECT_NE(observada.shown[0].prompt.find("SUC1"), std::string::npos);
+  EXPECT_NE(text::FindNoCase(observada.shown[0].prompt, "DELETE FROM V_TA_TPV"), std::string::npos);
+  EXPECT_EQ(observada.shown[1].prompt, "No se pudo conectar al Punto de ventas Sucursal Oeste");
+}
+
+TEST_F(Replicacion, TextInANumericColumnTravelsAsTextByInsertAndUpdate) {
+  if (test::OnPostgreSQL()) GTEST_SKIP() << "a numeric column there holds only numbers";
+  const std::string tabla = "CREATE TABLE TA_MONEDAS (ID int IDENTITY(1,1) PRIMARY KEY, CODIGO varchar(4) NOT NULL, "
+                            "DECIMALES int NULL, COTIZACION float NULL)";
+  for (ClsDatos* db : {&Home(), suc1.get(), suc2.get()}) Exec(*db, tabla);
+  const std::string hostil = "1); DELETE FROM V_TA_ETAPAS; --";
+  Exec(Home(), "INSERT INTO TA_MONEDAS (CODIGO, DECIMALES, COTIZACION) VALUES ('DOL', 2, 'x''; DELETE FROM V_TA_TPV; --')");
+  Exec(Home(), "UPDATE TA_MONEDAS SET DECIMALES = '" + hostil + "'");
+  Exec(*suc2, "INSERT INTO TA_MONEDAS (CODIGO, DECIMALES, COTIZACION) VALUES ('DOL', 0, 1)");
+  for (ClsDatos* db : {suc1.get(), suc2.get()}) Exec(*db, "INSERT INTO V_TA_ETAPAS VALUES ('0001','X','0','P','')");
+
+  Replicar(1, "'DOL'", "TA_MONEDAS");
+  const std::string consulta = "SELECT DECIMALES, COTIZACION FROM TA_MONEDAS WHERE CODIGO = 'DOL'";
+  const std::vector<std::string> esperado{hostil + "|x'; DELETE FROM V_TA_TPV; --"};
+  EXPECT_EQ(Rows(*suc1, consulta), esperado);  // inserted
+  EXPECT_EQ(Rows(*suc2, consulta), esperado);  // updated
+  for (ClsDatos* db : {suc1.get(), suc2.get()}) EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM V_TA_ETAPAS"), "1");
+  EXPECT_EQ(Scalar(Home(), "SELECT COUNT(*) FROM V_TA_TPV"), "6");
+  EXPECT_EQ(observada.shown.size(), 1u);  // only the unreachable point
+}
+
+TEST_F(Replicacion, APointOfSaleCodeWithAnApostropheFlagsOnlyItsOwnRow) {
+  Exec(Home(), "UPDATE V_TA_TPV SET BAJA = 1");
+  Exec(Home(), "INSERT INTO V_TA_TPV (CODIGO, Descripcion, Server, Dbname, INTERNET, BAJA, OL_ExceptoTablas) VALUES "
+               "('0''7','Sucursal Rara','OESTE','SUC3',0,0,0)");
+  Replicar(1, "'0013'");
+  EXPECT_EQ(Rows(Home(), "SELECT CODIGO, CONECTADO FROM V_TA_TPV WHERE ULTIMA_DETECCION IS NOT NULL"),
+            std::vector<std::string>{"0'7|False"});
+}
+
 TEST_F(Replicacion, ValuesAreRenderedByTypeApostrophesDropAndSkippedColumnsDiffer) {
   const std::string tabla =
       "CREATE TABLE TA_MONEDAS (ID int IDENTITY(1,1) PRIMARY KEY, CODIGO varchar(4) NOT NULL, DESCRIPCION varchar(50) NULL, "

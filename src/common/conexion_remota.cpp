@@ -65,7 +65,8 @@ bool ConexionBaseRemota(const std::string& Servidor, const std::string& Base, co
   std::string servidor, base, usuario, clave;  // what this attempt connects with
   size_t intento = 0;
   size_t noConectado = 0, estadistica = 0;  // where the two modes' forks lead
-  const std::string codigo = ClsUtil::FormatoCodigo(Codigo);
+  // The code is V_TA_TPV's own data: quoted with its quotes doubled, it selects only its row.
+  const std::string codigo = text::ReplaceAll(ClsUtil::FormatoCodigo(Codigo), "'", "''");
 
   Pasos p([](const RaisedError& e) {
     // Closing what is already closed is no failure here.
@@ -128,7 +129,8 @@ bool ConexionBaseRemota(const std::string& Servidor, const std::string& Base, co
     if (Codigo.empty()) p.Terminar();
   });
   p.Paso([&] {
-    datos.EjecutarSQL("UPDATE V_TA_TPV SET CONECTADO = 0, ULTIMA_DETECCION = '" + FechaServidor().ToIso() +
+    datos.EjecutarSQL("UPDATE V_TA_TPV SET CONECTADO = 0, ULTIMA_DETECCION = '" +
+                          text::ReplaceAll(FechaServidor().ToIso(), "'", "''") +
                           "' WHERE CODIGO = '" + codigo + "'",
                       0, nullptr);
   });

@@ -99,6 +99,15 @@ std::string FormatoHora();
 // A date-time written with one of the patterns above.
 std::string Formatear(const DateTime& fecha, const std::string& patron);
 std::string ExtraeServidor(const std::string& texto);
+// A name read from a catalogue as it may stand in a statement: a plain name (letters,
+// digits, underscore) as it is, anything else delimited as [name] with "]" doubled, so a
+// name can never end the identifier and become SQL.
+std::string NombreSQL(const std::string& nombre);
+// Whether a value text may be written without quotes: an optionally signed decimal
+// number, with an optional fraction and exponent.
+bool EsLiteralNumerico(const std::string& texto);
+// A text between single quotes with each quote doubled.
+std::string LiteralTexto(const std::string& texto);
 DateTime FechaServidor();
 // The leading number of a text after removing blanks, tabs and line feeds (0 when none).
 double ValNumero(const std::string& texto);

@@ -157,4 +157,41 @@ DateTime FechaServidor() {
   return resultado;
 }
 
+namespace {
+bool EsDigito(char c) { return c >= '0' && c <= '9'; }
+bool EsLetra(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+}  // namespace
+
+std::string NombreSQL(const std::string& nombre) {
+  bool simple = !nombre.empty();
+  for (char c : nombre) simple = simple && (EsLetra(c) || EsDigito(c) || c == '_');
+  if (simple) return nombre;
+  return "[" + text::ReplaceAll(nombre, "]", "]]") + "]";
+}
+
+bool EsLiteralNumerico(const std::string& texto) {
+  size_t i = 0;
+  const size_t n = texto.size();
+  auto digitos = [&] {
+    const size_t desde = i;
+    while (i < n && EsDigito(texto[i])) ++i;
+    return i - desde;
+  };
+  if (i < n && (texto[i] == '-' || texto[i] == '+')) ++i;
+  size_t cifras = digitos();
+  if (i < n && texto[i] == '.') {
+    ++i;
+    cifras += digitos();
+  }
+  if (cifras == 0) return false;
+  if (i < n && (texto[i] == 'e' || texto[i] == 'E')) {
+    ++i;
+    if (i < n && (texto[i] == '-' || texto[i] == '+')) ++i;
+    if (digitos() == 0) return false;
+  }
+  return i == n;
+}
+
+std::string LiteralTexto(const std::string& texto) { return "'" + text::ReplaceAll(texto, "'", "''") + "'"; }
+
 }  // namespace etapas

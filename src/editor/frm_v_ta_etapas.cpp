@@ -216,6 +216,16 @@ void FrmV_TA_ETAPAS::Campo_Valida(int16_t index) {
     else p.Terminar();
   });
   pasoCodigo = p.Paso([&] {
+    // The points of sale receive values without their apostrophes: such a code would be
+    // stored there under another key.
+    if (texto.find('\'') == std::string::npos) return;
+    bError = true;
+    Platform().MsgBox("El código de status no puede contener apóstrofes ('). Escriba el código sin ese carácter.",
+                      mb::kExclamation | mb::kOk, "Aviso al operador");
+    SetFocus(index);
+    p.Terminar();
+  });
+  p.Paso([&] {
     if (!bGrabando) LlenarEstadosPrevios();
   });
   p.Paso([&] { existe = SesionSistema.Datos->BuscarRegistro("V_TA_ETAPAS", texto, "CODIGOESTADO", rsDatos, 8, "", false); });

@@ -1,6 +1,7 @@
 // The replication driver: the walk over the points of sale and the group database, the
 // choice of targets and the preparation of each one.
 #include <string_view>
+#include <vector>
 
 #include "common/conexion_remota.h"
 #include "common/mod_global.h"
@@ -119,6 +120,59 @@ std::string PuntoDeVenta(const std::string& codigo, const std::string& descripci
                         : "Punto de venta " + nombre + " (" + text::TrimCopy(codigo) + ")";
 }
 
+// The names of a column list as VerificaCampos writes it (plain or [delimited]).
+std::vector<std::string> NombresDeLista(const std::string& lista) {
+  std::vector<std::string> nombres;
+  std::string actual;
+  for (size_t i = 0; i < lista.size(); ++i) {
+    if (lista[i] == '[') {
+      actual += '[';
+      for (++i; i < lista.size(); ++i) {
+        actual += lista[i];
+        if (lista[i] != ']') continue;
+        if (i + 1 < lista.size() && lista[i + 1] == ']') actual += lista[++i];
+        else break;
+      }
+    } else if (lista[i] == ',') {
+      nombres.push_back(std::move(actual));
+      actual.clear();
+    } else {
+      actual += lista[i];
+    }
+  }
+  if (!actual.empty()) nombres.push_back(std::move(actual));
+  return nombres;
+}
+
+// A target column with an unusual name that the home table lacks: the transfer could only
+// fail on it, so the target is refused, recorded and told, and the next one is served.
+// Plain names keep the transfer's own failure.
+bool ColumnaAjena(const std::string& Tabla, const std::string& columnas) {
+  std::vector<std::string> ajenas;
+  for (const auto& n : NombresDeLista(columnas))
+    if (!n.empty() && n.front() == '[') ajenas.push_back(n);
+  if (ajenas.empty()) return false;
+  std::string tipos;
+  const auto casa = NombresDeLista(VerificaCampos(Tabla, *SesionSistema.Datos, "ID", "IMAGEN", "TRANSMISION",
+                                                  "RECEPCION", false, tipos, "OBSERVACIONES"));
+  for (const auto& n : ajenas) {
+    bool enCasa = false;
+    for (const auto& c : casa) enCasa = enCasa || text::EqualsNoCase(n, c);
+    if (enCasa) continue;
+    ClsDatos& destino = *SesionSistema.DatosDestino;
+    const std::string motivo = "La tabla " + Tabla + " de la base de datos " + destino.BaseDatos() + " Server: " +
+                               destino.Servidor() + " tiene la columna " + n +
+                               ", que no existe en la base de la empresa: no se replicó en esa base. Quite o renombre "
+                               "esa columna en el destino y vuelva a grabar.";
+    std::string proceso = Platform().NombreEjecutable() + "/" + destino.Servidor();
+    GrabaErrorAux("", proceso, 0, motivo);
+    CartelCompartido().CartelCerrar();
+    Platform().MsgBox(motivo, mb::kCritical | mb::kOk, "Atención");
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool ReplicacionEnCurso() { return enCurso; }
@@ -192,6 +246,9 @@ bool ReplicarEnDestino(const std::string& Tabla, long Accion, const std::string&
   p.Paso([&] {
     columnas = VerificaCampos(Tabla, *SesionSistema.DatosDestino, "ID", "IMAGEN", "TRANSMISION", "RECEPCION", false,
                               tipos, "OBSERVACIONES");
+  });
+  p.Paso([&] {
+    if (ColumnaAjena(Tabla, columnas)) p.Terminar();
   });
   p.Paso([&] {
     filtro = ArmarFiltro(Filtro, claves, valores);

@@ -41,12 +41,20 @@ std::string Booleano(const std::string& texto) {
   return ValorBooleano(texto, true) ? "1" : "0";
 }
 
+// What ValorSQL writes unquoted: a number, a Boolean word, or nothing (Null).
+bool NumeroOVacio(const std::string& texto) {
+  const std::string t = text::TrimCopy(texto);
+  return t.empty() || EsLiteralNumerico(text::ReplaceAll(t, ",", ".")) || Variant(t).ToBool().has_value();
+}
+
 std::string SinApostrofes(const std::string& texto) { return text::ReplaceAll(texto, "'", ""); }
 
-// The INSERT's rendering of a field's value text by the field's type.
+// The INSERT's rendering of a field's value text by the field's type. A numeric column
+// can hold any text on some engines (SQLite keeps 'x; DELETE ...' in an INTEGER column):
+// only a number goes unquoted, anything else as the text it is.
 std::string Literal(const std::string& texto, int tipo) {
   if (tipo == ado::adtype::kBoolean) return Booleano(texto);
-  if (SinComillas(tipo)) return texto;
+  if (SinComillas(tipo)) return EsLiteralNumerico(texto) ? texto : LiteralTexto(texto);
   std::string literal = "'";
   return literal.append(SinApostrofes(texto)).append("'");
 }
@@ -175,10 +183,14 @@ bool ActualizarFila(const std::string& Tabla, const std::string& Tipos, const st
     // The home field at the same position decides the quoting (the same column when both
     // tables have the same layout).
     const int tipo = home.Fields(campo).Type();
+    // The name is the target catalogue's, the value the home row's: neither may become SQL.
+    const std::string columna = NombreSQL(nombre);
     if (!SinComillas(tipo))
-      lista += nombre + "=" + "'" + SinApostrofes(textoCasa) + "'" + "  , ";
+      lista += columna + "=" + "'" + SinApostrofes(textoCasa) + "'" + "  , ";
+    else if (tipo != ado::adtype::kBoolean && !NumeroOVacio(textoCasa))
+      lista += columna + "=" + LiteralTexto(textoCasa) + "  , ";
     else
-      lista += nombre + "=" +
+      lista += columna + "=" +
                datos.ValorSQL(tipo == ado::adtype::kBoolean ? Variant(Booleano(textoCasa)) : valorCasa, "@") + "  , ";
   });
   p.Paso([&] {

@@ -41,10 +41,11 @@ std::string VerificaCampos(const std::string& Tabla, ClsDatos& sesion, const std
     ado::Recordset& r = abierto();
     const std::string nombre = ClsUtil::ValorCampo(r.Fields("COLUMN_NAME")).ToText();
     if (excluida(nombre)) return;
+    // The catalogue is the target's: its names reach the statements only as names.
     if (ConCorchetes)
-      lista += (lista.empty() ? "[" : ",[") + nombre + "]";
+      lista += (lista.empty() ? "[" : ",[") + text::ReplaceAll(nombre, "]", "]]") + "]";
     else
-      lista += (text::Trim(lista).empty() ? "" : ",") + nombre;
+      lista += (text::Trim(lista).empty() ? "" : ",") + NombreSQL(nombre);
     const std::string tipo = ClsUtil::ValorCampo(r.Fields("DATA_TYPE")).ToText();
     tipos += (tipos.empty() ? "" : ",") + tipo;
   });
