@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto start = file.rfind('\n', eq);
     key = file.substr(start == std::string::npos ? 0 : start + 1, eq - (start == std::string::npos ? 0 : start + 1));
   }
-  const std::string kDefault = "\x01default";
+  const std::string kDefault = "\x01" "default";
   for (const auto& [s, k] : {std::pair{section, key}, std::pair{std::string(), std::string()}, std::pair{key, section}}) {
     const std::string value = etapas::ClsIni::LeerValor(path, s, k, kDefault);
     if (value != kDefault && file.find(value) == std::string::npos) std::abort();
