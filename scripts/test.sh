@@ -3,7 +3,8 @@
 # the embedded engine, then again on two PostgreSQL servers on loopback (the home server and
 # a points-of-sale server, started here and stopped at the end whatever happens).
 # The tests make their own temporary data roots; the user's data is never touched.
-# ETAPAS_SKIP_POSTGRESQL=1 leaves the second run out.
+# ETAPAS_SKIP_POSTGRESQL=1 leaves the second run out. Last, each fuzzer runs for
+# ETAPAS_FUZZ_SECONDS (default 10) seconds; ETAPAS_FUZZ_SECONDS=0 leaves them out.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -27,5 +28,10 @@ if [ "${ETAPAS_SKIP_POSTGRESQL:-0}" != "1" ]; then
   . "$PGDIR/env"
   set +a
   ctest --test-dir build-test --output-on-failure -j2 || status=1
+fi
+
+if [ "${ETAPAS_FUZZ_SECONDS:-10}" != "0" ]; then
+  echo "== Fuzzers"
+  bash scripts/fuzz.sh "${ETAPAS_FUZZ_SECONDS:-10}" || status=1
 fi
 exit $status

@@ -363,7 +363,12 @@ class Translator : Cursor {
     // The declared names and types ride along as comments: the engine keeps only the
     // lower-case names and its own types.
     if (!comments_.empty()) {
-      if (out.sql.back() != ';') out.sql += ';';
+      // A statement ending in a -- comment would take the ";" into it.
+      size_t last = Size();
+      while (last > 0 && t_[last - 1].text.empty() && after_[last - 1].empty()) --last;
+      const bool lineComment = last > 0 && after_[last - 1].empty() && t_[last - 1].kind == TokenKind::Comment &&
+                               t_[last - 1].text[0] == '-';
+      if (out.sql.back() != ';') out.sql += lineComment ? "\n;" : ";";
       for (const auto& c : comments_) out.sql += "\n" + c + ";";
     }
     return out;
@@ -412,6 +417,10 @@ class Translator : Cursor {
     return QuoteIdentifier(Pg() ? text::Lower(name) : std::string(name));
   }
 
+  static SyntaxError MalformedName(const std::string& first) {
+    return SyntaxError("a name starting " + first.substr(0, 40) + " has an empty part");
+  }
+
   std::string Quoted(const Token& t) const {
     return t.kind == TokenKind::QuotedName ? Ident(t.value) : t.text;
   }
@@ -444,10 +453,16 @@ class Translator : Cursor {
           parts.push_back(npos);
           ++j;
         } else {
+          // Only t.* may end in a dot; a.  a..  dbo.a.  name nothing.
+          const size_t after = Next(j);
+          if (parts.back() == npos || !(Sym(after, "*") || (after < Size() && IsName(t_[after]))))
+            throw MalformedName(t_[i].value);
           break;
         }
       }
-      while (parts.back() == npos) parts.pop_back();
+      // db..t is the one omitted part the engine's names can do without.
+      for (size_t k = 1; k < parts.size(); ++k)
+        if (parts[k] == npos && !(k == 1 && parts.size() == 3)) throw MalformedName(t_[i].value);
       size_t keep = 0;  // first part that survives
       std::string text;
       if (parts.size() >= 2 && IEquals(t_[i].value, "dbo") && parts[1] != npos) {
@@ -703,6 +718,12 @@ class Translator : Cursor {
     }
   }
 
+  // A delimited type the engine would read as one of its own names (a table's row type,
+  // int4, ...) or, written bare, as more than a type: refused instead.
+  static SyntaxError UnknownType(const std::string& name) {
+    return SyntaxError("the type [" + name.substr(0, 40) + "] is not known");
+  }
+
   struct PgType {
     std::string name;   // the engine's type
     bool text = false;  // compared as SQL Server compares text
@@ -795,7 +816,7 @@ class Translator : Cursor {
       if (typeEnd != type) Erase(open, typeEnd);
       typeEnd = type;
     } else if (t_[type].kind == TokenKind::QuotedName) {
-      t_[type].text = t_[type].value;  // [varchar]: a type name, not a column
+      throw UnknownType(t_[type].value);
     }
     if (identity != npos) {
       if (identityEnd != identity) Erase(identity + 1, identityEnd);
@@ -873,6 +894,7 @@ class Translator : Cursor {
       }
       const std::string base = ToUpper(t_[type].value);
       PgType mapped = MapType(base, args);
+      if (mapped.name.empty() && t_[type].kind == TokenKind::QuotedName) throw UnknownType(t_[type].value);
       if (mapped.name.empty()) continue;
       // A cast is not a column: text keeps its length and needs no collation.
       if (OneOf(base, {"VARCHAR", "NVARCHAR"})) mapped.name = mapped.limit.empty() ? "text" : "varchar(" + mapped.limit + ")";
@@ -1051,6 +1073,9 @@ std::vector<Token> Tokenize(std::string_view s) {
       } while (depth > 0);
       kind = TokenKind::Comment;
     } else if (c == '\'' || ((c == 'N' || c == 'n') && at(i + 1) == '\'')) {
+      // 'a'N'b' is no literal: without its N the second would read as a doubled quote.
+      if (!out.empty() && out.back().kind == TokenKind::String)
+        throw SyntaxError("a string right after a string at offset " + std::to_string(start));
       i = delimited(i + (c == '\'' ? 1 : 2), '\'', "string", value);
       kind = TokenKind::String;
       ownValue = true;

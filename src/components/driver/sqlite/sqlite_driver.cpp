@@ -9,6 +9,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "components/driver/sqlite/like.h"
 #include "components/sql/tsql.h"
 #include "components/text.h"
 
@@ -46,57 +47,6 @@ std::u32string Decode(std::string_view s) {
   return out;
 }
 
-// SQL Server's LIKE: % _ [set] [^set] [a-z], ignoring letter case.
-bool LikeMatch(const std::u32string& p, size_t pi, const std::u32string& s, size_t si, char32_t esc) {
-  while (pi < p.size()) {
-    char32_t c = p[pi];
-    if (esc && c == esc && pi + 1 < p.size()) {
-      if (si >= s.size() || s[si] != p[pi + 1]) return false;
-      pi += 2;
-      ++si;
-      continue;
-    }
-    if (c == U'%') {
-      while (pi < p.size() && p[pi] == U'%') ++pi;
-      if (pi == p.size()) return true;
-      for (size_t k = si; k <= s.size(); ++k)
-        if (LikeMatch(p, pi, s, k, esc)) return true;
-      return false;
-    }
-    if (si >= s.size()) return false;
-    if (c == U'_') {
-      ++pi;
-      ++si;
-      continue;
-    }
-    if (c == U'[') {
-      size_t close = p.find(U']', pi + 1);
-      if (close != std::u32string::npos) {
-        size_t k = pi + 1;
-        bool negate = k < close && p[k] == U'^';
-        if (negate) ++k;
-        bool hit = false;
-        for (; k < close; ++k) {
-          if (k + 2 < close && p[k + 1] == U'-') {
-            if (s[si] >= p[k] && s[si] <= p[k + 2]) hit = true;
-            k += 2;
-          } else if (p[k] == s[si]) {
-            hit = true;
-          }
-        }
-        if (hit == negate) return false;
-        pi = close + 1;
-        ++si;
-        continue;
-      }
-    }
-    if (c != s[si]) return false;
-    ++pi;
-    ++si;
-  }
-  return si == s.size();
-}
-
 void LikeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL) {
     sqlite3_result_null(ctx);
@@ -113,7 +63,7 @@ void LikeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     auto e = Decode(text(argv[2]));
     if (!e.empty()) esc = e[0];
   }
-  sqlite3_result_int(ctx, LikeMatch(pattern, 0, subject, 0, esc) ? 1 : 0);
+  sqlite3_result_int(ctx, LikeMatch(pattern, subject, esc) ? 1 : 0);
 }
 
 void GetDateFunction(sqlite3_context* ctx, int, sqlite3_value**) {

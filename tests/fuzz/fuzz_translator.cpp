@@ -1,0 +1,174 @@
+// The tokenizer, the splitter and the translator for both engines on arbitrary text.
+// Besides not crashing:
+//  - the splitter neither invents nor loses text: the statements' tokens, in order, are the
+//    batch's, less the ";" and GO separators;
+//  - a translation is text the engine can tokenize, holds no more statements than its input,
+//    and its string literals are exactly the input's (less LIKE patterns on PostgreSQL,
+//    which become regular expressions, and arguments of types the engine spells otherwise).
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "components/sql/tsql.h"
+
+using namespace etapas::sql;
+
+namespace {
+
+std::string Upper(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return s;
+}
+
+bool Significant(const Token& t) { return t.kind != TokenKind::Space && t.kind != TokenKind::Comment; }
+
+std::vector<Token> Significants(const std::vector<Token>& all) {
+  std::vector<Token> out;
+  for (const auto& t : all)
+    if (Significant(t)) out.push_back(t);
+  return out;
+}
+
+[[noreturn]] void Fail(const char* what, const std::string& in, const std::string& out) {
+  std::fprintf(stderr, "%s\ninput:  %s\noutput: %s\n", what, in.c_str(), out.c_str());
+  std::abort();
+}
+
+void CheckSplit(const std::string& batch, const std::vector<std::string>& statements) {
+  const auto whole = Significants(Tokenize(batch));
+  size_t b = 0;
+  for (const auto& s : statements) {
+    for (const auto& t : Significants(Tokenize(s))) {
+      while (b < whole.size() && whole[b].text != t.text) {
+        const std::string u = Upper(whole[b].text);
+        if (u != ";" && u != "GO") Fail("the splitter lost a token", batch, s);
+        ++b;
+      }
+      if (b == whole.size()) Fail("the splitter made up a token", batch, s);
+      ++b;
+    }
+  }
+  for (; b < whole.size(); ++b)
+    if (whole[b].text != ";" && Upper(whole[b].text) != "GO") Fail("the splitter dropped the end", batch, "");
+}
+
+// Types whose arguments the translator may rewrite or drop, and other groups it removes.
+bool DropsItsGroup(const Token& t) {
+  static const char* const kWords[] = {
+      "INT", "INTEGER", "SMALLINT", "TINYINT", "BIT", "BIGINT", "FLOAT", "REAL", "MONEY", "SMALLMONEY", "DECIMAL",
+      "NUMERIC", "DEC", "DATETIME", "SMALLDATETIME", "TIMESTAMP", "DATETIME2", "DATETIMEOFFSET", "DATE", "TIME",
+      "CHAR", "CHARACTER", "NCHAR", "VARCHAR", "NVARCHAR", "SYSNAME", "TEXT", "NTEXT", "UNIQUEIDENTIFIER",
+      "VARBINARY", "BINARY", "IMAGE", "ROWVERSION", "IDENTITY", "WITH", "INCLUDE"};
+  if (t.kind != TokenKind::Word && t.kind != TokenKind::QuotedName) return false;
+  // ON filegroup (...) goes too: any name before a group may be one.
+  if (t.kind == TokenKind::QuotedName) return true;
+  const std::string u = Upper(t.value);
+  for (const char* w : kWords)
+    if (u == w) return true;
+  return false;
+}
+
+void CheckTranslation(const std::string& statement, Engine engine) {
+  Translation tr;
+  try {
+    tr = Translate(statement, {engine, "EMPRESA1"});
+  } catch (const SyntaxError&) {
+    return;
+  }
+  if (tr.sql.empty()) return;
+  std::vector<Token> out;
+  try {
+    out = Significants(Tokenize(tr.sql));
+  } catch (const SyntaxError&) {
+    Fail("the translation does not tokenize", statement, tr.sql);
+  }
+  if (tr.kind != StatementKind::Other && tr.kind != StatementKind::Query) return;
+  const auto in = Significants(Tokenize(statement));
+  const bool pg = engine == Engine::PostgreSQL;
+  bool inputComments = false;
+  for (const auto& t : in) inputComments |= t.kind == TokenKind::Word && Upper(t.value) == "COMMENT";
+  if (inputComments) return;  // its own COMMENT statements would pass for declarations
+
+  // Statements: chunks between ";" with something in them. PostgreSQL's trailing
+  // COMMENT ON statements carry the declarations and are checked for their shape.
+  auto chunks = [](const std::vector<Token>& toks) {
+    std::vector<std::vector<Token>> c(1);
+    for (const auto& t : toks) {
+      if (t.kind == TokenKind::Symbol && t.text == ";")
+        c.emplace_back();
+      else
+        c.back().push_back(t);
+    }
+    std::vector<std::vector<Token>> nonEmpty;
+    for (auto& x : c)
+      if (!x.empty()) nonEmpty.push_back(std::move(x));
+    return nonEmpty;
+  };
+  auto outChunks = chunks(out);
+  const auto inChunks = chunks(in);
+  if (pg) {
+    while (!outChunks.empty() && outChunks.back().size() >= 5 && Upper(outChunks.back()[0].text) == "COMMENT") {
+      const auto& c = outChunks.back();
+      const bool shape = Upper(c[1].text) == "ON" && c[c.size() - 2].text == "IS" &&
+                         c.back().kind == TokenKind::String && c.back().value.rfind("tsql:", 0) == 0;
+      if (!shape) Fail("a declaration comment of another shape", statement, tr.sql);
+      outChunks.pop_back();
+    }
+  }
+  if (outChunks.size() > inChunks.size()) Fail("the translation has more statements", statement, tr.sql);
+
+  std::map<std::string, int> strings, optional;  // input literals (that must stay, that may go)
+  std::vector<int> dropDepth;          // open groups, whether each may be removed
+  int dropping = 0;
+  for (size_t i = 0; i < in.size(); ++i) {
+    const Token& t = in[i];
+    if (t.kind == TokenKind::Symbol && t.text == "(") {
+      const bool drops = i > 0 && DropsItsGroup(in[i - 1]);
+      dropDepth.push_back(drops);
+      dropping += drops;
+    } else if (t.kind == TokenKind::Symbol && t.text == ")" && !dropDepth.empty()) {
+      dropping -= dropDepth.back();
+      dropDepth.pop_back();
+    }
+    if (t.kind != TokenKind::String) continue;
+    const bool pattern = pg && i > 0 && in[i - 1].kind == TokenKind::Word &&
+                         (Upper(in[i - 1].value) == "LIKE" || Upper(in[i - 1].value) == "ESCAPE");
+    ++(pattern || dropping ? optional : strings)[t.value];
+  }
+  for (const auto& c : outChunks)
+    for (size_t i = 0; i < c.size(); ++i) {
+      const Token& t = c[i];
+      if (t.kind != TokenKind::String) continue;
+      if (pg && i > 1 && c[i - 2].text == "~" && c[i - 1].text == "*") continue;  // a pattern made regex
+      if (i > 0 && Upper(c[i - 1].text) == "ESCAPE" && t.value.empty()) continue;    // ESCAPE '' added
+      if (strings[t.value] > 0)
+        --strings[t.value];
+      else if (optional[t.value]-- <= 0)
+        Fail("the translation has a literal the input had not", statement, tr.sql);
+    }
+  for (const auto& [value, left] : strings)
+    if (left > 0) Fail("the translation lost a literal", statement, value);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string batch(reinterpret_cast<const char*>(data), size);
+  std::vector<std::string> statements;
+  try {
+    statements = SplitStatements(batch);
+  } catch (const SyntaxError&) {
+    return 0;
+  }
+  CheckSplit(batch, statements);
+  for (const auto& s : statements) {
+    CheckTranslation(s, Engine::SQLite);
+    CheckTranslation(s, Engine::PostgreSQL);
+  }
+  return 0;
+}
