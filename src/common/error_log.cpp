@@ -49,8 +49,9 @@ int ReportaError(const RaisedError& error, std::optional<int> botones, const std
   Pasos p(SaltarSiempre);
   p.Paso([&] { log.open(CarpetaLog() + "CVERR.LOG", std::ios::app | std::ios::binary); });
   p.Paso([&] {
+    // Descriptions may carry a connection string: its password reaches neither box nor log.
     mensaje = "Ha ocurrido el Siguiente Error (" + std::to_string(error.Number()) + ") " +
-              text::TrimCopy(error.Description());
+              text::HideSecrets(text::TrimCopy(error.Description()));
     parteRutina = rutina.empty() ? "" : " - " + rutina;
     titulo = error.Source() + parteRutina + " Aviso al operador!!! - 2 ";
   });
@@ -86,8 +87,8 @@ void GrabaErrorAux(const std::string& sql, std::string& proceso, long numero, co
     r.Fields("Proceso") = Variant(proceso);
     r.Fields("fecha") = Variant(Formatear(DateTime::Now(), FormatoFechaHora()));
     r.Fields("Error") = Variant(numero);
-    r.Fields("Descripcion") = Variant(ClsUtil::RecortarTexto(descripcion, 250));
-    r.Fields("SQL") = Variant(sql);
+    r.Fields("Descripcion") = Variant(ClsUtil::RecortarTexto(text::HideSecrets(descripcion), 250));
+    r.Fields("SQL") = Variant(text::HideSecrets(sql));
     r.Fields("pc") = Variant(ClsEntorno::NombreMaquina());
     r.Fields("Usuario") = Variant(datos.Usuario());
     completa = true;

@@ -42,7 +42,7 @@ void ClsDatos::Conectar(bool faltanDatos, long, std::string& cadenaConexion, boo
   if (conexion_ && conexion_->IsOpen()) conexion_->Close();
   if (text::FindNoCase(cadenaConexion, "oracle") != std::string::npos) {
     motivoFallo_ = "Esta versión no tiene motor Oracle: no se puede abrir la conexión \"" +
-                   text::TrimCopy(cadenaConexion.substr(0, cadenaConexion.find(';'))) + "\".";
+                   text::HideSecrets(text::TrimCopy(cadenaConexion.substr(0, cadenaConexion.find(';')))) + "\".";
   } else if (faltanDatos) {
     motivoFallo_ = "No se indicó el servidor o el usuario de la base de datos.";
   } else {
@@ -59,7 +59,8 @@ void ClsDatos::Conectar(bool faltanDatos, long, std::string& cadenaConexion, boo
       conectado_ = true;
       return;
     }
-    motivoFallo_ = error.description;
+    // Shown to the operator and written to standard error.
+    motivoFallo_ = text::HideSecrets(error.description);
   }
   if (informarFallo) {
     const std::string raiz = dataRoot_.empty() ? driver::DefaultDataRoot() : dataRoot_;

@@ -86,6 +86,61 @@ std::string ReplaceAll(std::string_view s, std::string_view from, std::string_vi
   return out;
 }
 
+std::string HideSecrets(std::string_view s) {
+  std::string out;
+  size_t i = 0;
+  while (i < s.size()) {
+    size_t key = 0;
+    for (std::string_view k : {std::string_view("password"), std::string_view("pwd")})
+      if (s.size() - i >= k.size() && EqualsNoCase(s.substr(i, k.size()), k)) key = k.size();
+    if (key == 0) {
+      out += s[i++];
+      continue;
+    }
+    size_t j = i + key;
+    while (j < s.size() && (s[j] == ' ' || s[j] == '\t')) ++j;
+    size_t value = std::string_view::npos, end = j;
+    if (j < s.size() && s[j] == '=') {
+      value = ++j;
+      while (value < s.size() && (s[value] == ' ' || s[value] == '\t')) ++value;
+      end = value;
+      if (end < s.size() && (s[end] == '\'' || s[end] == '"')) {
+        const char q = s[end];
+        end = s.find(q, end + 1);
+        end = end == std::string_view::npos ? s.size() : end + 1;
+      } else {
+        while (end < s.size() && s[end] != ';' && s[end] != ' ' && s[end] != '\t' && s[end] != '\n' && s[end] != '\r') ++end;
+      }
+    } else if (j < s.size() && s[j] == '\'') {
+      // An SQL literal: a doubled quote stays inside it.
+      value = j;
+      end = j + 1;
+      for (;;) {
+        end = s.find('\'', end);
+        if (end == std::string_view::npos) {
+          end = s.size();
+          break;
+        }
+        if (end + 1 < s.size() && s[end + 1] == '\'') {
+          end += 2;
+          continue;
+        }
+        ++end;
+        break;
+      }
+    }
+    if (value == std::string_view::npos) {
+      out.append(s.substr(i, key));
+      i += key;
+      continue;
+    }
+    out.append(s.substr(i, value - i));
+    if (end > value) out += "***";
+    i = end;
+  }
+  return out;
+}
+
 }  // namespace etapas::text
 
 namespace etapas::text {

@@ -16,6 +16,10 @@ size_t FindNoCase(std::string_view hay, std::string_view needle, size_t from = 0
 // Every occurrence of needle removed, ignoring case.
 std::string RemoveAllNoCase(std::string_view s, std::string_view needle);
 std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to);
+// The text with the values of password=/pwd= settings and of PASSWORD '...' literals shown
+// as ***: for texts that reach the operator or a log. Not the password's value itself: the
+// suite's logins often have their name as password.
+std::string HideSecrets(std::string_view s);
 
 }  // namespace etapas::text
 

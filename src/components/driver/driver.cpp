@@ -85,7 +85,7 @@ std::unique_ptr<Session> Connect(const ConnectRequest& request, ProviderError& e
   if (entry.engine == "sqlite")
     return sqlite::Open(entry.location, request, error);
   if (entry.engine == "postgresql" || entry.engine == "postgres")
-    return postgres::Open(server, entry.location, request, error);
+    return postgres::Open(server, entry.location, root, request, error);
   error = {native::kFeatureNotSupported,
            "The server '" + server + "' is configured for the engine '" + entry.engine +
                "', which this build cannot use.", "08001"};

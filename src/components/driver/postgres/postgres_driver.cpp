@@ -31,9 +31,18 @@ struct Config {
   std::string prefix;  // prepended to every database name on the server
   std::string maintenance = "postgres";
   int connectTimeout = 5;
+  // TLS: libpq's own parameters, certificate paths already made absolute.
+  std::string sslmode, sslrootcert, sslcert, sslkey, sslcrl;
 };
 
-bool ParseConfig(const std::string& server, const std::string& location, Config& c, ProviderError& error) {
+bool KnownSslMode(const std::string& mode) {
+  for (const char* m : {"disable", "allow", "prefer", "require", "verify-ca", "verify-full"})
+    if (mode == m) return true;
+  return false;
+}
+
+bool ParseConfig(const std::string& server, const std::string& location, const std::string& root, Config& c,
+                 ProviderError& error) {
   c.server = server;
   std::vector<std::string> words;
   for (size_t i = 0; i < location.size();) {
@@ -59,7 +68,24 @@ bool ParseConfig(const std::string& server, const std::string& location, Config&
     else if (key == "prefix") c.prefix = text::Lower(value);
     else if (key == "maintenance") c.maintenance = value;
     else if (key == "connect_timeout") c.connectTimeout = std::max(1, std::atoi(value.c_str()));
-    else {
+    else if (key == "sslmode") {
+      c.sslmode = text::Lower(value);
+      if (!KnownSslMode(c.sslmode)) {
+        error = {native::kServerNotFound, "The server directory entry of '" + server + "' has an unknown sslmode '" + value +
+                     "' (disable, allow, prefer, require, verify-ca or verify-full).", "08001"};
+        return false;
+      }
+    } else if (key == "sslrootcert" || key == "sslcert" || key == "sslkey" || key == "sslcrl") {
+      if (value.empty()) {
+        error = {native::kServerNotFound, "The server directory entry of '" + server + "' gives no file for " + key + ".", "08001"};
+        return false;
+      }
+      // Relative to the data root, wherever the program was started from; "system" is
+      // libpq's word for the system's certificate authorities.
+      std::string path = value;
+      if (path.front() != '/' && !(key == "sslrootcert" && path == "system")) path = root + "/" + path;
+      (key == "sslrootcert" ? c.sslrootcert : key == "sslcert" ? c.sslcert : key == "sslkey" ? c.sslkey : c.sslcrl) = path;
+    } else {
       error = {native::kServerNotFound, "The server directory entry of '" + server + "' has an unknown option '" + key + "'.", "08001"};
       return false;
     }
@@ -230,6 +256,11 @@ PGconn* ConnectRaw(const Config& c, const std::string& physical, const std::stri
   static const std::string kEncoding = "UTF8", kApplication = "etapas";
   add("client_encoding", kEncoding);
   add("application_name", kApplication);
+  add("sslmode", c.sslmode);
+  add("sslrootcert", c.sslrootcert);
+  add("sslcert", c.sslcert);
+  add("sslkey", c.sslkey);
+  add("sslcrl", c.sslcrl);
   keys.push_back(nullptr);
   values.push_back(nullptr);
   // Made in steps, so that the wait hook runs meanwhile. libpq bounds only its own blocking
@@ -266,6 +297,9 @@ PGconn* ConnectRaw(const Config& c, const std::string& physical, const std::stri
              (port && *port ? port : c.port.empty() ? "5432" : c.port) + " failed: timeout expired";
     }
     error = ConnectError(c, logical, login.user, msg);
+    // libpq does not quote connection strings back, but the text goes to the operator and
+    // to logs.
+    error.description = text::HideSecrets(error.description);
     PQfinish(conn);
     return nullptr;
   }
@@ -1364,10 +1398,10 @@ class PgSession final : public Session {
 
 }  // namespace
 
-std::unique_ptr<Session> Open(const std::string& server, const std::string& location, const ConnectRequest& request,
-                              ProviderError& error) {
+std::unique_ptr<Session> Open(const std::string& server, const std::string& location, const std::string& dataRoot,
+                              const ConnectRequest& request, ProviderError& error) {
   Config cfg;
-  if (!ParseConfig(server, location, cfg, error)) return nullptr;
+  if (!ParseConfig(server, location, dataRoot, cfg, error)) return nullptr;
   auto session = std::make_unique<PgSession>(std::move(cfg), text::TrimCopy(request.database),
                                              Login{text::TrimCopy(request.user), request.password},
                                              request.connectTimeoutSeconds > 0 ? request.connectTimeoutSeconds : 5);
