@@ -147,3 +147,45 @@ TEST_F(TranslatorFaults, LikeTakesLinearTimeInItsSubject) {
 
 }  // namespace
 }  // namespace etapas
+
+namespace etapas {
+namespace {
+
+// The engines read a statement as a C string: a NUL inside a comment, a literal or a name
+// would silently cut the statement there (a DELETE would lose its WHERE). Such text is
+// refused whole, and nothing is deleted.
+TEST_F(TranslatorFaults, ANulCharacterIsRefusedNotACutStatement) {
+  using namespace std::string_literals;
+  const std::vector<std::string> cortadas = {
+      "DELETE FROM V_TA_ETAPAS --x\0\nWHERE CODIGOESTADO = '0001'"s,
+      "SELECT * FROM [EM\0PRESA1].dbo.V_TA_ETAPAS"s,
+      "DELETE FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0\0' OR CODIGOESTADO = '0001'"s,
+  };
+  for (const auto& sql : cortadas) {
+    for (Engine e : kEngines) EXPECT_THROW(Translate(sql, {e, "EMPRESA1"}), SyntaxError) << static_cast<int>(e);
+    EXPECT_EQ(NativeOf(sql), 102);
+  }
+  EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM V_TA_ETAPAS"), "2");
+}
+
+// What the translator adds next to a quoted piece must not fuse with the quoted piece that
+// follows ('' then '%x%' would read as one literal holding a quote).
+TEST_F(TranslatorFaults, QuotedPiecesSideBySideStayApart) {
+  const auto pg = Translate("SELECT CODIGOESTADO FROM V_TA_ETAPAS WHERE Descripcion LIKE Descripcion'%x%'",
+                            {Engine::PostgreSQL, "EMPRESA1"});
+  EXPECT_EQ(pg.sql.find("'''%x%'"), std::string::npos) << pg.sql;
+  for (Engine e : kEngines) {
+    const auto names = Translate("SELECT [a][b] FROM V_TA_ETAPAS", {e, "EMPRESA1"});
+    EXPECT_EQ(names.sql.find("\"a\"\"b\""), std::string::npos) << names.sql;
+  }
+}
+
+// A ";" inside the line comment that ends a CREATE TABLE is the comment's: the column
+// comments the PostgreSQL translation adds must still be statements of their own.
+TEST_F(TranslatorFaults, TheAddedCommentsNeverJoinAStatementEndingInAComment) {
+  const auto pg = Translate("CREATE TABLE T (A int -- the last column);", {Engine::PostgreSQL, "EMPRESA1"});
+  EXPECT_NE(pg.sql.find("-- the last column);\n;\nCOMMENT ON TABLE"), std::string::npos) << pg.sql;
+}
+
+}  // namespace
+}  // namespace etapas

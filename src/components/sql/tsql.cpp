@@ -368,7 +368,9 @@ class Translator : Cursor {
       while (last > 0 && t_[last - 1].text.empty() && after_[last - 1].empty()) --last;
       const bool lineComment = last > 0 && after_[last - 1].empty() && t_[last - 1].kind == TokenKind::Comment &&
                                t_[last - 1].text[0] == '-';
-      if (out.sql.back() != ';') out.sql += lineComment ? "\n;" : ";";
+      // A ";" at the end of a line comment is the comment's own, not the statement's.
+      if (lineComment) out.sql += "\n;";
+      else if (out.sql.back() != ';') out.sql += ";";
       for (const auto& c : comments_) out.sql += "\n" + c + ";";
     }
     return out;
@@ -998,16 +1000,23 @@ class Translator : Cursor {
 
   std::string Render() const {
     std::string sql;
+    // Two quoted pieces side by side would be read as one literal or name with a quote
+    // inside ('a''b', "a""b"): what the input wrote as two stays two.
+    auto append = [&sql](const std::string& piece) {
+      if (!sql.empty() && !piece.empty() && sql.back() == piece.front() && (piece.front() == '\'' || piece.front() == '"'))
+        sql += ' ';
+      sql += piece;
+    };
     for (size_t i = 0; i < Size(); ++i) {
       const Token& t = t_[i];
       if (t.kind == TokenKind::Comment && t.text[0] == '-') {
-        sql += t.text + "\n";  // the engine ends these comments at LF only, not at a lone CR
+        append(t.text + "\n");  // the engine ends these comments at LF only, not at a lone CR
       } else if (t.kind == TokenKind::Comment && t.text.find("/*", 2) != npos) {
         sql += ' ';  // T-SQL nests block comments; the engine does not
       } else {
-        sql += t.text;
+        append(t.text);
       }
-      sql += after_[i];
+      append(after_[i]);
     }
     return std::string(Trim(sql));
   }
@@ -1024,6 +1033,10 @@ class Translator : Cursor {
 }  // namespace
 
 std::vector<Token> Tokenize(std::string_view s) {
+  // The engines take a statement as a C string: past a NUL they would run a shorter
+  // statement than the one written (a DELETE without its WHERE).
+  if (const size_t nul = s.find('\0'); nul != std::string_view::npos)
+    throw SyntaxError("a NUL character at offset " + std::to_string(nul));
   std::vector<Token> out;
   const size_t n = s.size();
   auto at = [&](size_t k) { return k < n ? s[k] : '\0'; };
