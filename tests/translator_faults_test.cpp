@@ -187,5 +187,14 @@ TEST_F(TranslatorFaults, TheAddedCommentsNeverJoinAStatementEndingInAComment) {
   EXPECT_NE(pg.sql.find("-- the last column);\n;\nCOMMENT ON TABLE"), std::string::npos) << pg.sql;
 }
 
+// What the translator appends after a statement (LIMIT for TOP) must never land after a ";"
+// that the splitter kept inside parentheses, as a statement of its own.
+TEST_F(TranslatorFaults, ASemicolonInsideParenthesesIsASyntaxError) {
+  for (Engine e : kEngines)
+    EXPECT_THROW(Translate("DELETE V_TA_ETAPAS WHERE CODIGOESTADO IN (SELECT TOP (2) CODIGOESTADO FROM V_TA_ETAPAS;",
+                           {e, "EMPRESA1"}),
+                 SyntaxError);
+}
+
 }  // namespace
 }  // namespace etapas

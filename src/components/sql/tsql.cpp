@@ -311,6 +311,14 @@ class Translator : Cursor {
     std::vector<size_t> sig;
     for (size_t i = 0; i < Size(); ++i)
       if (IsSignificant(t_[i])) sig.push_back(i);
+    // A ";" inside parentheses ends nothing in T-SQL: refused here, it cannot become a
+    // statement boundary once the translation adds text after it.
+    int depth = 0;
+    for (size_t i : sig) {
+      if (Sym(i, "(")) ++depth;
+      else if (Sym(i, ")")) depth = std::max(0, depth - 1);
+      else if (depth > 0 && Sym(i, ";")) throw SyntaxError("a \";\" inside parentheses");
+    }
     if (!sig.empty() && Sym(sig.back(), ";")) sig.pop_back();
     if (sig.empty()) return out;
 
