@@ -72,6 +72,12 @@ shot() {
     echo "capturas: no window for $2" >&2
     return
   fi
+  # Under Xvfb a window mapped over another one can stay unpainted until it is moved:
+  # a move there and back makes most of them draw themselves.
+  sleep 0.8
+  xdotool windowmove --sync --relative "$1" 40 30 2>/dev/null || true
+  sleep 0.3
+  xdotool windowmove --sync --relative "$1" -- -40 -30 2>/dev/null || true
   sleep 0.8
   # The screen as the operator sees it, cut to the framed window.
   local geometry

@@ -62,7 +62,7 @@ int16_t Mayusculas(Qt::KeyboardModifiers m) {
 // The window's own focus cues, after the skin's rules so that no skin can hide where the
 // keyboard is or which button Enter presses.
 const char* const kReglasFoco =
-    "\nQPushButton:default { border: 2px solid palette(highlight); font-weight: bold; }"
+    "\nQPushButton:default { border: 2px solid palette(highlight); }"
     "\nQPushButton:focus { border: 2px solid palette(highlight); }"
     "\nQListWidget:focus { border: 2px solid palette(highlight); }"
     "\nQRadioButton:focus { color: palette(highlight); }";
