@@ -251,6 +251,182 @@ TEST_F(Commands, ConsultarLooksUpTheFocusedField) {
   EXPECT_EQ(listings, (std::vector<std::string>{"SELECT * FROM V_TA_ETAPAS|" + proveedor + "|V_TA_ETAPAS"}));
 }
 
+// Another program stored a status without its leading zeros: the editor opens, saves,
+// replicates and deletes that row and never creates a padded copy beside it.
+TEST_F(Commands, AStatusStoredUnpaddedIsOpenedSavedAndDeletedUnderItsOwnCode) {
+  Exec(Home(), "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion, Color, Tipo, PosiblesEstadoPrevio) VALUES "
+               "('77', 'DE OTRO PROGRAMA', '255', 'E', ' 0001|')");
+  Confirm("77");
+  EXPECT_TRUE(form.bModifica);
+  EXPECT_FALSE(form.bNuevo);
+  EXPECT_EQ(form.Txtfields[1].Text, "DE OTRO PROGRAMA");
+  EXPECT_EQ(Selected(), (std::vector<std::string>{"0001"}));
+  for (const auto& c : Codes()) EXPECT_NE(c, "77");  // not its own predecessor
+  form.Escribir(1, "CAMBIADA");
+  form.Botonera1_Click("GRABAR");
+  EXPECT_EQ(Rows(Home(), "SELECT CODIGOESTADO, Descripcion FROM V_TA_ETAPAS WHERE CODIGOESTADO IN ('77', '0077')"),
+            (std::vector<std::string>{"77|CAMBIADA"}));
+  EXPECT_EQ(Rows(*test::Connect("SUC1", "TPV1"), "SELECT CODIGOESTADO, Descripcion FROM V_TA_ETAPAS"),
+            (std::vector<std::string>{"77|CAMBIADA"}));
+
+  // Chosen in the lookup window.
+  lookupAnswer = "77";
+  form.SetFocus(0);
+  form.Botonera1_Click("CONSULTAR");
+  EXPECT_TRUE(form.bModifica);
+  EXPECT_EQ(form.Txtfields[1].Text, "CAMBIADA");
+  platform.answers = {6};
+  form.Botonera1_Click("BORRAR");
+  EXPECT_EQ(Scalar(Home(), "SELECT COUNT(*) FROM V_TA_ETAPAS WHERE CODIGOESTADO IN ('77', '0077')"), "0");
+  EXPECT_FALSE(form.Txtfields[1].Enabled);
+}
+
+// A home table whose code column is wider than the field: codes keep their four-character
+// stored form in every statement.
+TEST_F(Commands, AWiderCodeColumnKeepsTheFourCharacterForm) {
+  Exec(Home(), "DROP TABLE V_TA_ETAPAS");
+  Exec(Home(), "CREATE TABLE V_TA_ETAPAS (CODIGOESTADO varchar(6) NOT NULL PRIMARY KEY, Descripcion varchar(100) NULL, "
+               "Color varchar(20) NULL, Tipo varchar(1) NULL, PosiblesEstadoPrevio varchar(max) NULL)");
+  Exec(Home(), "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion) VALUES ('0001', 'UNO'), ('0002', 'DOS')");
+  Confirm("1");
+  EXPECT_TRUE(form.bModifica);
+  EXPECT_EQ(form.Txtfields[1].Text, "UNO");
+  form.Escribir(1, "UNO BIS");
+  form.Botonera1_Click("GRABAR");
+  EXPECT_EQ(Scalar(Home(), "SELECT Descripcion FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0001'"), "UNO BIS");
+
+  Confirm("5");
+  EXPECT_TRUE(form.bNuevo);
+  form.Escribir(1, "CINCO");
+  form.Botonera1_Click("GRABAR");
+  EXPECT_EQ(Rows(Home(), "SELECT CODIGOESTADO FROM V_TA_ETAPAS ORDER BY CODIGOESTADO"),
+            (std::vector<std::string>{"0001", "0002", "0005"}));
+  EXPECT_EQ(Scalar(*test::Connect("SUC1", "TPV1"), "SELECT CODIGOESTADO FROM V_TA_ETAPAS WHERE Descripcion = 'CINCO'"), "0005");
+
+  Confirm("2");
+  platform.answers = {6};
+  form.Botonera1_Click("BORRAR");
+  EXPECT_EQ(Rows(Home(), "SELECT CODIGOESTADO FROM V_TA_ETAPAS ORDER BY CODIGOESTADO"),
+            (std::vector<std::string>{"0001", "0005"}));
+}
+
+TEST_F(Commands, NuevoSaysWhenTheNextCodeDoesNotFit) {
+  Exec(Home(), "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion) VALUES ('9999', 'ULTIMO')");
+  form.Botonera1_Click("NUEVO");
+  ASSERT_EQ(platform.shown.size(), 1u);
+  EXPECT_EQ(platform.shown[0].title, "Aviso al operador");
+  EXPECT_NE(platform.shown[0].prompt.find("10000"), std::string::npos);
+  EXPECT_NE(platform.shown[0].prompt.find("no cabe"), std::string::npos);
+  EXPECT_EQ(form.Txtfields[0].Text, "");
+  EXPECT_LE(form.Txtfields[0].Text.size(), 4u);
+  EXPECT_EQ(form.Foco(), 0);
+}
+
+// Answers the first error dialog after letting another program's write transaction end.
+class ConBloqueo : public PlataformaGuionada {
+ public:
+  int MsgBox(const std::string& prompt, int style, const std::string& title) override {
+    if (bloqueo && (style & 0xF) == mb::kAbortRetryIgnore) {
+      if (liberarAlPreguntar) Exec(*bloqueo, "COMMIT TRANSACTION");
+      if (liberarAlPreguntar) bloqueo.reset();
+    }
+    return PlataformaGuionada::MsgBox(prompt, style, title);
+  }
+  std::unique_ptr<ClsDatos> bloqueo;
+  bool liberarAlPreguntar = true;
+};
+
+// The home database locked by another program when the row is committed.
+TEST_F(Commands, ARefusedCommitRetriedSavesAndIgnoredKeepsTheWindow) {
+  if (test::OnPostgreSQL()) GTEST_SKIP() << "SQLite file lock";
+  ConBloqueo plataforma;
+  plataforma.folder = platform.folder;
+  plataforma.commandLine = platform.commandLine;
+  plataforma.environment = platform.environment;
+  SetPlatform(&plataforma);
+  Home().Conexion()->SetCommandTimeout(1);
+  auto bloquear = [&] {
+    plataforma.bloqueo = test::Connect("CASA", "EMPRESA1");
+    Exec(*plataforma.bloqueo, "BEGIN TRANSACTION");
+    Exec(*plataforma.bloqueo, "UPDATE V_TA_ETAPAS SET Color = Color WHERE CODIGOESTADO = '0001'");
+  };
+
+  // Retry: the lock is gone when the operator answers; the typed values are committed.
+  Confirm("0050");
+  form.Escribir(1, "REINTENTADA");
+  form.ElegirTipo('F');
+  bloquear();
+  plataforma.answers = {4};
+  form.Botonera1_Click("GRABAR");
+  EXPECT_EQ(Rows(Home(), "SELECT CODIGOESTADO, Descripcion, Tipo FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0050'"),
+            (std::vector<std::string>{"0050|REINTENTADA|F"}));
+  EXPECT_EQ(Scalar(*test::Connect("SUC1", "TPV1"), "SELECT Descripcion FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0050'"),
+            "REINTENTADA");
+  EXPECT_FALSE(form.Txtfields[1].Enabled);
+
+  // Retry on an existing status commits the new values too.
+  Confirm("0002");
+  form.Escribir(1, "EDITADA");
+  bloquear();
+  plataforma.answers = {4};
+  form.Botonera1_Click("GRABAR");
+  EXPECT_EQ(Scalar(Home(), "SELECT Descripcion FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0002'"), "EDITADA");
+
+  // Ignore: nothing saved, the window as the operator left it, and the operator told.
+  Confirm("0051");
+  form.Escribir(1, "SIN GRABAR");
+  form.ElegirTipo('A');
+  form.AlternarEntrada(0);
+  bloquear();
+  plataforma.liberarAlPreguntar = false;
+  plataforma.shown.clear();
+  plataforma.answers = {5};
+  form.Botonera1_Click("GRABAR");
+  EXPECT_EQ(Scalar(Home(), "SELECT COUNT(*) FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0051'"), "0");
+  ASSERT_EQ(plataforma.shown.size(), 2u);
+  EXPECT_NE(plataforma.shown[1].prompt.find("no se grabó"), std::string::npos);
+  EXPECT_EQ(form.Txtfields[0].Text, "0051");
+  EXPECT_EQ(form.Txtfields[1].Text, "SIN GRABAR");
+  EXPECT_TRUE(form.Txtfields[1].Enabled);
+  EXPECT_EQ(form.TipoSeleccionado(), 'A');
+  EXPECT_TRUE(form.LstEstPrev.Items.at(0).Selected);
+  EXPECT_TRUE(form.bEditando);
+  // Nothing typed goes without a question; once the lock is gone the same window saves.
+  Exec(*plataforma.bloqueo, "COMMIT TRANSACTION");
+  plataforma.bloqueo.reset();
+  plataforma.answers = {7};
+  form.Botonera1_Click("CANCELAR");
+  EXPECT_EQ(plataforma.shown.back().prompt, "Cancelar?");
+  form.Botonera1_Click("GRABAR");
+  EXPECT_EQ(Scalar(Home(), "SELECT Descripcion FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0051'"), "SIN GRABAR");
+  SetPlatform(&platform);
+}
+
+// Two editors create the same code: the other one commits between this one's check and
+// its commit.
+TEST_F(Commands, TheLoserOfTwoSimultaneousCreationsIsToldAndKeepsItsValues) {
+  Confirm("0060");
+  form.Escribir(1, "MIA");
+  form.ElegirTipo('E');
+  form.bGrabando = true;
+  ASSERT_TRUE(form.ValidarCampos());
+  ASSERT_TRUE(form.bNuevo);
+  Exec(*test::Connect("CASA", "EMPRESA1"), "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion) VALUES ('0060', 'DEL OTRO')");
+  form.bEditando = false;
+  form.GrabarRegistro();
+  form.bGrabando = false;
+  ASSERT_FALSE(platform.shown.empty());
+  EXPECT_NE(platform.shown.back().prompt.find("Otro usuario"), std::string::npos);
+  EXPECT_NE(platform.shown.back().prompt.find("0060"), std::string::npos);
+  EXPECT_NE(platform.shown.back().prompt.find("EMPRESA1"), std::string::npos);
+  EXPECT_EQ(Rows(Home(), "SELECT Descripcion FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0060'"), (std::vector<std::string>{"DEL OTRO"}));
+  EXPECT_EQ(form.Txtfields[1].Text, "MIA");
+  EXPECT_EQ(form.TipoSeleccionado(), 'E');
+  EXPECT_TRUE(form.Txtfields[1].Enabled);
+  EXPECT_TRUE(form.bEditando);
+  EXPECT_EQ(Scalar(*test::Connect("SUC1", "TPV1"), "SELECT COUNT(*) FROM V_TA_ETAPAS"), "0");
+}
+
 TEST_F(Commands, CerrarEndsWithoutAsking) {
   Confirm("0001");
   form.Escribir(1, "SIN GRABAR");

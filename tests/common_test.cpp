@@ -189,6 +189,29 @@ TEST_F(Common, ScriptsRunAsOneTransactionAndFailuresAreRolledBackAndRecorded) {
   EXPECT_EQ(platform.shown.size(), 1u);  // MuestraMensaje false
 }
 
+// A session that never connected: the routine reports through its convention, never
+// dereferences the missing connection.
+TEST_F(Common, AScriptOnASessionThatNeverConnectedIsReported) {
+  bool hayError = false;
+  long numero = 99;
+  std::string script, mensaje;
+  GActualizarDatoScript({"INSERT INTO AUX_ERR (Descripcion) VALUES ('x')"}, hayError, numero, false, false, script, mensaje,
+                        true);
+  EXPECT_TRUE(hayError);
+  ASSERT_EQ(platform.shown.size(), 1u);  // the default answer leaves at the first report
+  EXPECT_NE(platform.shown[0].title.find("GActualizarDatoScript"), std::string::npos);
+  EXPECT_NE(platform.shown[0].prompt.find("3709"), std::string::npos);
+
+  // Ignoring every report goes through to the end of the routine.
+  platform.shown.clear();
+  platform.answers = {5, 5, 5, 5};
+  GActualizarDatoScript({"INSERT INTO AUX_ERR (Descripcion) VALUES ('x')"}, hayError, numero, false, false, script, mensaje,
+                        true);
+  EXPECT_TRUE(hayError);
+  EXPECT_GE(platform.shown.size(), 1u);
+  for (const auto& m : platform.shown) EXPECT_NE(m.title.find("GActualizarDatoScript"), std::string::npos);
+}
+
 TEST(ErrorText, ThreeErrorsGiveTwoLines) {
   ado::Errors errores;
   errores.Add({547, 547, "uno", "", ""});

@@ -273,6 +273,33 @@ TEST_F(DataAccess, CodesAreLookedUpInTheirStoredFormAndQuotesStayLiteral) {
   EXPECT_EQ(db->UltimoCodigo("V_TA_ETAPAS", "CODIGOESTADO").ToText(), "0");
 }
 
+// Rows written by other programs keep their codes as typed; the width of the code column
+// never changes the stored form of a code.
+TEST_F(DataAccess, CodesAreFoundAsTypedThenInTheirFourCharacterForm) {
+  ado::RecordsetPtr rs;
+  Exec(*db, "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion) VALUES ('77', 'SIN CEROS'), ('5', 'CINCO'), ('0005', 'CERO CINCO')");
+  EXPECT_TRUE(db->BuscarRegistro("V_TA_ETAPAS", " 77 ", "CODIGOESTADO", rs));
+  EXPECT_EQ(rs->Fields("CODIGOESTADO").Value().ToText(), "77");
+  EXPECT_EQ(rs->Fields("Descripcion").Value().ToText(), "SIN CEROS");
+  // As typed first: both forms exist, the typed one is the one found.
+  EXPECT_TRUE(db->BuscarRegistro("V_TA_ETAPAS", "5", "CODIGOESTADO", rs));
+  EXPECT_EQ(rs->Fields("Descripcion").Value().ToText(), "CINCO");
+  EXPECT_TRUE(db->BuscarRegistro("V_TA_ETAPAS", "0005", "CODIGOESTADO", rs));
+  EXPECT_EQ(rs->Fields("Descripcion").Value().ToText(), "CERO CINCO");
+
+  Exec(*db, "CREATE TABLE ETAPAS_ANCHAS (CODIGOESTADO varchar(6) NOT NULL PRIMARY KEY, Descripcion varchar(100) NULL)");
+  Exec(*db, "INSERT INTO ETAPAS_ANCHAS (CODIGOESTADO, Descripcion) VALUES ('0001', 'UNO'), ('12', 'DOCE')");
+  EXPECT_TRUE(db->BuscarRegistro("ETAPAS_ANCHAS", "1", "CODIGOESTADO", rs));
+  EXPECT_EQ(rs->Fields("CODIGOESTADO").Value().ToText(), "0001");
+  EXPECT_TRUE(db->BuscarRegistro("ETAPAS_ANCHAS", "12", "CODIGOESTADO", rs));
+  EXPECT_FALSE(db->BuscarRegistro("ETAPAS_ANCHAS", "3", "CODIGOESTADO", rs));
+  rs->AddNew();
+  rs->Fields("CODIGOESTADO") = Variant(FormatoCodigo("3", 4));
+  rs->Update();
+  EXPECT_EQ(Scalar(*db, "SELECT CODIGOESTADO FROM ETAPAS_ANCHAS WHERE Descripcion IS NULL"), "0003");
+  EXPECT_TRUE(db->BuscarRegistro("ETAPAS_ANCHAS", "3", "CODIGOESTADO", rs));
+}
+
 TEST_F(DataAccess, SchemaColumnsAndFieldTypes) {
   auto rs = db->Conexion()->OpenSchema(ado::kSchemaColumns, {Variant("EMPRESA1"), Variant(), Variant("v_ta_tpv"), Variant()});
   std::vector<std::string> names;

@@ -92,8 +92,8 @@ bool ConexionBaseRemota(const std::string& Servidor, const std::string& Base, co
     });
   };
   auto prepararConexion = [&] {
-    p.Paso([&] { remotos.Conexion()->SetDefaultDatabase(remotos.BaseDatos()); });
-    p.Paso([&] { remotos.Conexion()->SetCommandTimeout(360); });
+    p.Paso([&] { remotos.ConexionAbierta().SetDefaultDatabase(remotos.BaseDatos()); });
+    p.Paso([&] { remotos.ConexionAbierta().SetCommandTimeout(360); });
   };
 
   p.Paso([&] {

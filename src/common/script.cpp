@@ -49,7 +49,9 @@ void GActualizarDatoScript(const TListaSentencias& sentencias, bool& hayError, l
   });
   p.Paso([&] { copiaLog = lote; });
   p.Paso([&] {
-    ado::Errors& errores = datos.Conexion()->Errors();
+    // Without a connection nothing was sent: that is a failure, reported below.
+    if (!datos.Conectado()) hayError = true;
+    ado::Errors& errores = datos.ConexionAbierta().Errors();
     if (errores.Count() == 0) return;
     fallo = true;
     primerError = errores.Item(0).NativeError;

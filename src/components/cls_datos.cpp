@@ -145,12 +145,13 @@ Variant ClsDatos::UltimoCodigo(const std::string& tabla, const std::string& colu
 bool ClsDatos::BuscarRegistro(const std::string& tabla, const std::string& valor, const std::string& columna,
                               ado::RecordsetPtr& rs, int, const std::string&, bool) {
   ado::Connection& c = RequireConnection();
-  long width = 0;
-  std::vector<driver::ProviderError> errs;
-  for (const auto& col : c.session().Columns("", tabla, errs))
-    if (text::EqualsNoCase(col.name, columna)) width = col.maxLength;
-  const std::string stored = FormatoCodigo(valor, width > 0 && width <= 32 ? static_cast<int>(width) : 0);
-  rs = c.OpenRecordset("SELECT * FROM " + Bracket(tabla) + " WHERE " + Bracket(columna) + " = " + ValorSQL(stored, "'"), 2, 3);
+  const std::string consulta = "SELECT * FROM " + Bracket(tabla) + " WHERE " + Bracket(columna) + " = ";
+  const std::string tecleado = text::TrimCopy(valor);
+  rs = c.OpenRecordset(consulta + ValorSQL(tecleado, "'"), 2, 3);
+  if (!rs->EOF_()) return true;
+  const std::string guardado = FormatoCodigo(tecleado, kLargoCodigo);
+  if (guardado == tecleado) return false;
+  rs = c.OpenRecordset(consulta + ValorSQL(guardado, "'"), 2, 3);
   return !rs->EOF_();
 }
 

@@ -32,6 +32,9 @@ class ClsDatos {
   void Conectado(bool value);  // false: the caller closed the connection
   // The connection; null before the first successful Conectar.
   ado::ConnectionPtr Conexion() const { return conexion_; }
+  // The open connection; raises 3709 when there is none, so a routine reports it
+  // through its failure handler instead of reaching a null connection.
+  ado::Connection& ConexionAbierta() const { return RequireConnection(); }
   // The engine's name ("sqlite", "postgresql"); empty when not connected.
   std::string Proveedor() const;
   // Why the last Conectar did not connect (empty after a success).
@@ -58,8 +61,9 @@ class ClsDatos {
   Variant UltimoCodigo(const std::string& tabla, const std::string& columna,
                        const Variant& = {}, const Variant& = {});
   // True exactly when the row exists. rs comes back updatable, on the row when found,
-  // accepting AddNew when not. The value is looked up in its stored form for the key
-  // column's width (see ClsUtil::FormatoCodigo).
+  // accepting AddNew when not. The value is looked up as given (trimmed) and, when that
+  // finds nothing, in its stored form (FormatoCodigo with kLargoCodigo): rows written by
+  // other programs keep their codes unpadded. The key column's width plays no part.
   bool BuscarRegistro(const std::string& tabla, const std::string& valor,
                       const std::string& columna, ado::RecordsetPtr& rs, int = 8,
                       const std::string& = "", bool = false);
@@ -73,6 +77,9 @@ class ClsDatos {
   bool conectado_ = false;
   ado::ConnectionPtr conexion_;
 };
+
+// Width of the stored form of a code, whatever the width of the code column.
+inline constexpr int kLargoCodigo = 4;
 
 // The stored form of a code: trimmed; with a length, an all-digit code is left-padded
 // with zeros to that length ("13" -> "0013"); anything else is kept as typed.

@@ -42,7 +42,15 @@ void FrmV_TA_ETAPAS::Botonera1_Click(const std::string& clave) {
     p.Paso([&] { bModifica = false; });
     p.Paso([&] {
       const Variant ultimo = SesionSistema.Datos->UltimoCodigo(sTabla, "CODIGOESTADO");
-      Txtfields[0].Text = FormatNumber(ClsUtil::ANumero(ultimo.ToText()) + 1);
+      const std::string siguiente = FormatNumber(ClsUtil::ANumero(ultimo.ToText()) + 1);
+      const int largo = Txtfields[0].MaxLength;
+      if (largo > 0 && text::Length(siguiente) > static_cast<size_t>(largo)) {
+        Platform().MsgBox("No quedan códigos numéricos libres: el siguiente (" + siguiente + ") no cabe en los " +
+                              std::to_string(largo) + " caracteres del código. Escriba un código no numérico.",
+                          mb::kExclamation | mb::kOk, "Aviso al operador");
+        return;
+      }
+      Txtfields[0].Text = siguiente;
     });
     p.Paso(caretAlFinal);
     p.Paso([&] { SetFocus(0); });
@@ -98,22 +106,75 @@ bool FrmV_TA_ETAPAS::ValidarCampos() {
 }
 
 void FrmV_TA_ETAPAS::GrabarRegistro() {
-  std::string codigo;
+  std::string codigo, guardado;
   bool actualizando = false;  // from just before the commit until it succeeded
+  bool commitFallido = false;  // the last commit failed and its pending row was dropped
   size_t pasoNuevo = 0, pasoExistente = 0, pasoBaja = 0, pasoCampos = 0;
   Pasos p([&](const RaisedError& e) {
     bError = true;
     ClsUtil::IndicarEspera(false);
+    const bool enCommit = actualizando;
     if (actualizando && rsDatos && rsDatos->IsOpen() && rsDatos->EditPending()) rsDatos->CancelUpdate();
     actualizando = false;
     bError = true;
+    if (enCommit) {
+      commitFallido = true;
+      // What the operator typed is still on screen: CANCELAR asks before dropping it.
+      bEditando = true;
+      if (bNuevo && e.Number() == driver::native::kDuplicateKey) {
+        Platform().MsgBox("Otro usuario creó el status " + guardado + " en la base " + SesionSistema.Datos->BaseDatos() +
+                              " mientras usted lo cargaba; su status no se grabó. Sus datos siguen en pantalla: "
+                              "confirme el código para ver el del otro usuario, o escriba otro código.",
+                          mb::kExclamation | mb::kOk, "Aviso al operador");
+        return kAbandonar;
+      }
+    }
     return ClsUtil::DialogoError(e, Variant(), "");
   });
   auto rs = [&]() -> ado::Recordset& {
     if (!rsDatos) throw RaisedError(91, "Object variable or With block variable not set");
     return *rsDatos;
   };
-  p.Paso([&] { codigo = Txtfields[0].Text; });
+  auto releer = [&] {
+    SesionSistema.Datos->AbrirRecordset("select * from V_TA_ETAPAS where CODIGOESTADO = '" + Literal(guardado) + "'",
+                                        rsDatos, nullptr, 2, 3, -1, true);
+  };
+  std::string previos;
+  auto ponerCodigo = [&] {
+    if (bNuevo) rs().Fields("CODIGOESTADO") = Variant(guardado);
+  };
+  auto ponerDescripcion = [&] { rs().Fields("Descripcion") = Variant(text::TrimCopy(Txtfields[1].Text)); };
+  auto ponerColor = [&] { rs().Fields("Color") = Variant(std::to_string(Txtfields[2].BackColor)); };
+  auto ponerTipo = [&] {
+    if (const char tipo = TipoSeleccionado()) rs().Fields("Tipo") = Variant(std::string(1, tipo));
+  };
+  auto armarPrevios = [&] {
+    previos = " ";
+    for (const auto& e : LstEstPrev.Items)
+      if (e.Selected) previos += e.Codigo + "|";
+  };
+  auto ponerPrevios = [&] { rs().Fields("PosiblesEstadoPrevio") = Variant(previos); };
+  // A failed commit dropped the pending row: a retry commits the window's values again.
+  auto rehacerFila = [&] {
+    if (bNuevo) {
+      rs().AddNew();
+    } else if (bModifica) {
+      releer();
+      if (rs().EOF_())
+        throw RaisedError(errnum::kRowNotFound, "El registro que intenta grabar ya no existe");
+      rs().MoveFirst();
+    }
+    ponerCodigo();
+    ponerDescripcion();
+    ponerColor();
+    ponerTipo();
+    armarPrevios();
+    ponerPrevios();
+  };
+  p.Paso([&] {
+    codigo = Txtfields[0].Text;
+    guardado = CodigoGuardado(codigo);
+  });
   p.Paso([&] {
     if (bNuevo) p.IrA(pasoNuevo);
     else if (bModifica) p.IrA(pasoExistente);
@@ -124,11 +185,7 @@ void FrmV_TA_ETAPAS::GrabarRegistro() {
     rs().AddNew();
     p.IrA(pasoCampos);
   });
-  pasoExistente = p.Paso([&] {
-    SesionSistema.Datos->AbrirRecordset("select * from V_TA_ETAPAS where CODIGOESTADO = '" +
-                                            Literal(ClsUtil::FormatoCodigo(text::TrimCopy(codigo), 4)) + "'",
-                                        rsDatos, nullptr, 2, 3, -1, true);
-  });
+  pasoExistente = p.Paso(releer);
   p.Paso([&] {
     if (!rs().EOF_()) return;
     Platform().MsgBox("El registro que intenta grabar ya no existe", mb::kInformation | mb::kOk, "Aviso al operador");
@@ -144,11 +201,10 @@ void FrmV_TA_ETAPAS::GrabarRegistro() {
       p.Terminar();
   });
   p.Paso([&] {
-    SesionSistema.Datos->EjecutarSQL("DELETE V_TA_ETAPAS WHERE CODIGOESTADO = '" + Literal(ClsUtil::FormatoCodigo(codigo, 4)) + "'", 0,
-                                     nullptr);
+    SesionSistema.Datos->EjecutarSQL("DELETE V_TA_ETAPAS WHERE CODIGOESTADO = '" + Literal(guardado) + "'", 0, nullptr);
   });
   p.Paso([&] {
-    ado::Errors& errores = SesionSistema.Datos->Conexion()->Errors();
+    ado::Errors& errores = SesionSistema.Datos->ConexionAbierta().Errors();
     if (errores.Count() == 0) return;
     Platform().MsgBox(errores.Item(0).Description, mb::kCritical | mb::kOk, "Atención");
     p.Terminar();
@@ -158,39 +214,38 @@ void FrmV_TA_ETAPAS::GrabarRegistro() {
     Generar(sTabla);
     p.Terminar();
   });
-  pasoCampos = p.Paso([&] {
-    if (bNuevo) rs().Fields("CODIGOESTADO") = Variant(ClsUtil::FormatoCodigo(codigo, 4));
-  });
-  p.Paso([&] { rs().Fields("Descripcion") = Variant(text::TrimCopy(Txtfields[1].Text)); });
-  p.Paso([&] { rs().Fields("Color") = Variant(std::to_string(Txtfields[2].BackColor)); });
-  p.Paso([&] {
-    if (const char tipo = TipoSeleccionado()) rs().Fields("Tipo") = Variant(std::string(1, tipo));
-  });
-  std::string previos;
-  p.Paso([&] {
-    previos = " ";
-    for (const auto& e : LstEstPrev.Items)
-      if (e.Selected) previos += e.Codigo + "|";
-  });
-  p.Paso([&] { rs().Fields("PosiblesEstadoPrevio") = Variant(previos); });
+  pasoCampos = p.Paso(ponerCodigo);
+  p.Paso(ponerDescripcion);
+  p.Paso(ponerColor);
+  p.Paso(ponerTipo);
+  p.Paso(armarPrevios);
+  p.Paso(ponerPrevios);
   size_t pasoGenerar = 0;
   p.Paso([&] {
-    // Decided once: a commit that fails and is ignored still goes on to replicate the
-    // row as the table holds it.
     if (!bError) return;
     if (rsDatos && rsDatos->IsOpen() && rsDatos->EditPending()) rsDatos->CancelUpdate();
     p.IrA(pasoGenerar);
   });
   p.Paso([&] {
+    const bool reintento = commitFallido;
+    if (reintento) rehacerFila();
+    commitFallido = false;
     actualizando = true;
     rs().Update();
     actualizando = false;
+    if (reintento) bError = false;
+  });
+  p.Paso([&] {
+    if (!commitFallido) return;
+    // Ignored: nothing was saved, and the window stays as the operator left it.
+    Platform().MsgBox("El status " + guardado + " no se grabó. Sus datos siguen en pantalla: puede grabar de nuevo o cancelar.",
+                      mb::kInformation | mb::kOk, "Aviso al operador");
+    p.Terminar();
   });
   p.Paso([&] {
     // Only after the commit: a failure while replicating never undoes the save.
     std::string tabla = "V_TA_ETAPAS";
-    ReplicarTabla(tabla, 1, "'" + Literal(ClsUtil::FormatoCodigo(text::TrimCopy(codigo), 4)) + "'", "", "", "", "", "", "", "",
-                  false);
+    ReplicarTabla(tabla, 1, "'" + Literal(guardado) + "'", "", "", "", "", "", "", "", false);
   });
   p.Paso([&] { LimpiarPantalla(); });
   pasoGenerar = p.Paso([&] { Generar(sTabla); });

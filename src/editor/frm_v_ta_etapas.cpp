@@ -173,6 +173,8 @@ void FrmV_TA_ETAPAS::LimpiarPantalla() {
     bNuevo = false;
     bBorrar = false;
     bModifica = false;
+    codigoBuscado_.clear();
+    codigoTabla_.clear();
   });
   p.Paso([&] { HabilitarCampos(false); });
   p.Paso([&] { Txtfields[2].BackColor = kBlanco; });
@@ -228,7 +230,14 @@ void FrmV_TA_ETAPAS::Campo_Valida(int16_t index) {
   p.Paso([&] {
     if (!bGrabando) LlenarEstadosPrevios();
   });
-  p.Paso([&] { existe = SesionSistema.Datos->BuscarRegistro("V_TA_ETAPAS", texto, "CODIGOESTADO", rsDatos, 8, "", false); });
+  p.Paso([&] {
+    codigoBuscado_.clear();
+    codigoTabla_.clear();
+    existe = SesionSistema.Datos->BuscarRegistro("V_TA_ETAPAS", texto, "CODIGOESTADO", rsDatos, 8, "", false);
+    codigoBuscado_ = texto;
+    // Another program may have stored it unpadded: that row is the one saved and deleted.
+    if (existe) codigoTabla_ = ClsUtil::ValorCampo(rsDatos->Fields("CODIGOESTADO")).ToText();
+  });
   p.Paso([&] {
     if (!existe) return;
     bModifica = true;
@@ -264,7 +273,9 @@ void FrmV_TA_ETAPAS::LlenarEstadosPrevios() {
   LstEstPrev.Clear();
   // The stored form of the typed code, so the open status is never offered as its own
   // predecessor; a quote in the code stays a character.
-  const std::string propio = text::ReplaceAll(ClsUtil::FormatoCodigo(Txtfields[0].Text, 4), "'", "''");
+  const std::string propio = text::ReplaceAll(ClsUtil::FormatoCodigo(Txtfields[0].Text, kLargoCodigo), "'", "''");
+  // A row stored unpadded by another program is the open status too.
+  const std::string tecleado = text::TrimCopy(Txtfields[0].Text);
   ado::RecordsetPtr rs;
   ClsDatos& datos = *SesionSistema.Datos;
   datos.AbrirRecordset("SELECT CODIGOESTADO, DESCRIPCION FROM V_TA_ETAPAS WHERE CODIGOESTADO<>'" + propio + "'", rs,
@@ -279,6 +290,7 @@ void FrmV_TA_ETAPAS::LlenarEstadosPrevios() {
       const Variant& cod = rs->Valor(iCodigo);
       const Variant& desc = rs->Valor(iDescripcion);
       std::string codigo = cod.kind() == Variant::Kind::Text ? cod.AsText() : ClsUtil::ValorCampo(cod).ToText();
+      if (!tecleado.empty() && text::TrimCopy(codigo) == tecleado) continue;
       std::string entrada = desc.kind() == Variant::Kind::Text ? desc.AsText() : ClsUtil::ValorCampo(desc).ToText();
       entrada.reserve(entrada.size() + kBlancosLista + codigo.size());
       entrada.append(kBlancosLista, ' ');
@@ -341,6 +353,12 @@ void FrmV_TA_ETAPAS::AsignarDatos() {
     }
   });
   p.Ejecutar();
+}
+
+std::string FrmV_TA_ETAPAS::CodigoGuardado(const std::string& texto) const {
+  const std::string t = text::TrimCopy(texto);
+  if (!codigoTabla_.empty() && t == codigoBuscado_) return codigoTabla_;
+  return ClsUtil::FormatoCodigo(t, kLargoCodigo);
 }
 
 // ---- The structure probe ----------------------------------------------------------------

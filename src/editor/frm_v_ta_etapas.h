@@ -65,6 +65,10 @@ class FrmV_TA_ETAPAS : public Ventana, public SkinFramework {
   bool ValidarCampos();
   void GrabarRegistro();
   void ConsultarCampo();
+  // The code every statement uses for the status whose code the field holds: the code
+  // the table holds when the last lookup of that text found the row, otherwise the stored
+  // form of the text.
+  std::string CodigoGuardado(const std::string& texto) const;
   // True while a save is being replicated: the window takes no command then.
   bool Ocupado() const;
 
@@ -103,6 +107,8 @@ class FrmV_TA_ETAPAS : public Ventana, public SkinFramework {
   std::vector<BotonOpcion*> Opciones();
 
   int foco_ = -1;
+  // The last code looked up (trimmed) and the code of the row it found ("" for none).
+  std::string codigoBuscado_, codigoTabla_;
   std::string icono_, hojaEstilo_, skinRuta_, skinPendiente_;
   int skinOpciones_ = 0;
 };

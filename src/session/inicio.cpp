@@ -150,15 +150,15 @@ void IniciarSesion(bool usarIni, const std::string& comandoDado, std::string& ca
   });
   p.Paso([&] { ConectarEstadistica(); });
   p.Paso([&] { s.UsuarioLogeado = datos.Usuario(); });
-  p.Paso([&] { datos.Conexion()->SetCommandTimeout(s.TiempoEspera); });
-  p.Paso([&] { datos.Conexion()->SetIsolationLevel(ado::kReadUncommitted); });
+  p.Paso([&] { datos.ConexionAbierta().SetCommandTimeout(s.TiempoEspera); });
+  p.Paso([&] { datos.ConexionAbierta().SetIsolationLevel(ado::kReadUncommitted); });
   // Both paths meet here: connected now, or already connected before start-up.
   pasoConectado = p.Paso([&] {
     if (datos.BaseDatos().empty()) p.IrA(pasoRegistro);
   });
   p.Paso([&] { s.CadenaDSN = "DSN=" + datos.BaseDatos() + "; UID=" + datos.Usuario() + "; PWD=" + datos.Clave(); });
   p.Paso([&] { ClsAux::Inicializar(carpeta); });
-  p.Paso([&] { datos.Conexion()->SetDefaultDatabase(datos.BaseDatos()); });
+  p.Paso([&] { datos.ConexionAbierta().SetDefaultDatabase(datos.BaseDatos()); });
   p.Paso([&] {
     Consulta().Proveedor = datos.Proveedor();
     Consulta().Conexion = datos.Conexion();
@@ -171,7 +171,7 @@ void IniciarSesion(bool usarIni, const std::string& comandoDado, std::string& ca
     if (!std::filesystem::is_regular_file(Consulta().ArchivoConsultas(), ec)) GrabaConsultasBase();
   });
   p.Paso([&] {
-    datos.Conexion()->SetDefaultDatabase(datos.BaseDatos());
+    datos.ConexionAbierta().SetDefaultDatabase(datos.BaseDatos());
     if (!datos.BaseDatos().empty()) CargaConfiguracion(carpeta);
   });
   pasoRegistro = p.Paso([&] { RegistrarAcceso(""); });
@@ -200,7 +200,7 @@ void ConectarEstadistica() {
   p.Paso([&] {
     if (!est.Conectado()) p.Terminar();
   });
-  p.Paso([&] { est.Conexion()->SetDefaultDatabase("CV_TORNASOLADAS"); });
+  p.Paso([&] { est.ConexionAbierta().SetDefaultDatabase("CV_TORNASOLADAS"); });
   p.Paso([&] {
     std::string aux;
     s.TiempoEspera = CInt(ValNumero(CfgCV("TimeOut", aux)));
