@@ -322,7 +322,7 @@ void ReplicarTabla(std::string& Tabla, long Accion, const std::string& Valor1, c
   });
   p.Paso([&] {
     if (!conectado) return;
-    remotos.Conexion()->Close();
+    remotos.ConexionAbierta().Close();
     remotos.Conectado(false);
   });
   p.Paso([&] {
