@@ -73,7 +73,7 @@ shot() {
     return
   fi
   # Under Xvfb a window mapped over another one can stay unpainted until it is moved:
-  # a move there and back makes most of them draw themselves.
+  # a move there and back makes it draw itself.
   sleep 0.8
   xdotool windowmove --sync --relative "$1" 40 30 2>/dev/null || true
   sleep 0.3
@@ -111,6 +111,16 @@ stop_editor() {
   wait "$EDITOR_PID" 2>/dev/null || true
 }
 
+# A window just shown over the editor is moved aside before it is used: Xvfb shows it
+# painted only after that.
+aside() {
+  if [ -n "$1" ]; then
+    sleep 1.5
+    xdotool windowmove --sync "$1" 100 100 2>/dev/null || true
+    sleep 0.5
+  fi
+}
+
 # The default skin: the tour of the window.
 start_editor 1
 shot "$EDITOR" editor-idle
@@ -119,37 +129,45 @@ keys Return
 keys End
 typed " EN TALLER"
 shot "$EDITOR" editor-editing
-# Cancelling asks first, No being the default.
-keys Escape
-BOX=$(window "^Atención!!!$")
-shot "$BOX" message-box
-keys alt+s
-sleep 0.5
 # A status with no previous one; into the list by keyboard (Tab past the colour and the
 # type options), then Space and Shift+Down.
+cancel
 typed "0001"
 keys Return Tab Tab Tab Down Down space shift+Down shift+Down
 shot "$EDITOR" editor-list-keyboard
-cancel
-keys F3
-LOOKUP=$(window "Consulta")
-typed "reparacion"
-shot "$LOOKUP" lookup
-keys Escape
-sleep 0.5
 cancel
 keys F7
 LISTING=$(window "Planilla")
 shot "$LISTING" listing
 keys Escape
-sleep 0.5
-xdotool windowactivate --sync "$EDITOR"
-cancel
+stop_editor
+
+# Each of the other windows in an editor of its own.
+start_editor 1
+keys F3
+LOOKUP=$(window "Consulta")
+aside "$LOOKUP"
+typed "reparacion"
+shot "$LOOKUP" lookup
+stop_editor
+
+# Cancelling asks first, No being the default.
+start_editor 1
+typed "0004"
+keys Return End
+typed " EN TALLER"
+keys Escape
+BOX=$(window "^Atención!!!$")
+aside "$BOX"
+shot "$BOX" message-box
+stop_editor
+
 # Saving carries the status to the points of sale: 0002's store hangs.
+start_editor 1
 typed "0005"
 keys Return F5
 PROGRESS=$(window "Enviando cambios")
-sleep 1.5
+aside "$PROGRESS"
 shot "$PROGRESS" progress
 stop_editor
 
