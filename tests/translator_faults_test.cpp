@@ -59,8 +59,9 @@ TEST_F(TranslatorFaults, NamesWithAnEmptyPartAreSyntaxErrors) {
   };
   for (const auto& sql : malformed) {
     EXPECT_EQ(NativeOf(sql), 102) << sql;
-    if (sql.find("FROM ..") == std::string::npos)
+    if (sql.find("FROM ..") == std::string::npos) {
       for (Engine e : kEngines) EXPECT_THROW(Translate(sql, {e, "EMPRESA1"}), SyntaxError) << sql;
+    }
   }
   // The forms that name something still do.
   EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM EMPRESA1..V_TA_ETAPAS"), "2");
