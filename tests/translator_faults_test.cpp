@@ -106,7 +106,9 @@ TEST_F(TranslatorFaults, DelimitedTypesAreKnownTypesOrRefused) {
                                 "CREATE TABLE T_OTRA (C [int4])", "CREATE TABLE T_OTRA (C [int4) ; --])",
                                 "ALTER TABLE T_TIPOS ADD F [int8]"}) {
     EXPECT_THROW(Translate(sql, {Engine::PostgreSQL, ""}), SyntaxError) << sql;
-    if (test::OnPostgreSQL()) EXPECT_EQ(NativeOf(sql), 102) << sql;
+    if (test::OnPostgreSQL()) {
+      EXPECT_EQ(NativeOf(sql), 102) << sql;
+    }
   }
 }
 
