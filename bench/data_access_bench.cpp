@@ -9,7 +9,7 @@
 
 #include "components/cls_datos.h"
 #include "components/schema_files.h"
-#include "components/sql/tsql.h"
+#include "engine/sql/tsql.h"
 #include "components/text.h"
 #include "raw_sqlite.h"
 
@@ -50,7 +50,7 @@ void BM_Lookup_ClsDatos(benchmark::State& state) {
 
 void BM_Lookup_Raw(benchmark::State& state) {
   sqlite3* db = OpenRaw();
-  const std::string sql = sql::Translate(kLookup, {sql::Engine::SQLite, "EMPRESA1"}).sql;
+  const std::string sql = engine::sql::Translate(kLookup, {engine::sql::Engine::SQLite, "EMPRESA1"}).sql;
   for (auto _ : state) RawStatement(db, sql);
   sqlite3_close(db);
 }
@@ -62,7 +62,7 @@ void BM_Update_ClsDatos(benchmark::State& state) {
 
 void BM_Update_Raw(benchmark::State& state) {
   sqlite3* db = OpenRaw();
-  const std::string sql = sql::Translate(kUpdate, {sql::Engine::SQLite, "EMPRESA1"}).sql;
+  const std::string sql = engine::sql::Translate(kUpdate, {engine::sql::Engine::SQLite, "EMPRESA1"}).sql;
   for (auto _ : state) RawStatement(db, sql);
   sqlite3_close(db);
 }
@@ -70,7 +70,7 @@ void BM_Update_Raw(benchmark::State& state) {
 // The engine at its best: the statement prepared once and reset between runs.
 void RawPrepared(benchmark::State& state, const char* tsql) {
   sqlite3* db = OpenRaw();
-  const std::string sql = sql::Translate(tsql, {sql::Engine::SQLite, "EMPRESA1"}).sql;
+  const std::string sql = engine::sql::Translate(tsql, {engine::sql::Engine::SQLite, "EMPRESA1"}).sql;
   sqlite3_stmt* st = nullptr;
   sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr);
   const int n = sqlite3_column_count(st);

@@ -11,7 +11,7 @@
 #include "components/cls_datos.h"
 #include "components/platform.h"
 #include "components/schema_files.h"
-#include "components/sql/tsql.h"
+#include "engine/sql/tsql.h"
 #include "components/text.h"
 #include "editor/frm_v_ta_etapas.h"
 #include "raw_sqlite.h"
@@ -51,8 +51,8 @@ void BM_ConfirmCode_Editor(benchmark::State& state) {
 void BM_ConfirmCode_Engine(benchmark::State& state) {
   Shared();
   sqlite3* db = bench::OpenRaw(Shared().file);
-  const std::string list = sql::Translate("SELECT CODIGOESTADO, DESCRIPCION FROM V_TA_ETAPAS WHERE CODIGOESTADO<>'5000'",
-                                          {sql::Engine::SQLite, "EMPRESA1"}).sql;
+  const std::string list = engine::sql::Translate("SELECT CODIGOESTADO, DESCRIPCION FROM V_TA_ETAPAS WHERE CODIGOESTADO<>'5000'",
+                                          {engine::sql::Engine::SQLite, "EMPRESA1"}).sql;
   const std::string row = "SELECT * FROM \"V_TA_ETAPAS\" WHERE \"CODIGOESTADO\" = '5000'";
   for (auto _ : state) {
     bench::RawStatement(db, list);

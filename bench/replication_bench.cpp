@@ -18,7 +18,7 @@
 #include "common/mod_global.h"
 #include "components/cls_datos.h"
 #include "components/schema_files.h"
-#include "components/sql/tsql.h"
+#include "engine/sql/tsql.h"
 #include "components/text.h"
 #include "replication/mod_grupos_emp.h"
 
@@ -120,7 +120,7 @@ sqlite3* Abrir(const std::string& file) {
 void Sentencia(sqlite3* db, const std::string& sql) { bench::RawStatement(db, sql); }
 
 std::string Motor(const std::string& tsql, const std::string& db) {
-  return sql::Translate(tsql, {sql::Engine::SQLite, db}).sql;
+  return engine::sql::Translate(tsql, {engine::sql::Engine::SQLite, db}).sql;
 }
 
 void BM_Piso(benchmark::State& state) {

@@ -24,7 +24,7 @@
 #include "common/mod_global.h"
 #include "components/cls_datos.h"
 #include "components/schema_files.h"
-#include "components/sql/tsql.h"
+#include "engine/sql/tsql.h"
 #include "components/text.h"
 #include "replication/mod_grupos_emp.h"
 
@@ -173,7 +173,7 @@ void Sentencia(PGconn* c, const std::string& sql) {
 }
 
 std::string Motor(const std::string& tsql, const std::string& db) {
-  return sql::Translate(tsql, {sql::Engine::PostgreSQL, db}).sql;
+  return engine::sql::Translate(tsql, {engine::sql::Engine::PostgreSQL, db}).sql;
 }
 
 // The columns of the target's tables with their declared names and types, in one query.

@@ -20,7 +20,7 @@
 #include <utility>
 
 #include "components/cls_util.h"
-#include "components/driver/driver.h"
+#include "engine/session.h"
 #include "components/platform.h"
 #include "components/text.h"
 #include "editor_fixture.h"
@@ -297,20 +297,20 @@ TEST(PgWaits, AHungServerLetsEventsThroughAndEndsAtTheTimeout) {
 
   // The request's own timeout bounds it as well, and the error is the unreachable server's.
   AddServer(root, "PGMUDO", hung.Address());
-  driver::ConnectRequest request;
+  engine::ConnectRequest request;
   request.server = "PGMUDO";
   request.database = "TPV1";
   request.user = request.password = "TPV1";
   request.connectTimeoutSeconds = 2;
-  driver::ProviderError error;
+  engine::ProviderError error;
   platform.eventsProcessed = 0;
   start = Clock::now();
-  EXPECT_EQ(driver::Connect(request, error), nullptr);
+  EXPECT_EQ(engine::Connect(request, error), nullptr);
   waited = SecondsSince(start);
   EXPECT_GE(waited, 1.9);
   EXPECT_LT(waited, 3.0);
   EXPECT_GE(platform.eventsProcessed, 20) << "over " << waited << " s";
-  EXPECT_EQ(error.native, driver::native::kServerNotFound);
+  EXPECT_EQ(error.native, engine::native::kServerNotFound);
   EXPECT_EQ(error.sqlState, "08001");
 }
 
@@ -525,7 +525,7 @@ TEST_F(PgDatabase, AServerThatStopsAnsweringEndsTheStatementAtTheTimeout) {
   EXPECT_GE(platform.eventsProcessed, 40);
   // The connection is gone: the next statement says so at once.
   db->EjecutarSQL("SELECT 1");
-  EXPECT_EQ(FirstNative(*db), driver::native::kServerNotFound);
+  EXPECT_EQ(FirstNative(*db), engine::native::kServerNotFound);
 }
 
 // The events may run a statement on the connection that is waiting (the operator clicks

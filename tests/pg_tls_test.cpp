@@ -14,7 +14,7 @@
 
 #include "common/mod_global.h"
 #include "components/cls_datos.h"
-#include "components/driver/driver.h"
+#include "engine/session.h"
 #include "components/failure.h"
 #include "components/platform.h"
 #include "components/text.h"
@@ -172,19 +172,19 @@ TEST(PgTlsEntry, AnUnknownSslModeIsReportedWithItsEntry) {
   test::TempDataRoot root;
   std::ofstream(root.Path() + "/servers.conf", std::ios::app) << "PGRARO = postgresql 127.0.0.1:1 sslmode=always\n"
                                                              << "PGVACIO = postgresql 127.0.0.1:1 sslmode=require sslrootcert=\n";
-  driver::ConnectRequest request;
+  engine::ConnectRequest request;
   request.server = "PGRARO";
   request.database = "X";
   request.user = "X";
   request.password = kPassword;
-  driver::ProviderError error;
-  EXPECT_EQ(driver::Connect(request, error), nullptr);
+  engine::ProviderError error;
+  EXPECT_EQ(engine::Connect(request, error), nullptr);
   EXPECT_NE(error.description.find("'PGRARO'"), std::string::npos) << error.description;
   EXPECT_NE(error.description.find("unknown sslmode 'always'"), std::string::npos) << error.description;
   EXPECT_NE(error.description.find("verify-full"), std::string::npos) << error.description;
 
   request.server = "PGVACIO";
-  EXPECT_EQ(driver::Connect(request, error), nullptr);
+  EXPECT_EQ(engine::Connect(request, error), nullptr);
   EXPECT_NE(error.description.find("'PGVACIO'"), std::string::npos) << error.description;
   EXPECT_NE(error.description.find("sslrootcert"), std::string::npos) << error.description;
 }

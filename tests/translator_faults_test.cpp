@@ -8,16 +8,16 @@
 #include <vector>
 
 #include "components/cls_datos.h"
-#include "components/sql/tsql.h"
+#include "engine/sql/tsql.h"
 #include "db_fixture.h"
 #include "test_support.h"
 
 namespace etapas {
 namespace {
 
-using sql::Engine;
-using sql::SyntaxError;
-using sql::Translate;
+using engine::sql::Engine;
+using engine::sql::SyntaxError;
+using engine::sql::Translate;
 using test::Exec;
 using test::Rows;
 using test::Scalar;
@@ -81,7 +81,7 @@ TEST_F(TranslatorFaults, AStringRightAfterAStringIsASyntaxError) {
   for (const auto& sql : joined) {
     EXPECT_EQ(NativeOf(sql), 102) << sql;
     for (Engine e : kEngines) EXPECT_THROW(Translate(sql, {e, ""}), SyntaxError) << sql;
-    EXPECT_THROW(sql::SplitStatements(sql), SyntaxError) << sql;
+    EXPECT_THROW(engine::sql::SplitStatements(sql), SyntaxError) << sql;
   }
   EXPECT_EQ(Scalar(*db, "SELECT Descripcion FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0001'"), "PRESUPUESTO");
   // A doubled quote, with or without N, is one quote inside one literal; blanks keep two apart.

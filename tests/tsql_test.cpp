@@ -1,4 +1,4 @@
-#include "components/sql/tsql.h"
+#include "engine/sql/tsql.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-namespace etapas::sql {
+namespace etapas::engine::sql {
 namespace {
 
 using Strings = std::vector<std::string>;
@@ -782,4 +782,4 @@ TEST_F(SqliteRunTest, TriggersAndSubqueriesRun) {
 }
 
 }  // namespace
-}  // namespace etapas::sql
+}  // namespace etapas::engine::sql

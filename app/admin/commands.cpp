@@ -9,7 +9,7 @@
 #include "admin/database.h"
 #include "admin/json.h"
 #include "components/cls_datos.h"
-#include "components/driver/driver.h"
+#include "engine/session.h"
 #include "components/error.h"
 
 namespace etapas::admin {
@@ -144,7 +144,7 @@ int RunAddPos(const Args& args, std::ostream& out, std::ostream& err) {
       DropDatabase(posServer, posDatabase, login, ignored);
     }
     for (const auto& e : errors)
-      if (e.NativeError == driver::native::kDuplicateKey)
+      if (e.NativeError == engine::native::kDuplicateKey)
         return Fail(err, "add-pos", "point of sale code " + code + " already exists in " + database);
     return Fail(err, "add-pos", "cannot register the point of sale:\n" + Describe(errors));
   }
@@ -227,7 +227,7 @@ const std::string& InheritedDataRoot() { return InheritedRootStore(); }
 
 int Main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  InheritedRootStore() = driver::DefaultDataRoot();
+  InheritedRootStore() = engine::DefaultDataRoot();
   std::ostream& out = std::cout;
   std::ostream& err = std::cerr;
   size_t i = 0;

@@ -76,7 +76,7 @@ Created CreateDatabase(const std::string& server, const std::string& database,
     ClsDatos master;
     if (!Open(master, server, "master", login, why)) return Created::Failed;
     auto errors = Run(master, "CREATE DATABASE " + Bracketed(database));
-    if (Has(errors, driver::native::kDatabaseExists)) {
+    if (Has(errors, engine::native::kDatabaseExists)) {
       why = "database " + database + " already exists on server " + server;
       return Created::AlreadyExists;
     }

@@ -7,7 +7,7 @@
 #include "admin/commands.h"
 #include "admin/database.h"
 #include "components/cls_datos.h"
-#include "components/driver/driver.h"
+#include "engine/session.h"
 
 namespace etapas::admin {
 namespace {
@@ -127,7 +127,7 @@ int RunDemo(const Args& args, std::ostream& out, std::ostream& err) {
   }
   const bool force = a.Has("force");
   const Login login;
-  const std::string root = driver::DefaultDataRoot();
+  const std::string root = engine::DefaultDataRoot();
   const std::vector<Place> built = {kEmpresa, kStats, kCentro};
 
   std::vector<Place> present;

@@ -62,7 +62,7 @@ Variant Coerce(const Variant& value, int type) {
 
 }  // namespace
 
-Error FromProvider(const driver::ProviderError& e) {
+Error FromProvider(const engine::ProviderError& e) {
   Error out;
   out.Number = e.native;
   out.NativeError = e.native;
@@ -88,14 +88,14 @@ void Field::SetValue(const Variant& value) { rs_->Set(index_, value); }
 
 // ---- Recordset ------------------------------------------------------------------------
 
-Recordset::Recordset(ConnectionPtr owner, driver::ResultSet data, bool updatable)
+Recordset::Recordset(ConnectionPtr owner, engine::ResultSet data, bool updatable)
     : owner_(std::move(owner)), data_(std::move(data)), updatable_(updatable) {
   if (updatable_) {
     std::string table = BaseTable();
     if (table.empty()) {
       updatable_ = false;
     } else if (owner_ && owner_->IsOpen()) {
-      std::vector<driver::ProviderError> errs;
+      std::vector<engine::ProviderError> errs;
       for (const auto& c : owner_->session().Columns("", table, errs))
         if (c.isKey) keyColumns_.push_back(c.name);
     }
@@ -192,7 +192,7 @@ Field Recordset::Fields(std::string_view name) {
   return Field(this, *i);
 }
 
-const driver::ColumnMeta& Recordset::Column(int index) const { return data_.columns.at(static_cast<size_t>(index)); }
+const engine::ColumnMeta& Recordset::Column(int index) const { return data_.columns.at(static_cast<size_t>(index)); }
 
 Variant Recordset::Get(int index) const { return Valor(index); }
 
@@ -229,11 +229,11 @@ void Recordset::Update() {
   if (mode_ == Mode::None) return;
   if (!owner_ || !owner_->IsOpen()) Raise(errnum::kConnectionClosed, "The connection cannot be used to perform this operation. It is either closed or invalid in this context.");
   const std::string table = BaseTable();
-  driver::NamedValues values;
+  engine::NamedValues values;
   for (size_t i = 0; i < data_.columns.size(); ++i)
     if (touched_[i]) values.emplace_back(data_.columns[i].baseColumn, pending_[i]);
   owner_->errors_.Clear();
-  std::vector<driver::ProviderError> errs;
+  std::vector<engine::ProviderError> errs;
   if (mode_ == Mode::Adding) {
     if (!owner_->session().InsertRow(table, values, errs)) owner_->RaiseProviderErrors(errs);
     data_.rows.push_back(pending_);
@@ -241,7 +241,7 @@ void Recordset::Update() {
   } else {
     if (!values.empty()) {
       const auto& original = data_.rows[static_cast<size_t>(pos_)];
-      driver::NamedValues criteria;
+      engine::NamedValues criteria;
       for (size_t i = 0; i < data_.columns.size(); ++i) {
         bool isKey = keyColumns_.empty();
         for (const auto& k : keyColumns_)
@@ -276,11 +276,11 @@ void Recordset::Close() {
 
 // ---- Connection -----------------------------------------------------------------------
 
-Connection::Connection(std::unique_ptr<driver::Session> session) : session_(std::move(session)) {
+Connection::Connection(std::unique_ptr<engine::Session> session) : session_(std::move(session)) {
   if (session_) session_->SetCommandTimeout(commandTimeout_);
 }
 
-driver::Session& Connection::session() {
+engine::Session& Connection::session() {
   if (!session_) Raise(errnum::kConnectionClosed, "The connection cannot be used to perform this operation. It is either closed or invalid in this context.");
   return *session_;
 }
@@ -293,7 +293,7 @@ void Connection::SetCommandTimeout(int seconds) {
 std::string Connection::DefaultDatabase() const { return session_ ? session_->Database() : ""; }
 
 void Connection::SetDefaultDatabase(const std::string& database) {
-  driver::ProviderError err;
+  engine::ProviderError err;
   if (!session().UseDatabase(database, err)) {
     errors_.Add(FromProvider(err));
     throw RaisedError(err.native, err.description, "Microsoft OLE DB Provider");
@@ -307,9 +307,9 @@ void Connection::Close() {
   session_.reset();
 }
 
-void Connection::RaiseProviderErrors(const std::vector<driver::ProviderError>& errs) {
+void Connection::RaiseProviderErrors(const std::vector<engine::ProviderError>& errs) {
   for (const auto& e : errs) errors_.Add(FromProvider(e));
-  if (errs.empty()) throw RaisedError(driver::native::kOther, "The provider reported a failure without details.", "Microsoft OLE DB Provider");
+  if (errs.empty()) throw RaisedError(engine::native::kOther, "The provider reported a failure without details.", "Microsoft OLE DB Provider");
   throw RaisedError(errs.front().native, errs.front().description, "Microsoft OLE DB Provider");
 }
 
@@ -339,13 +339,13 @@ RecordsetPtr Connection::OpenSchema(int schema, const std::vector<Variant>& rest
     return restrictions[i].ToText();
   };
   errors_.Clear();
-  std::vector<driver::ProviderError> errs;
+  std::vector<engine::ProviderError> errs;
   auto cols = session().Columns(restriction(0), restriction(2), errs);
   if (!errs.empty()) RaiseProviderErrors(errs);
   const std::string wantSchema = restriction(1), wantColumn = restriction(3);
-  driver::ResultSet rs;
+  engine::ResultSet rs;
   auto col = [](const char* name, int type) {
-    driver::ColumnMeta m;
+    engine::ColumnMeta m;
     m.name = name;
     m.adoType = type;
     return m;

@@ -1,17 +1,20 @@
 #pragma once
 // The data API in the shape the system's routines use it: Connection, Recordset, Field,
-// Errors. Engines sit behind driver::Session.
+// Errors. Engines sit behind engine::Session.
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "components/driver/driver.h"
+#include "engine/session.h"
 #include "components/error.h"
 #include "components/variant.h"
 
 namespace etapas::ado {
+
+// The native error numbers, as SQL Server numbers them.
+namespace native = engine::native;
 
 // ADO type codes of fields.
 namespace adtype {
@@ -69,7 +72,7 @@ class Field {
 class Recordset : public std::enable_shared_from_this<Recordset> {
  public:
   // Built by Connection; cursor/lock 0/1 give a read-only recordset, 2/3 an updatable one.
-  Recordset(ConnectionPtr owner, driver::ResultSet data, bool updatable);
+  Recordset(ConnectionPtr owner, engine::ResultSet data, bool updatable);
   ~Recordset();
 
   bool BOF() const;
@@ -92,7 +95,7 @@ class Recordset : public std::enable_shared_from_this<Recordset> {
   void Close();
 
   // Used by Field.
-  const driver::ColumnMeta& Column(int index) const;
+  const engine::ColumnMeta& Column(int index) const;
   Variant Get(int index) const;
   // The current row's value without a copy (same failures as Get).
   const Variant& Valor(int index) const;
@@ -106,7 +109,7 @@ class Recordset : public std::enable_shared_from_this<Recordset> {
   std::string BaseTable() const;
 
   ConnectionPtr owner_;
-  driver::ResultSet data_;
+  engine::ResultSet data_;
   bool updatable_;
   bool open_ = true;
   long pos_ = 0;                            // index into rows; == size() means EOF
@@ -118,7 +121,7 @@ class Recordset : public std::enable_shared_from_this<Recordset> {
 
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
-  explicit Connection(std::unique_ptr<driver::Session> session);
+  explicit Connection(std::unique_ptr<engine::Session> session);
 
   ado::Errors& Errors() { return errors_; }
   int CommandTimeout() const { return commandTimeout_; }
@@ -141,19 +144,19 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // ORDINAL_POSITION, DATA_TYPE, CHARACTER_MAXIMUM_LENGTH, IS_NULLABLE.
   RecordsetPtr OpenSchema(int schema, const std::vector<Variant>& restrictions);
 
-  driver::Session& session();  // raises 3709 when closed
+  engine::Session& session();  // raises 3709 when closed
 
  private:
-  [[noreturn]] void RaiseProviderErrors(const std::vector<driver::ProviderError>& errs);
+  [[noreturn]] void RaiseProviderErrors(const std::vector<engine::ProviderError>& errs);
   friend class Recordset;
 
-  std::unique_ptr<driver::Session> session_;
+  std::unique_ptr<engine::Session> session_;
   ado::Errors errors_;
   int commandTimeout_ = 30;
   int isolationLevel_ = 4096;  // read committed
 };
 
 // Builds an ado::Error from an engine error.
-Error FromProvider(const driver::ProviderError& e);
+Error FromProvider(const engine::ProviderError& e);
 
 }  // namespace etapas::ado

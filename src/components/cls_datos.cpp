@@ -46,14 +46,14 @@ void ClsDatos::Conectar(bool faltanDatos, long, std::string& cadenaConexion, boo
   } else if (faltanDatos) {
     motivoFallo_ = "No se indicó el servidor o el usuario de la base de datos.";
   } else {
-    driver::ConnectRequest request;
+    engine::ConnectRequest request;
     request.dataRoot = dataRoot_;
     request.server = servidor_;
     request.database = baseDatos_;
     request.user = usuario_;
     request.password = clave_;
-    driver::ProviderError error;
-    auto session = driver::Connect(request, error);
+    engine::ProviderError error;
+    auto session = engine::Connect(request, error);
     if (session) {
       conexion_ = std::make_shared<ado::Connection>(std::move(session));
       conectado_ = true;
@@ -63,7 +63,7 @@ void ClsDatos::Conectar(bool faltanDatos, long, std::string& cadenaConexion, boo
     motivoFallo_ = text::HideSecrets(error.description);
   }
   if (informarFallo) {
-    const std::string raiz = dataRoot_.empty() ? driver::DefaultDataRoot() : dataRoot_;
+    const std::string raiz = dataRoot_.empty() ? engine::DefaultDataRoot() : dataRoot_;
     const std::string texto =
         "No se pudo conectar a la base de datos " + baseDatos_ + " del servidor " + servidor_ + ".\n\n" +
         "Motivo: " + motivoFallo_ + "\n\n" +
@@ -83,7 +83,7 @@ void ClsDatos::Conectado(bool value) { conectado_ = value && conexion_ && conexi
 std::string ClsDatos::Proveedor() const { return Conectado() ? conexion_->Provider() : ""; }
 
 std::string ClsDatos::DatoSesion() const {
-  return kDatoSesionKey + (dataRoot_.empty() ? driver::DefaultDataRoot() : dataRoot_);
+  return kDatoSesionKey + (dataRoot_.empty() ? engine::DefaultDataRoot() : dataRoot_);
 }
 
 void ClsDatos::AsignarDatoSesion(const std::string& dato) {

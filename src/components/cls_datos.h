@@ -72,7 +72,7 @@ class ClsDatos {
   ado::Connection& RequireConnection() const;
 
   std::string servidor_, baseDatos_, usuario_, clave_;
-  std::string dataRoot_;  // empty: driver::DefaultDataRoot()
+  std::string dataRoot_;  // empty: engine::DefaultDataRoot()
   std::string motivoFallo_;
   bool conectado_ = false;
   ado::ConnectionPtr conexion_;

@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "components/cls_datos.h"
-#include "components/driver/driver.h"
+#include "engine/session.h"
 #include "components/platform.h"
 #include "components/text.h"
 
@@ -144,7 +144,7 @@ std::string ClsEntorno::NombreMaquina() { return Platform().NombreMaquina(); }
 std::string ClsEntorno::UsuarioSesion() { return Platform().UsuarioSesion(); }
 
 std::string ClsEntorno::CarpetaSistema() {
-  std::string root = driver::DefaultDataRoot();
+  std::string root = engine::DefaultDataRoot();
   mkdir(root.c_str(), 0755);
   return root;
 }
@@ -155,7 +155,7 @@ std::string ClsIni::RutaArchivo(const std::string& archivo) {
     folder = archivo.substr(0, slash);
     name = archivo.substr(slash + 1);
   } else {
-    folder = driver::DefaultDataRoot();
+    folder = engine::DefaultDataRoot();
   }
   // The suite spells the same file in different cases.
   if (DIR* d = opendir(folder.c_str())) {

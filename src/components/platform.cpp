@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "components/driver/driver.h"
+#include "engine/session.h"
 #include "components/text.h"
 
 namespace etapas {
@@ -40,7 +40,7 @@ Plataforma*& Installed() {
 
 // The drivers do not know the platform; while they wait on a server the platform's pending
 // events go through, so the window keeps painting.
-[[maybe_unused]] const bool kWaitHookInstalled = (driver::SetWaitHook([] { Platform().DoEvents(); }), true);
+[[maybe_unused]] const bool kWaitHookInstalled = (engine::SetWaitHook([] { Platform().DoEvents(); }), true);
 }  // namespace
 
 Plataforma& Platform() {

@@ -121,7 +121,7 @@ void FrmV_TA_ETAPAS::GrabarRegistro() {
       commitFallido = true;
       // What the operator typed is still on screen: CANCELAR asks before dropping it.
       bEditando = true;
-      if (bNuevo && e.Number() == driver::native::kDuplicateKey) {
+      if (bNuevo && e.Number() == ado::native::kDuplicateKey) {
         Platform().MsgBox("Otro usuario creó el status " + guardado + " en la base " + SesionSistema.Datos->BaseDatos() +
                               " mientras usted lo cargaba; su status no se grabó. Sus datos siguen en pantalla: "
                               "confirme el código para ver el del otro usuario, o escriba otro código.",

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "components/driver/sqlite/like.h"
+#include "engine/sqlite/like.h"
 
 namespace {
 
@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t i = 1;
   for (; i < size && data[i] != 0; ++i) pattern.push_back(data[i]);
   for (++i; i < size; ++i) subject.push_back(data[i]);
-  const bool fast = etapas::driver::sqlite::LikeMatch(pattern, subject, esc);
+  const bool fast = etapas::engine::sqlite::LikeMatch(pattern, subject, esc);
   size_t percents = 0;
   for (char32_t c : pattern) percents += c == U'%';
   if (percents <= 4 && subject.size() <= 24 && fast != Reference(pattern, 0, subject, 0, esc)) std::abort();

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "components/sql/tsql.h"
+#include "engine/sql/tsql.h"
 
-using namespace etapas::sql;
+using namespace etapas::engine::sql;
 
 namespace {
 

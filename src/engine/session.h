@@ -9,7 +9,7 @@
 
 #include "components/variant.h"
 
-namespace etapas::driver {
+namespace etapas::engine {
 
 // One error of the engine, already in SQL Server's terms: native number and a sentence.
 struct ProviderError {
@@ -133,4 +133,4 @@ bool ValidDatabaseName(std::string_view name, size_t maxLength);
 // datetime, money...) to its ADO type code and declared character size.
 int AdoTypeFromDeclared(std::string_view declared, long* size = nullptr);
 
-}  // namespace etapas::driver
+}  // namespace etapas::engine

@@ -1,6 +1,6 @@
-#include "components/driver/sqlite/like.h"
+#include "engine/sqlite/like.h"
 
-namespace etapas::driver::sqlite {
+namespace etapas::engine::sqlite {
 namespace {
 
 constexpr size_t npos = std::u32string_view::npos;
@@ -72,4 +72,4 @@ bool LikeMatch(std::u32string_view p, std::u32string_view s, char32_t esc) {
   return pi == p.size();
 }
 
-}  // namespace etapas::driver::sqlite
+}  // namespace etapas::engine::sqlite

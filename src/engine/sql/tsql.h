@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace etapas::sql {
+namespace etapas::engine::sql {
 
 enum class TokenKind {
   Word,         // keyword or bare identifier: SELECT, V_TA_ETAPAS, getDate
@@ -74,4 +74,4 @@ Translation Translate(std::string_view statement, const TranslateOptions& option
 // Quotes a name as an identifier of the engine ("x", with embedded quotes doubled).
 std::string QuoteIdentifier(std::string_view name);
 
-}  // namespace etapas::sql
+}  // namespace etapas::engine::sql

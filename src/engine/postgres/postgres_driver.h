@@ -11,13 +11,13 @@
 #include <memory>
 #include <string>
 
-#include "components/driver/driver.h"
+#include "engine/session.h"
 
-namespace etapas::driver::postgres {
+namespace etapas::engine::postgres {
 
 // `server` is the name the session asked for; `location` the rest of its directory entry
 // (empty: the server name itself is HOST[:PORT]); `dataRoot` the folder of servers.conf.
 std::unique_ptr<Session> Open(const std::string& server, const std::string& location, const std::string& dataRoot,
                               const ConnectRequest& request, ProviderError& error);
 
-}  // namespace etapas::driver::postgres
+}  // namespace etapas::engine::postgres

@@ -1,4 +1,4 @@
-#include "components/sql/tsql.h"
+#include "engine/sql/tsql.h"
 
 #include <algorithm>
 #include <array>
@@ -7,7 +7,7 @@
 
 #include "components/text.h"
 
-namespace etapas::sql {
+namespace etapas::engine::sql {
 namespace {
 
 constexpr size_t npos = std::string::npos;
@@ -1187,4 +1187,4 @@ std::string QuoteIdentifier(std::string_view name) {
   return out + "\"";
 }
 
-}  // namespace etapas::sql
+}  // namespace etapas::engine::sql

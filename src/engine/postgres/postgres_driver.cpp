@@ -1,4 +1,4 @@
-#include "components/driver/postgres/postgres_driver.h"
+#include "engine/postgres/postgres_driver.h"
 
 #include <libpq-fe.h>
 #include <poll.h>
@@ -15,10 +15,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "components/sql/tsql.h"
+#include "engine/sql/tsql.h"
 #include "components/text.h"
 
-namespace etapas::driver::postgres {
+namespace etapas::engine::postgres {
 namespace {
 
 // ---- The server directory entry ------------------------------------------------------------
@@ -1409,4 +1409,4 @@ std::unique_ptr<Session> Open(const std::string& server, const std::string& loca
   return session;
 }
 
-}  // namespace etapas::driver::postgres
+}  // namespace etapas::engine::postgres

@@ -1,4 +1,4 @@
-#include "components/driver/sqlite/sqlite_driver.h"
+#include "engine/sqlite/sqlite_driver.h"
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -9,11 +9,11 @@
 #include <set>
 #include <unordered_map>
 
-#include "components/driver/sqlite/like.h"
-#include "components/sql/tsql.h"
+#include "engine/sqlite/like.h"
+#include "engine/sql/tsql.h"
 #include "components/text.h"
 
-namespace etapas::driver::sqlite {
+namespace etapas::engine::sqlite {
 namespace {
 
 namespace fs = std::filesystem;
@@ -632,4 +632,4 @@ std::unique_ptr<Session> Open(const std::string& serverFolder, const ConnectRequ
   return session;
 }
 
-}  // namespace etapas::driver::sqlite
+}  // namespace etapas::engine::sqlite

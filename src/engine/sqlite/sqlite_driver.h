@@ -3,13 +3,13 @@
 #include <memory>
 #include <string>
 
-#include "components/driver/driver.h"
+#include "engine/session.h"
 
-namespace etapas::driver::sqlite {
+namespace etapas::engine::sqlite {
 
 // Opens database request.database in the server folder; "master" is the server itself
 // (CREATE/DROP DATABASE). Fails, creating nothing, when the database file is missing.
 std::unique_ptr<Session> Open(const std::string& serverFolder, const ConnectRequest& request,
                               ProviderError& error);
 
-}  // namespace etapas::driver::sqlite
+}  // namespace etapas::engine::sqlite

@@ -1,13 +1,13 @@
-#include "components/driver/driver.h"
+#include "engine/session.h"
 
 #include <cstdlib>
 #include <fstream>
 
-#include "components/driver/postgres/postgres_driver.h"
-#include "components/driver/sqlite/sqlite_driver.h"
+#include "engine/postgres/postgres_driver.h"
+#include "engine/sqlite/sqlite_driver.h"
 #include "components/text.h"
 
-namespace etapas::driver {
+namespace etapas::engine {
 namespace {
 
 struct ServerEntry {
@@ -139,4 +139,4 @@ int AdoTypeFromDeclared(std::string_view declared, long* size) {
   return 200;
 }
 
-}  // namespace etapas::driver
+}  // namespace etapas::engine
