@@ -1,6 +1,7 @@
 #pragma once
-// The engine boundary. The data API (ado.h) talks to engines only through this interface;
-// each engine translates the system's T-SQL itself.
+// The engine boundary. The data API (ado.h) talks to engines only through this interface.
+// Sessions speak SQL Server's T-SQL with SQL Server's behaviour whatever the engine below
+// (engine.h); backends (backend.h) only run what the engine hands them.
 #include <memory>
 #include <string>
 #include <string_view>
@@ -73,13 +74,29 @@ struct SchemaColumn {
 
 using NamedValues = std::vector<std::pair<std::string, Variant>>;
 
+// The rows of a query, read from the engine as the stream is walked.
+class RowStream {
+ public:
+  virtual ~RowStream() = default;
+  virtual const std::vector<ColumnMeta>& Columns() const = 0;
+  // The next row into `row`; false at the end, or when reading failed (errors then says why
+  // and the stream is over).
+  virtual bool Next(std::vector<Variant>& row, std::vector<ProviderError>& errors) = 0;
+};
+
 class Session {
  public:
   virtual ~Session() = default;
   virtual std::string Provider() const = 0;
   virtual std::string Database() const = 0;
-  // Runs a T-SQL statement or batch; a batch stops at the first failing statement.
+  // Runs a T-SQL statement or batch as SQL Server does: a statement that breaks a rule
+  // (duplicate key, constraint, Null, length, conversion) is undone alone and the batch goes
+  // on; syntax errors and missing objects end the batch.
   virtual ExecOutcome Execute(std::string_view tsql) = 0;
+  // As Execute, for a forward-only reading of rows: when the batch is one query, its rows
+  // are read as the stream is walked. Null with errors when it fails before any row. Any
+  // other use of the session meanwhile first reads the rest of the stream into memory.
+  virtual std::unique_ptr<RowStream> Stream(std::string_view tsql, std::vector<ProviderError>& errors) = 0;
   // Switches the session to another database of the same server.
   virtual bool UseDatabase(std::string_view database, ProviderError& error) = 0;
   // Columns of tables of the given database (empty: the session's), table name ignoring

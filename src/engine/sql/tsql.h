@@ -60,10 +60,17 @@ struct TranslateOptions {
 struct Translation {
   StatementKind kind = StatementKind::Other;
   std::string sql;                          // the statement in the engine's dialect
+  // Further engine statements that complete this one (the declared names of a new table, the
+  // other columns of ALTER TABLE ... ADD a, b): run after sql, in order, as part of it.
+  std::vector<std::string> then;
+  // Where @@TRANCOUNT stood in sql: the session writes its nesting count at these offsets.
+  std::vector<size_t> trancountAt;
   std::string databaseName;                 // for CreateDatabase / DropDatabase / Use
-  std::vector<std::string> otherDatabases;  // databases named as [db].dbo.t other than own
-  // PostgreSQL, when otherDatabases is not empty: whether a table of the own database is
-  // named too (the engine cannot join tables of two databases).
+  // Databases named as [db].dbo.t other than own; the names are written without the
+  // database, for the session to run the statement on that database.
+  std::vector<std::string> otherDatabases;
+  // When otherDatabases is not empty: whether a table of the own database is named too (a
+  // statement cannot join tables of two databases).
   bool ownTables = false;
 };
 
