@@ -102,7 +102,28 @@ Recordset::Recordset(ConnectionPtr owner, engine::ResultSet data, bool updatable
   }
 }
 
+Recordset::Recordset(ConnectionPtr owner, std::unique_ptr<engine::RowStream> stream, std::string sql)
+    : owner_(std::move(owner)), updatable_(false), stream_(std::move(stream)), streamed_(true), sql_(std::move(sql)) {
+  data_.columns = stream_->Columns();
+  Fetch();
+}
+
 Recordset::~Recordset() = default;
+
+void Recordset::Fetch() {
+  if (!stream_) return;
+  std::vector<Variant> row;
+  std::vector<engine::ProviderError> errs;
+  if (stream_->Next(row, errs)) {
+    data_.rows.push_back(std::move(row));
+    return;
+  }
+  stream_.reset();
+  if (!errs.empty()) {
+    if (owner_) owner_->RaiseProviderErrors(errs);
+    throw RaisedError(errs.front().native, errs.front().description, "Microsoft OLE DB Provider");
+  }
+}
 
 std::string Recordset::BaseTable() const {
   std::string table;
@@ -136,8 +157,12 @@ bool Recordset::EOF_() const {
   return pos_ >= static_cast<long>(data_.rows.size());
 }
 
-long Recordset::RecordCount() const {
+long Recordset::RecordCount() {
   RequireOpen();
+  if (Streaming()) {
+    while (stream_) Fetch();
+    return passed_ + static_cast<long>(data_.rows.size()) - pos_;
+  }
   return static_cast<long>(data_.rows.size());
 }
 
@@ -149,6 +174,21 @@ void Recordset::FlushPendingBeforeMove() {
 void Recordset::MoveFirst() {
   RequireOpen();
   FlushPendingBeforeMove();
+  if (Streaming() && passed_ > 0) {
+    // Rows moved past are gone: the query is read again from its start.
+    if (!owner_) Raise(errnum::kConnectionClosed, "The connection cannot be used to perform this operation. It is either closed or invalid in this context.");
+    owner_->errors_.Clear();
+    std::vector<engine::ProviderError> errs;
+    auto again = owner_->session().Stream(sql_, errs);
+    if (!again) owner_->RaiseProviderErrors(errs);
+    stream_ = std::move(again);
+    data_ = {};
+    data_.columns = stream_->Columns();
+    passed_ = 0;
+    pos_ = 0;
+    Fetch();
+    return;
+  }
   pos_ = 0;
 }
 
@@ -159,11 +199,24 @@ void Recordset::MoveNext() {
     Raise(errnum::kNoCurrentRecord,
           "Either BOF or EOF is True, or the current record has been deleted. Requested operation requires a current record.");
   ++pos_;
+  if (Streaming()) {
+    ++passed_;
+    if (pos_ >= static_cast<long>(data_.rows.size())) {
+      data_.rows.clear();
+      pos_ = 0;
+      Fetch();
+    }
+  }
 }
 
 void Recordset::MoveLast() {
   RequireOpen();
   FlushPendingBeforeMove();
+  if (Streaming()) {
+    while (stream_) Fetch();
+    if (data_.rows.empty()) return;
+    passed_ += static_cast<long>(data_.rows.size()) - 1 - pos_;
+  }
   pos_ = data_.rows.empty() ? 0 : static_cast<long>(data_.rows.size()) - 1;
 }
 
@@ -271,6 +324,7 @@ void Recordset::Close() {
   RequireOpen();
   open_ = false;
   mode_ = Mode::None;
+  stream_.reset();
   data_ = {};
 }
 
@@ -325,6 +379,12 @@ RecordsetPtr Connection::Execute(std::string_view sql, long* recordsAffected) {
 
 RecordsetPtr Connection::OpenRecordset(std::string_view sql, int cursorType, int lockType) {
   errors_.Clear();
+  if (cursorType == 0 && lockType <= 1) {
+    std::vector<engine::ProviderError> errs;
+    auto stream = session().Stream(sql, errs);
+    if (!stream) RaiseProviderErrors(errs);
+    return std::make_shared<Recordset>(shared_from_this(), std::move(stream), std::string(sql));
+  }
   auto outcome = session().Execute(sql);
   if (!outcome.errors.empty()) RaiseProviderErrors(outcome.errors);
   bool updatable = lockType >= 2;

@@ -73,12 +73,16 @@ class Recordset : public std::enable_shared_from_this<Recordset> {
  public:
   // Built by Connection; cursor/lock 0/1 give a read-only recordset, 2/3 an updatable one.
   Recordset(ConnectionPtr owner, engine::ResultSet data, bool updatable);
+  // Forward-only and read-only: rows are read from the engine as the recordset moves, and
+  // only the current one is held. `sql` is run again when MoveFirst goes back.
+  Recordset(ConnectionPtr owner, std::unique_ptr<engine::RowStream> stream, std::string sql);
   ~Recordset();
 
   bool BOF() const;
   bool EOF_() const;  // EOF is a macro name in C
   bool IsOpen() const { return open_; }
-  long RecordCount() const;
+  // For a forward-only recordset this reads the remaining rows into memory to count them.
+  long RecordCount();
   void MoveFirst();
   void MoveNext();
   void MoveLast();
@@ -107,6 +111,8 @@ class Recordset : public std::enable_shared_from_this<Recordset> {
   void RequireRow() const;
   void FlushPendingBeforeMove();
   std::string BaseTable() const;
+  bool Streaming() const { return stream_ != nullptr || streamed_; }
+  void Fetch();  // the stream's next row becomes the current one
 
   ConnectionPtr owner_;
   engine::ResultSet data_;
@@ -117,6 +123,11 @@ class Recordset : public std::enable_shared_from_this<Recordset> {
   std::vector<Variant> pending_;            // values of the row being added or edited
   std::vector<bool> touched_;
   std::vector<std::string> keyColumns_;     // table key, for locating a row to update
+  // Forward-only reading: data_.rows holds the current row and any rows read ahead.
+  std::unique_ptr<engine::RowStream> stream_;  // null once read to the end
+  bool streamed_ = false;
+  std::string sql_;
+  long passed_ = 0;                          // rows moved past
 };
 
 class Connection : public std::enable_shared_from_this<Connection> {

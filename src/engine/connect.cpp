@@ -4,7 +4,8 @@
 #include <fstream>
 
 #include "engine/postgres/postgres_driver.h"
-#include "engine/sqlite/sqlite_driver.h"
+#include "engine/backend.h"
+#include "engine/sqlite/sqlite_backend.h"
 #include "components/text.h"
 
 namespace etapas::engine {
@@ -82,8 +83,15 @@ std::unique_ptr<Session> Connect(const ConnectRequest& request, ProviderError& e
   } else if (!entry.location.empty() && entry.location.front() != '/' && entry.engine == "sqlite") {
     entry.location = root + "/" + entry.location;
   }
-  if (entry.engine == "sqlite")
-    return sqlite::Open(entry.location, request, error);
+  if (entry.engine == "sqlite") {
+    Fault fault;
+    auto backend = sqlite::Open(entry.location, request.database, fault);
+    if (!backend) {
+      error = Describe(fault, "", text::Trim(request.database));
+      return nullptr;
+    }
+    return MakeSession(std::move(backend));
+  }
   if (entry.engine == "postgresql" || entry.engine == "postgres")
     return postgres::Open(server, entry.location, root, request, error);
   error = {native::kFeatureNotSupported,

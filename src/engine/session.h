@@ -96,7 +96,7 @@ class Session {
   // As Execute, for a forward-only reading of rows: when the batch is one query, its rows
   // are read as the stream is walked. Null with errors when it fails before any row. Any
   // other use of the session meanwhile first reads the rest of the stream into memory.
-  virtual std::unique_ptr<RowStream> Stream(std::string_view tsql, std::vector<ProviderError>& errors) = 0;
+  virtual std::unique_ptr<RowStream> Stream(std::string_view tsql, std::vector<ProviderError>& errors);
   // Switches the session to another database of the same server.
   virtual bool UseDatabase(std::string_view database, ProviderError& error) = 0;
   // Columns of tables of the given database (empty: the session's), table name ignoring
