@@ -628,10 +628,11 @@ TEST(TranslateTest, TrancountLeavesAPlaceForTheCount) {
 
   const Case cases[] = {
       {"SELECT @@TRANCOUNT AS n", "SELECT 12 AS n"},
-      {"SELECT 1 FROM t WHERE @@TRANCOUNT>0", "SELECT 1 FROM t WHERE 12>0"},
+      {"SELECT 1 FROM t WHERE @@TRANCOUNT>0", "SELECT 1 FROM t WHERE 12 >0"},
       {"  SELECT@@trancount", "SELECT 12"},
-      {"SELECT a FROM t WHERE b=@@TRANCOUNT--x\r", "SELECT a FROM t WHERE b=12--x"},
-      {"SELECT (@@TRANCOUNT),-@@TRANCOUNT", "SELECT (12),-12"},
+      {"SELECT a FROM t WHERE b=@@TRANCOUNT--x\r", "SELECT a FROM t WHERE b= 12 --x"},
+      {"SELECT (@@TRANCOUNT),-@@TRANCOUNT", "SELECT (12),- 12"},
+      {"SELECT 1-@@TRANCOUNT-1, 2/@@TRANCOUNT*3", "SELECT 1- 12 -1, 2/ 12 *3"},
       {"SELECT @@TRANCOUNT + @@TRANCOUNT", "SELECT tsql_add(12, 12)"},
       {"SELECT @@TRANCOUNT@@TRANCOUNT", "SELECT 12 12"},  // two tokens stay two
       {"SELECT 'x' AS [@@TRANCOUNT], '@@TRANCOUNT', @@TRANCOUNTS", "SELECT 'x' AS \"@@TRANCOUNT\", '@@TRANCOUNT', @@TRANCOUNTS"},

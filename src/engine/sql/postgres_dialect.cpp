@@ -92,6 +92,12 @@ class PgTranslator final : public Translator {
     if (created) comments_.push_back("COMMENT ON TABLE " + table_ + " IS " + SqlLiteral("tsql:" + declared));
   }
 
+  // An argument of a type or identity is copied as text: a count has no place there.
+  std::string ArgText(size_t k) const {
+    if (trancount_[k]) throw SyntaxError("@@TRANCOUNT as the argument of a type");
+    return t_[k].text;
+  }
+
   void RewriteElements(const std::vector<Element>& elements) override {
     for (const Element& e : elements) {
       if (IsConstraint(e))
@@ -166,7 +172,7 @@ class PgTranslator final : public Translator {
         if (Sym(k, ","))
           args.emplace_back();
         else
-          args.back() += t_[k].text;
+          args.back() += ArgText(k);
       }
     }
     size_t identity = npos, identityEnd = npos, collation = npos;
@@ -181,7 +187,7 @@ class PgTranslator final : public Translator {
             if (Sym(j, ","))
               seed.emplace_back();
             else
-              seed.back() += t_[j].text;
+              seed.back() += ArgText(j);
           }
           k = identityEnd;
           continue;
@@ -272,7 +278,7 @@ class PgTranslator final : public Translator {
           if (Sym(k, ","))
             args.emplace_back();
           else
-            args.back() += t_[k].text;
+            args.back() += ArgText(k);
         }
       }
       const std::string base = ToUpper(t_[type].value);

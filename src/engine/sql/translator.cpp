@@ -18,10 +18,9 @@ SyntaxError MalformedName(const std::string& first) {
   return SyntaxError("a name starting " + first.substr(0, 40) + " has an empty part");
 }
 
-// Characters that would run into a number written next to them (1e3, 0x1, x1, 1.5, '1').
-bool JoinsNumber(char c) {
-  return IsWordChar(c) || c == '.' || c == '\'' || c == '"' || c == '[' || c == '@';
-}
+// Whether a number written next to `c` stays a token of its own, and the text around it
+// stays as it was without the number (1- -1 would be a comment with nothing between).
+bool SeparatesNumber(char c) { return IsBlank(c) || c == '(' || c == ')' || c == ','; }
 
 }  // namespace
 
@@ -438,7 +437,7 @@ Translator::Rendered Translator::Render(size_t from, size_t to) const {
   // inside ('a''b', "a""b"): what the input wrote as two stays two.
   auto append = [&](const std::string& piece) {
     if (piece.empty()) return;
-    if ((afterCount && JoinsNumber(piece.front())) ||
+    if ((afterCount && !SeparatesNumber(piece.front())) ||
         (!afterCount && !sql.empty() && sql.back() == piece.front() && (piece.front() == '\'' || piece.front() == '"')))
       sql += ' ';
     afterCount = false;
@@ -449,7 +448,7 @@ Translator::Rendered Translator::Render(size_t from, size_t to) const {
     append(before_[i]);
     if (trancount_[i] && t.kind == TokenKind::Variable) {
       // The number written here must stay a token of its own.
-      if (afterCount || (!sql.empty() && JoinsNumber(sql.back()))) sql += ' ';
+      if (afterCount || (!sql.empty() && !SeparatesNumber(sql.back()))) sql += ' ';
       out.trancountAt.push_back(sql.size());
       afterCount = true;
     } else if (t.kind == TokenKind::Comment && t.text[0] == '-') {
