@@ -4,7 +4,10 @@
 //    batch's, less the ";" and GO separators;
 //  - a translation is text the engine can tokenize, holds no more statements than its input,
 //    and its string literals are exactly the input's (less LIKE patterns on PostgreSQL,
-//    which become regular expressions, and arguments of types the engine spells otherwise).
+//    which become regular expressions, and arguments of types the engine spells otherwise);
+//  - each further statement is one statement, PostgreSQL's declaration comments of their shape;
+//  - the places of @@TRANCOUNT are in the text, increasing, and a number written at each
+//    is a token of its own that changes nothing around it.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -73,6 +76,34 @@ bool DropsItsGroup(const Token& t) {
   return false;
 }
 
+void CheckTrancount(const std::string& statement, const Translation& tr, const std::vector<Token>& out) {
+  for (const auto& t : out)
+    if (t.kind == TokenKind::Variable && Upper(t.text) == "@@TRANCOUNT") Fail("@@TRANCOUNT left as written", statement, tr.sql);
+  if (tr.trancountAt.empty()) return;
+  for (size_t k = 0; k < tr.trancountAt.size(); ++k)
+    if (tr.trancountAt[k] > tr.sql.size() || (k > 0 && tr.trancountAt[k] <= tr.trancountAt[k - 1]))
+      Fail("the places of @@TRANCOUNT are out of order or out of the text", statement, tr.sql);
+  std::string filled = tr.sql;
+  for (size_t k = tr.trancountAt.size(); k-- > 0;) filled.insert(tr.trancountAt[k], "17");
+  std::vector<Token> with;
+  try {
+    with = Significants(Tokenize(filled));
+  } catch (const SyntaxError&) {
+    Fail("the count breaks the text", statement, filled);
+  }
+  // The text's tokens, in order, with one "17" more for each place.
+  size_t j = 0, added = 0;
+  for (const auto& t : with) {
+    if (j < out.size() && t.kind == out[j].kind && t.text == out[j].text)
+      ++j;
+    else if (t.kind == TokenKind::Number && t.text == "17")
+      ++added;
+    else
+      Fail("the count joins the text around it", statement, filled);
+  }
+  if (j != out.size() || added != tr.trancountAt.size()) Fail("the count joins the text around it", statement, filled);
+}
+
 void CheckTranslation(const std::string& statement, Engine engine) {
   Translation tr;
   try {
@@ -87,6 +118,7 @@ void CheckTranslation(const std::string& statement, Engine engine) {
   } catch (const SyntaxError&) {
     Fail("the translation does not tokenize", statement, tr.sql);
   }
+  CheckTrancount(statement, tr, out);
   if (tr.kind != StatementKind::Other && tr.kind != StatementKind::Query) return;
   const auto in = Significants(Tokenize(statement));
   const bool pg = engine == Engine::PostgreSQL;
@@ -94,8 +126,7 @@ void CheckTranslation(const std::string& statement, Engine engine) {
   for (const auto& t : in) inputComments |= t.kind == TokenKind::Word && Upper(t.value) == "COMMENT";
   if (inputComments) return;  // its own COMMENT statements would pass for declarations
 
-  // Statements: chunks between ";" with something in them. PostgreSQL's trailing
-  // COMMENT ON statements carry the declarations and are checked for their shape.
+  // Statements: chunks between ";" with something in them.
   auto chunks = [](const std::vector<Token>& toks) {
     std::vector<std::vector<Token>> c(1);
     for (const auto& t : toks) {
@@ -111,16 +142,25 @@ void CheckTranslation(const std::string& statement, Engine engine) {
   };
   auto outChunks = chunks(out);
   const auto inChunks = chunks(in);
-  if (pg) {
-    while (!outChunks.empty() && outChunks.back().size() >= 5 && Upper(outChunks.back()[0].text) == "COMMENT") {
-      const auto& c = outChunks.back();
-      const bool shape = Upper(c[1].text) == "ON" && c[c.size() - 2].text == "IS" &&
-                         c.back().kind == TokenKind::String && c.back().value.rfind("tsql:", 0) == 0;
-      if (!shape) Fail("a declaration comment of another shape", statement, tr.sql);
-      outChunks.pop_back();
+  if (outChunks.size() > inChunks.size()) Fail("the translation has more statements", statement, tr.sql);
+  for (const auto& then : tr.then) {
+    std::vector<Token> toks;
+    try {
+      toks = Significants(Tokenize(then));
+    } catch (const SyntaxError&) {
+      Fail("a further statement does not tokenize", statement, then);
+    }
+    const auto c = chunks(toks);
+    if (c.size() != 1 || c[0].size() != toks.size()) Fail("a further statement is not one statement", statement, then);
+    if (pg) {
+      const bool shape = c[0].size() >= 5 && Upper(c[0][0].text) == "COMMENT" && Upper(c[0][1].text) == "ON" &&
+                         c[0][c[0].size() - 2].text == "IS" && c[0].back().kind == TokenKind::String &&
+                         c[0].back().value.rfind("tsql:", 0) == 0;
+      if (!shape) Fail("a declaration comment of another shape", statement, then);
+    } else {
+      outChunks.push_back(c[0]);  // its literals are the input's too
     }
   }
-  if (outChunks.size() > inChunks.size()) Fail("the translation has more statements", statement, tr.sql);
 
   std::map<std::string, int> strings, optional;  // input literals (that must stay, that may go)
   std::vector<int> dropDepth;          // open groups, whether each may be removed

@@ -1,0 +1,38 @@
+#pragma once
+// T-SQL text as tokens. Strings and delimited names are single tokens, so no rewriting rule
+// can reach inside them.
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace etapas::engine::sql {
+
+enum class TokenKind {
+  Word,         // keyword or bare identifier: SELECT, V_TA_ETAPAS, getDate
+  QuotedName,   // [NUMERO ASIENTO] or "x"; value holds the name without delimiters
+  String,       // 'it''s' or N'x'; value holds the content with doubled quotes undone
+  Number,       // 12, 3.5, 1e3, 0x1F
+  Variable,     // @name, @@name (also the @admin_ table marker)
+  Symbol,       // ( ) , . ; = <> <= >= != + - * / % etc.
+  Space,        // blanks, tabs, CR, LF
+  Comment,      // -- to end of line, /* ... */
+};
+
+struct Token {
+  TokenKind kind;
+  std::string text;   // exactly as written
+  std::string value;  // see TokenKind
+};
+
+struct SyntaxError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// Throws SyntaxError on an unterminated string, bracket or comment.
+std::vector<Token> Tokenize(std::string_view text);
+
+// Quotes a name as an identifier of the engine ("x", with embedded quotes doubled).
+std::string QuoteIdentifier(std::string_view name);
+
+}  // namespace etapas::engine::sql

@@ -1,0 +1,297 @@
+// SQLite: the identity column is the rowid, text lengths are checked by constraints, one
+// column per ALTER TABLE ... ADD, and "+" adds or concatenates as SQL Server decides.
+#include "engine/sql/internal.h"
+
+namespace etapas::engine::sql::detail {
+namespace {
+
+constexpr Dialect kSQLite{
+    Engine::SQLite,
+    {{{"GETDATE", "tsql_getdate"}, {"ISNULL", "IFNULL"}, {"LEN", "LENGTH"}, {"SCOPE_IDENTITY", "last_insert_rowid"}}},
+    "last_insert_rowid()",
+    "",
+    "TSQLCI",
+    "BINARY"};
+
+constexpr auto kTextTypes =
+    std::to_array<std::string_view>({"CHAR", "VARCHAR", "NCHAR", "NVARCHAR", "TEXT", "NTEXT", "SYSNAME"});
+
+// Words an operand never ends with: a "+" after them is a sign, and they bound the
+// operands of the "+" next to them.
+constexpr auto kNotOperands = std::to_array<std::string_view>(
+    {"SELECT", "WHERE",  "AND",       "OR",     "NOT",    "THEN",    "ELSE",  "WHEN",   "CASE",     "END",
+     "AS",     "FROM",   "SET",       "ON",     "BETWEEN", "IN",     "LIKE",  "IS",     "RETURN",   "HAVING",
+     "BY",     "VALUES", "TOP",       "DISTINCT", "ALL",  "ANY",     "SOME",  "ESCAPE", "EXISTS",   "DEFAULT",
+     "PRINT",  "JOIN",   "UNION",     "EXCEPT", "INTERSECT", "INTO", "WITH",  "IF",     "WHILE",    "EXEC",
+     "EXECUTE", "ASC",   "DESC",      "ORDER",  "GROUP",  "UPDATE",  "DELETE", "INSERT", "DECLARE", "BEGIN",
+     "CHECK",  "COLLATE", "OUTPUT",   "LIMIT",  "OFFSET", "USING",   "OVER",  "PARTITION", "GLOB",  "MATCH",
+     "REGEXP"});
+
+class SqliteTranslator final : public Translator {
+ public:
+  SqliteTranslator(std::string_view statement, const TranslateOptions& options)
+      : Translator(kSQLite, statement, options) {}
+
+ private:
+  void RewriteElements(const std::vector<Element>& elements) override {
+    // An identity column becomes the rowid, so any other primary key turns into UNIQUE.
+    bool identity = false;
+    for (const Element& e : elements)
+      for (size_t k = e.first; k <= e.last; k = Next(k)) {
+        if (Word(k, "IDENTITY")) identity = true;
+        if (Sym(k, "(")) k = Match(k);
+      }
+    for (const Element& e : elements) {
+      if (IsConstraint(e)) {
+        if (identity) DemotePrimaryKey(e.first, e.last);
+        RemoveStorageOptions(e.first, e.last + 1);
+      } else {
+        RewriteColumn(e.first, e.last, identity);
+      }
+    }
+  }
+
+  void DemotePrimaryKey(size_t first, size_t last) {
+    for (size_t k = first; k <= last; k = Next(k))
+      if (Word(k, "PRIMARY") && Word(Next(k), "KEY")) {
+        t_[k].text = "UNIQUE";
+        Erase(k + 1, Next(k));
+      }
+  }
+
+  void RewriteColumn(size_t first, size_t last, bool tableHasIdentity) {
+    const std::string column = t_[first].value;
+    const size_t type = Next(first);
+    if (type > last || !IsName(t_[type]) || Word(type, "AS")) return;  // a computed column
+    size_t typeEnd = type;
+    const size_t open = Next(type);
+    std::string length;  // the single argument of the type, as written
+    TokenKind lengthKind = TokenKind::Space;
+    if (open <= last && Sym(open, "(") && Match(open) <= last) {
+      typeEnd = Match(open);
+      if (Next(Next(open)) == typeEnd) {
+        length = t_[Next(open)].text;
+        lengthKind = t_[Next(open)].kind;
+      }
+    }
+    size_t identity = npos, primary = npos, collation = npos;
+    for (size_t k = Next(typeEnd); k <= last; k = Next(k)) {
+      if (Word(k, "IDENTITY")) identity = k;
+      if (Word(k, "PRIMARY") && Word(Next(k), "KEY")) primary = k;
+      if (Word(k, "COLLATE")) collation = Next(k);
+      const size_t call = Next(k);  // the engine wants DEFAULT (f()) where T-SQL has DEFAULT f()
+      if (Word(k, "DEFAULT") && call <= last && IsName(t_[call]) && Sym(Next(call), "(")) {
+        const size_t close = Match(Next(call));
+        if (close == npos || close > last) return;
+        t_[call].text.insert(0, "(");
+        after_[close] += ")";
+        k = close;
+      } else if (Sym(k, "(") && (k = Match(k)) == npos) {
+        return;
+      }
+    }
+
+    if (identity != npos) {
+      size_t identityEnd = identity;
+      if (Sym(Next(identity), "(")) identityEnd = std::min(Match(Next(identity)), last);
+      t_[type].text = "INTEGER";
+      if (typeEnd != type) Erase(open, typeEnd);
+      if (primary != npos) {
+        Erase(identity, identityEnd);
+        after_[Next(primary)] += " AUTOINCREMENT";
+      } else {
+        if (identityEnd != identity) Erase(identity + 1, identityEnd);
+        t_[identity].text = "PRIMARY KEY AUTOINCREMENT";
+      }
+      return;
+    }
+    if (primary != npos && tableHasIdentity) DemotePrimaryKey(primary, primary);
+
+    const Token& typeName = t_[type];
+    if (lengthKind == TokenKind::Word) {
+      // varchar(max) is no valid type name for the engine; quoted, it keeps the declared text.
+      t_[type].text = QuoteIdentifier(typeName.value + "(" + length + ")");
+      Erase(open, typeEnd);
+      typeEnd = type;
+    } else if (typeName.kind == TokenKind::QuotedName && IsPlainName(typeName.value)) {
+      t_[type].text = typeName.value;  // [varchar](10): a quoted type would lose its length
+    }
+    if (!OneOf(ToUpper(typeName.value), kTextTypes)) return;
+    const std::string ci(dialect_.caseInsensitiveCollation);
+    if (collation == npos) {
+      after_[typeEnd] += " COLLATE " + ci;
+    } else if (collation <= last) {
+      const std::string as = ToUpper(t_[collation].value);
+      t_[collation].text = as.find("_CI") != npos || as == "NOCASE" ? ci : std::string(dialect_.binaryCollation);
+    }
+    if (lengthKind == TokenKind::Number) {
+      const std::string quoted = QuoteIdentifier(column);
+      after_[last] +=
+          " CONSTRAINT " + QuoteIdentifier("tsql_len_" + column) + " CHECK (length(" + quoted + ") <= " + length + ")";
+    }
+  }
+
+  // ---- "+" as SQL Server evaluates it: the engine's tsql_add decides between adding and
+  // concatenating by the operands' values, so each binary "+" becomes a call.
+
+  bool IsOperand(size_t k) const {
+    if (k >= Size()) return false;
+    const Token& t = t_[k];
+    if (t.kind == TokenKind::Word) return !OneOf(Key(t), kNotOperands);
+    return t.kind == TokenKind::Number || t.kind == TokenKind::String || t.kind == TokenKind::Variable ||
+           t.kind == TokenKind::QuotedName;
+  }
+  bool IsAdditive(size_t k) const {
+    return Sym(k, "+") || Sym(k, "-") || Sym(k, "&") || Sym(k, "|") || Sym(k, "^");
+  }
+  bool IsMultiplicative(size_t k) const { return Sym(k, "*") || Sym(k, "/") || Sym(k, "%"); }
+  bool IsSign(size_t k) const { return Sym(k, "+") || Sym(k, "-") || Sym(k, "~"); }
+
+  // The CASE opening the CASE ... END whose END is at `end`, or npos.
+  size_t CaseOf(size_t end) const {
+    int depth = 0;
+    for (size_t k = end; k != npos; k = Prev(k)) {
+      if (Word(k, "END")) ++depth;
+      if (Word(k, "CASE") && --depth == 0) return k;
+    }
+    return npos;
+  }
+  // The END closing the CASE at `start`, or npos.
+  size_t EndOf(size_t start) const {
+    int depth = 0;
+    for (size_t k = start; k < Size(); k = Next(k)) {
+      if (Word(k, "CASE")) ++depth;
+      if (Word(k, "END") && --depth == 0) return k;
+    }
+    return npos;
+  }
+
+  // The first token of the primary (literal, name, call, group, CASE ... END) that ends at
+  // `end`, or npos when no operand ends there.
+  size_t PrimaryStart(size_t end) const {
+    if (end == npos || end >= Size()) return npos;
+    size_t start;
+    if (Sym(end, ")")) {
+      if ((start = MatchBack(end)) == npos) return npos;
+      const size_t p = Prev(start);
+      if (Word(p, "OVER")) return PrimaryStart(Prev(p));  // f() OVER (...)
+      if (p != npos && IsName(t_[p]) && IsOperand(p)) start = p;  // a call
+    } else if (Word(end, "END")) {
+      if ((start = CaseOf(end)) == npos) return npos;
+    } else if (IsOperand(end)) {
+      start = end;
+    } else {
+      return npos;
+    }
+    while (Sym(Prev(start), ".") && Prev(Prev(start)) != npos && IsName(t_[Prev(Prev(start))]))
+      start = Prev(Prev(start));
+    // x COLLATE name is one operand.
+    if (Word(Prev(start), "COLLATE")) {
+      const size_t collated = PrimaryStart(Prev(Prev(start)));
+      if (collated != npos) start = collated;
+    }
+    return start;
+  }
+
+  // The last token of the primary that starts at `start`, or npos.
+  size_t PrimaryEnd(size_t start) const {
+    size_t end;
+    if (Sym(start, "(")) {
+      end = Match(start);
+    } else if (Word(start, "CASE")) {
+      end = EndOf(start);
+    } else if (IsOperand(start)) {
+      end = start;
+      while (Sym(Next(end), ".") && Next(Next(end)) < Size() && IsName(t_[Next(Next(end))])) end = Next(Next(end));
+      if (IsName(t_[end]) && Sym(Next(end), "(")) {
+        end = Match(Next(end));
+        if (end != npos && Word(Next(end), "OVER") && Sym(Next(Next(end)), "(")) end = Match(Next(Next(end)));
+      }
+    } else {
+      return npos;
+    }
+    if (end != npos && Word(Next(end), "COLLATE") && Next(Next(end)) < Size() && IsName(t_[Next(Next(end))]))
+      end = Next(Next(end));
+    return end;
+  }
+
+  // The first token of the left operand of the binary operator at `op`, or npos when the
+  // operator is a sign: back over terms joined by operators of that level or tighter.
+  size_t LeftStart(size_t op) const {
+    size_t start = PrimaryStart(Prev(op));
+    if (start == npos) return npos;
+    for (;;) {
+      const size_t p = Prev(start);
+      if (p == npos || !(IsAdditive(p) || IsMultiplicative(p) || Sym(p, "~"))) return start;
+      const size_t left = Sym(p, "~") ? npos : PrimaryStart(Prev(p));
+      start = left != npos ? left : p;  // binary, or the sign of what follows it
+    }
+  }
+
+  // The last token of the right operand of the binary operator at `op`, or npos: one term
+  // of signs, primaries and * / %.
+  size_t RightEnd(size_t op) const {
+    for (size_t k = Next(op);;) {
+      while (IsSign(k)) k = Next(k);
+      const size_t end = PrimaryEnd(k);
+      if (end == npos) return npos;
+      if (!IsMultiplicative(Next(end))) return end;
+      k = Next(Next(end));
+    }
+  }
+
+  void RewriteConcatenation() {
+    for (size_t i = 0; i < Size(); ++i) {
+      if (!Sym(i, "+")) continue;
+      const size_t left = LeftStart(i), right = RightEnd(i);
+      if (left == npos || right == npos) continue;
+      before_[left].insert(0, "tsql_add(");
+      t_[i].text = ",";
+      if (i > 0 && t_[i - 1].kind == TokenKind::Space) t_[i - 1].text.clear();
+      // Ahead of what other passes put there (a LIMIT ends the statement, not the operand).
+      after_[right].insert(0, ")");
+    }
+  }
+
+  void DialectPasses() override { RewriteConcatenation(); }
+
+  // ALTER TABLE t ADD a ..., b ...: the engine adds one column per statement.
+  void Emit(Translation& out) override {
+    if (added_.size() < 2 || !SimpleAlterHead()) return Translator::Emit(out);
+    const std::string head = Render(0, addAt_).sql;
+    for (size_t k = 0; k < added_.size(); ++k) {
+      const Element& e = added_[k];
+      const std::string statement = head + (IsConstraint(e) ? " ADD " : " ADD COLUMN ");
+      Rendered piece = Render(e.first, e.last + 1);
+      if (k == 0) {
+        for (size_t at : piece.trancountAt) out.trancountAt.push_back(statement.size() + at);
+        out.sql = statement + piece.sql;
+      } else if (!piece.trancountAt.empty()) {
+        throw SyntaxError("@@TRANCOUNT in a further column of ALTER TABLE ... ADD");
+      } else {
+        out.then.push_back(statement + piece.sql);
+      }
+    }
+  }
+
+  // ALTER TABLE name ADD: the part repeated for each column holds nothing but the name.
+  bool SimpleAlterHead() const {
+    size_t k = 0;
+    while (k < Size() && !IsSignificant(t_[k])) ++k;
+    if (!Word(k, "ALTER") || !Word(Next(k), "TABLE")) return false;
+    bool named = false;
+    for (k = Next(Next(k)); k < addAt_; k = Next(k)) {
+      if (!(IsName(t_[k]) || t_[k].kind == TokenKind::Variable || Sym(k, ".")) || trancount_[k]) return false;
+      named = true;
+    }
+    return named;
+  }
+};
+
+}  // namespace
+
+Translation TranslateForSQLite(std::string_view statement, const TranslateOptions& options) {
+  return SqliteTranslator(statement, options).Run();
+}
+
+}  // namespace etapas::engine::sql::detail
