@@ -82,10 +82,12 @@ std::string NewPrefix() {
 }
 }  // namespace
 
-TempDataRoot::TempDataRoot() : path_(MakeTempFolder("etapas-data")) {
+TempDataRoot::TempDataRoot() : TempDataRoot(OnPostgreSQL()) {}
+
+TempDataRoot::TempDataRoot(bool postgresql) : path_(MakeTempFolder("etapas-data")) {
   if (const char* old = std::getenv("ETAPAS_DATA")) previous_ = old;
   setenv("ETAPAS_DATA", path_.c_str(), 1);
-  if (OnPostgreSQL()) {
+  if (postgresql) {
     prefix_ = NewPrefix();
     WriteTestServers(path_, prefix_);
   }

@@ -20,6 +20,9 @@ namespace etapas::test {
 class TempDataRoot {
  public:
   TempDataRoot();
+  // On the PostgreSQL servers or embedded whatever ETAPAS_TEST_ENGINE says, for suites that
+  // run the same cases on both engines in one process.
+  explicit TempDataRoot(bool postgresql);
   ~TempDataRoot();
   TempDataRoot(const TempDataRoot&) = delete;
   TempDataRoot& operator=(const TempDataRoot&) = delete;
