@@ -37,12 +37,15 @@ namespace {
 
 using K = Fault::Kind;
 
+// A conversion error ends the batch and takes an open transaction with it.
+bool EndsTransaction(K kind) { return kind == K::Conversion; }
+
 // Errors after which SQL Server goes on with the next statement of the batch; the others
 // (syntax, missing objects, lost connections, time-outs...) end the batch.
 bool EndsStatementOnly(K kind) {
   switch (kind) {
     case K::DuplicateKey: case K::ForeignKey: case K::Referenced: case K::Check: case K::Length:
-    case K::NotNull: case K::Raised: case K::Conversion: case K::Overflow: case K::DivideByZero:
+    case K::NotNull: case K::Raised: case K::Overflow: case K::DivideByZero:
     case K::Lock: case K::ObjectExists: case K::ColumnExists: case K::Permission:
       return true;
     default: return false;
@@ -341,7 +344,12 @@ class TsqlSession final : public Session {
   // the batch goes on.
   bool Failed(const Fault& fault, const std::string& statement, std::vector<ProviderError>& errors, bool guarded) {
     AddError(errors, Describe(fault, statement, backend_->Database()));
-    if (guarded) {
+    if (EndsTransaction(fault.kind) && backend_->InTransaction()) {
+      Fault ignored;
+      Control("ROLLBACK", ignored);
+      backend_->SchemaChanged();
+      plans_.clear();
+    } else if (guarded) {
       Fault ignored;
       Control("ROLLBACK TO SAVEPOINT tsql_statement", ignored);
     }

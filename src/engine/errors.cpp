@@ -96,7 +96,15 @@ ProviderError Describe(const Fault& f, std::string_view statement, std::string_v
                   "'; column does not allow nulls. " + (verb.empty() ? "INSERT" : verb) + " fails.",
               "23000"};
     case K::Raised: return {native::kUserRaised, text::TrimCopy(f.message), "23000"};
-    case K::Conversion: return {native::kConversion, "Conversion failed: " + Sentence(f.message), "22018"};
+    case K::Conversion:
+      if (f.constraint.rfind("tsql_type_", 0) == 0)
+        return {native::kConversion,
+                "Conversion failed when converting a value to the data type of column '" +
+                    AsWritten(f.constraint.substr(10), statement) + "'.",
+                "22018"};
+      return {native::kConversion,
+              std::string("Conversion failed") + (f.message.rfind("when ", 0) == 0 ? " " : ": ") + Sentence(f.message),
+              "22018"};
     case K::Overflow: return {8115, "Arithmetic overflow error: " + Sentence(f.message), "22003"};
     case K::DivideByZero: return {8134, "Divide by zero error encountered.", "22012"};
     case K::Lock: return {native::kLockTimeout, "Lock request time out period exceeded: another session holds the data.", "HYT00"};

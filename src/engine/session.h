@@ -90,8 +90,9 @@ class Session {
   virtual std::string Provider() const = 0;
   virtual std::string Database() const = 0;
   // Runs a T-SQL statement or batch as SQL Server does: a statement that breaks a rule
-  // (duplicate key, constraint, Null, length, conversion) is undone alone and the batch goes
-  // on; syntax errors and missing objects end the batch.
+  // (duplicate key, constraint, Null, length) is undone alone and the batch goes on; missing
+  // objects end the batch, a conversion error also the transaction; a batch with a syntax
+  // error does not run.
   virtual ExecOutcome Execute(std::string_view tsql) = 0;
   // As Execute, for a forward-only reading of rows: when the batch is one query, its rows
   // are read as the stream is walked. Null with errors when it fails before any row. Any

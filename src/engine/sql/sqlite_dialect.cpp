@@ -116,7 +116,16 @@ class SqliteTranslator final : public Translator {
     } else if (typeName.kind == TokenKind::QuotedName && IsPlainName(typeName.value)) {
       t_[type].text = typeName.value;  // [varchar](10): a quoted type would lose its length
     }
-    if (!OneOf(ToUpper(typeName.value), kTextTypes)) return;
+    // The engine keeps a text it cannot read as a number in a numeric column; SQL Server
+    // refuses it. Stored values are checked once the engine has converted what it can.
+    const std::string upper = ToUpper(typeName.value);
+    const bool integer = OneOf(upper, {"INT", "INTEGER", "SMALLINT", "TINYINT", "BIGINT"});
+    if (integer || OneOf(upper, {"FLOAT", "REAL", "MONEY", "SMALLMONEY", "DECIMAL", "NUMERIC", "DEC"})) {
+      after_[last] += " CONSTRAINT " + QuoteIdentifier("tsql_type_" + column) + " CHECK (typeof(" +
+                      QuoteIdentifier(column) + ") IN (" + (integer ? "'integer'" : "'integer', 'real'") + ", 'null'))";
+      return;
+    }
+    if (!OneOf(upper, kTextTypes)) return;
     const std::string ci(dialect_.caseInsensitiveCollation);
     if (collation == npos) {
       after_[typeEnd] += " COLLATE " + ci;

@@ -174,8 +174,8 @@ Fault MapFault(sqlite3* db, int rc) {
       f.kind = K::ForeignKey;
       return f;
     case SQLITE_CONSTRAINT_CHECK:
-      f.kind = K::Check;
       f.constraint = Between(msg, "constraint failed: ");
+      f.kind = f.constraint.rfind("tsql_type_", 0) == 0 ? K::Conversion : K::Check;
       return f;
     case SQLITE_CONSTRAINT_NOTNULL:
       f.kind = K::NotNull;
