@@ -170,13 +170,20 @@ int RunSql(const Args& args, std::ostream& out, std::ostream& err) {
   std::string why;
   if (!Open(db, server, database, login, why)) return Fail(err, "sql", why);
   ado::RecordsetPtr rs;
-  auto errors = Run(db, text, &rs);
-  // Rows first: a batch may return rows and then fail in a later statement.
+  // A query's rows are printed as they are read, so memory stays flat however many there are.
+  auto errors = Stream(db, text, rs);
   if (rs && rs->IsOpen() && rs->FieldCount() > 0) {
     try {
-      for (; !rs->EOF_(); rs->MoveNext()) out << JsonRow(*rs) << "\n";
+      std::string line;
+      for (; !rs->EOF_(); rs->MoveNext()) {
+        line = JsonRow(*rs);
+        line += '\n';
+        out.write(line.data(), static_cast<std::streamsize>(line.size()));
+      }
     } catch (const RaisedError& e) {
-      errors.push_back({e.Number(), e.Number(), e.Description(), "", e.Source()});
+      // A row that cannot be read ends the listing; what came before it stays printed.
+      auto more = ErrorsOf(db, e);
+      errors.insert(errors.end(), more.begin(), more.end());
     }
   }
   out.flush();
@@ -228,6 +235,8 @@ const std::string& InheritedDataRoot() { return InheritedRootStore(); }
 int Main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   InheritedRootStore() = engine::DefaultDataRoot();
+  // Long listings go out in large writes.
+  std::ios::sync_with_stdio(false);
   std::ostream& out = std::cout;
   std::ostream& err = std::cerr;
   size_t i = 0;

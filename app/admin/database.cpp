@@ -39,6 +39,25 @@ std::vector<ado::Error> Run(ClsDatos& db, const std::string& sql, ado::Recordset
   return errors;
 }
 
+std::vector<ado::Error> ErrorsOf(ClsDatos& db, const RaisedError& e) {
+  std::vector<ado::Error> errors;
+  ado::ConnectionPtr conexion = db.Conexion();
+  if (conexion)
+    for (long i = 0; i < conexion->Errors().Count(); ++i) errors.push_back(conexion->Errors().Item(i));
+  if (errors.empty()) errors.push_back({e.Number(), e.Number(), e.Description(), "", e.Source()});
+  return errors;
+}
+
+std::vector<ado::Error> Stream(ClsDatos& db, const std::string& sql, ado::RecordsetPtr& rs) {
+  try {
+    db.AbrirRecordset(sql, rs, nullptr, 0, 1, -1, true);
+  } catch (const RaisedError& e) {
+    rs.reset();
+    return ErrorsOf(db, e);
+  }
+  return {};
+}
+
 std::string Describe(const std::vector<ado::Error>& errors) {
   std::string out;
   for (const auto& e : errors)

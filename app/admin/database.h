@@ -6,6 +6,7 @@
 
 #include "components/ado.h"
 #include "components/cls_datos.h"
+#include "components/error.h"
 
 namespace etapas::admin {
 
@@ -22,6 +23,12 @@ bool Open(ClsDatos& db, const std::string& server, const std::string& database,
 // A raised failure (no connection, say) comes back as one error with its own number.
 std::vector<ado::Error> Run(ClsDatos& db, const std::string& sql,
                             ado::RecordsetPtr* rs = nullptr);
+
+// Opens a forward-only reading of a query's rows (other batches run whole); what the
+// provider refused comes back, rs then left null.
+std::vector<ado::Error> Stream(ClsDatos& db, const std::string& sql, ado::RecordsetPtr& rs);
+// The connection's errors behind a raised failure, or the failure itself.
+std::vector<ado::Error> ErrorsOf(ClsDatos& db, const RaisedError& e);
 
 // "error NATIVE: description" lines, one per error.
 std::string Describe(const std::vector<ado::Error>& errors);

@@ -82,6 +82,10 @@ class Backend {
   virtual std::unique_ptr<BackendRows> Run(const std::string& sql, const std::vector<const Variant*>& params,
                                            bool reuse, Fault& fault) = 0;
   virtual std::string Parameter(int n) const = 0;  // 1-based
+  // False, with a Syntax fault, when the engine cannot read the statement at all (its names
+  // need not exist yet): a batch holding one does not run. Engines that cannot tell without
+  // running it say true.
+  virtual bool Parses(const std::string& sql, Fault& fault) { return true; }
   // Whether the engine has a transaction open (it may end one itself, on some failures).
   virtual bool InTransaction() = 0;
   // Whether a failed statement inside a transaction is undone alone by the engine itself,

@@ -323,6 +323,19 @@ class TsqlSession final : public Session {
       errors.push_back({native::kSyntax, std::string("Incorrect syntax: ") + e.what() + ".", "42000"});
       return nullptr;
     }
+    // The server reads the whole batch before running any of it.
+    if (plan->size() > 1) {
+      for (const auto& p : *plan) {
+        const auto kind = p.translation.kind;
+        if (kind != sql::StatementKind::Query && kind != sql::StatementKind::Other) continue;
+        if (text::Trim(p.translation.sql).empty() || !p.translation.trancountAt.empty()) continue;
+        Fault fault;
+        if (!backend_->Parses(p.translation.sql, fault)) {
+          errors.push_back(Describe(fault, p.statement));
+          return nullptr;
+        }
+      }
+    }
     if (plans_.size() >= kPlanCacheSize) plans_.clear();
     return plans_.emplace(key, std::move(plan)).first->second;
   }

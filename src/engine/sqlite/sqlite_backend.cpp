@@ -436,6 +436,16 @@ class SqliteBackend final : public Backend {
     return rows;
   }
 
+  bool Parses(const std::string& sql, Fault& fault) override {
+    Statement s;
+    const int rc = sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &s.st, nullptr);
+    if (rc == SQLITE_OK) return true;
+    Fault f = MapFault(db_, rc);
+    if (f.kind != Fault::Kind::Syntax) return true;
+    fault = f;
+    return false;
+  }
+
   std::vector<SchemaColumn> Columns(std::string_view table, Fault& fault) override {
     const std::string key = text::Upper(table);
     if (auto c = columns_.find(key); c != columns_.end()) return c->second;
