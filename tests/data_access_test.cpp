@@ -383,5 +383,73 @@ TEST(Connections, MissingDatabasesAndServersRefuseAndCreateNothing) {
   EXPECT_THROW(a->EjecutarSQL("SELECT 1"), RaisedError);
 }
 
+// Forward-only recordsets read rows from the engine as they move; whatever else the
+// connection does meanwhile must neither lose nor change the rows still to come.
+TEST_F(DataAccess, ForwardOnlyRowsArriveAsTheRecordsetMovesAndSurviveOtherWork) {
+  auto walk = [](ado::Recordset& rs) {
+    std::vector<std::string> out;
+    for (; !rs.EOF_(); rs.MoveNext()) out.push_back(rs.Fields(0L).Value().ToText());
+    return out;
+  };
+  const std::string query = "SELECT CODIGOESTADO FROM V_TA_ETAPAS ORDER BY CODIGOESTADO";
+  ado::RecordsetPtr rs;
+  db->AbrirRecordset(query, rs, nullptr, 0, 1, -1, true);
+  ASSERT_FALSE(rs->EOF_());
+  EXPECT_FALSE(rs->BOF());
+  EXPECT_EQ(rs->Fields(0L).Value().ToText(), "0001");
+  rs->MoveNext();
+  // A change on the same connection in the middle of the walk.
+  db->EjecutarSQL("INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion, Tipo) VALUES ('0000','NUEVO','P')", 0);
+  EXPECT_EQ(ErrorCount(), 0);
+  EXPECT_EQ(walk(*rs), (std::vector<std::string>{"0002", "0003", "abc"}));
+  EXPECT_THROW(rs->MoveNext(), RaisedError);
+
+  // Back to the start reads the query again.
+  rs->MoveFirst();
+  EXPECT_EQ(walk(*rs), (std::vector<std::string>{"0000", "0001", "0002", "0003", "abc"}));
+
+  // Counting reads ahead without losing the current row.
+  db->AbrirRecordset(query, rs, nullptr, 0, 1, -1, true);
+  rs->MoveNext();
+  EXPECT_EQ(rs->RecordCount(), 5);
+  EXPECT_EQ(walk(*rs), (std::vector<std::string>{"0001", "0002", "0003", "abc"}));
+
+  // A transaction ended under the walk, and a second walk on the same connection.
+  db->EjecutarSQL("BEGIN TRANSACTION", 0);
+  db->EjecutarSQL("DELETE FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0000'", 0);
+  db->AbrirRecordset(query, rs, nullptr, 0, 1, -1, true);
+  ado::RecordsetPtr other;
+  db->AbrirRecordset("SELECT COUNT(*) FROM V_TA_ETAPAS", other, nullptr, 0, 1, -1, true);
+  EXPECT_EQ(other->Fields(0L).Value().ToText(), "4");
+  db->EjecutarSQL("ROLLBACK TRANSACTION", 0);
+  EXPECT_EQ(ErrorCount(), 0);
+  EXPECT_EQ(walk(*rs), (std::vector<std::string>{"0001", "0002", "0003", "abc"}));
+  EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM V_TA_ETAPAS"), "5");
+
+  // The connection closed under the walk: the rows still to come are kept.
+  db->AbrirRecordset(query, rs, nullptr, 0, 1, -1, true);
+  rs->MoveNext();
+  db->Conexion()->Close();
+  EXPECT_EQ(walk(*rs), (std::vector<std::string>{"0001", "0002", "0003", "abc"}));
+}
+
+TEST_F(DataAccess, ARowThatCannotBeReadEndsTheWalkAfterTheRowsBeforeIt) {
+  ado::RecordsetPtr rs;
+  db->AbrirRecordset("SELECT CAST(CODIGOESTADO AS int) FROM V_TA_ETAPAS ORDER BY CODIGOESTADO", rs, nullptr, 0, 1, -1,
+                     true);
+  std::vector<std::string> seen;
+  try {
+    for (; !rs->EOF_(); rs->MoveNext()) seen.push_back(rs->Fields(0L).Value().ToText());
+    ADD_FAILURE() << "'abc' read as a number";
+  } catch (const RaisedError& e) {
+    EXPECT_EQ(e.Number(), 245) << e.Description();
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"1", "2", "3"}));
+  ASSERT_GT(ErrorCount(), 0);
+  EXPECT_EQ(FirstNative(), 245);
+  // The connection goes on.
+  EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM V_TA_ETAPAS"), "4");
+}
+
 }  // namespace
 }  // namespace etapas

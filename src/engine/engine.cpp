@@ -139,9 +139,9 @@ class TsqlSession final : public Session {
     backend_->SetCommandTimeout(timeout_);
   }
   ~TsqlSession() override {
-    if (live_) {
-      live_->Buffer();
-      live_->Forget();
+    if (LiveStream* live = live_) {
+      live->Buffer();
+      live->Forget();
     }
   }
   TsqlSession(const TsqlSession&) = delete;
