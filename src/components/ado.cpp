@@ -104,7 +104,8 @@ Recordset::Recordset(ConnectionPtr owner, engine::ResultSet data, bool updatable
 
 Recordset::Recordset(ConnectionPtr owner, std::unique_ptr<engine::RowStream> stream, std::string sql)
     : owner_(std::move(owner)), updatable_(false), stream_(std::move(stream)), streamed_(true), sql_(std::move(sql)) {
-  data_.columns = stream_->Columns();
+  shared_ = stream_->SharedColumns();
+  if (!shared_) data_.columns = stream_->Columns();
   Fetch();
 }
 
@@ -112,7 +113,9 @@ Recordset::~Recordset() = default;
 
 void Recordset::Fetch() {
   if (!stream_) return;
+  // The row just left lends its storage to the next one.
   std::vector<Variant> row;
+  if (!spare_.empty()) row = std::move(spare_.back()), spare_.pop_back();
   std::vector<engine::ProviderError> errs;
   if (stream_->Next(row, errs)) {
     data_.rows.push_back(std::move(row));
@@ -127,7 +130,7 @@ void Recordset::Fetch() {
 
 std::string Recordset::BaseTable() const {
   std::string table;
-  for (const auto& c : data_.columns) {
+  for (const auto& c : Cols()) {
     if (c.baseTable.empty()) return "";
     if (table.empty()) table = c.baseTable;
     else if (!text::EqualsNoCase(table, c.baseTable)) return "";
@@ -183,7 +186,8 @@ void Recordset::MoveFirst() {
     if (!again) owner_->RaiseProviderErrors(errs);
     stream_ = std::move(again);
     data_ = {};
-    data_.columns = stream_->Columns();
+    shared_ = stream_->SharedColumns();
+    if (!shared_) data_.columns = stream_->Columns();
     passed_ = 0;
     pos_ = 0;
     Fetch();
@@ -202,6 +206,7 @@ void Recordset::MoveNext() {
   if (Streaming()) {
     ++passed_;
     if (pos_ >= static_cast<long>(data_.rows.size())) {
+      if (data_.rows.size() == 1) spare_.push_back(std::move(data_.rows.front()));
       data_.rows.clear();
       pos_ = 0;
       Fetch();
@@ -222,18 +227,18 @@ void Recordset::MoveLast() {
 
 long Recordset::FieldCount() const {
   RequireOpen();
-  return static_cast<long>(data_.columns.size());
+  return static_cast<long>(Cols().size());
 }
 
 std::optional<int> Recordset::FieldIndex(std::string_view name) const {
-  for (size_t i = 0; i < data_.columns.size(); ++i)
-    if (text::EqualsNoCase(data_.columns[i].name, name)) return static_cast<int>(i);
+  for (size_t i = 0; i < Cols().size(); ++i)
+    if (text::EqualsNoCase(Cols()[i].name, name)) return static_cast<int>(i);
   return std::nullopt;
 }
 
 Field Recordset::Fields(long index) {
   RequireOpen();
-  if (index < 0 || index >= static_cast<long>(data_.columns.size()))
+  if (index < 0 || index >= static_cast<long>(Cols().size()))
     Raise(errnum::kItemNotFound, "Item cannot be found in the collection corresponding to the requested name or ordinal.");
   return Field(this, static_cast<int>(index));
 }
@@ -245,7 +250,7 @@ Field Recordset::Fields(std::string_view name) {
   return Field(this, *i);
 }
 
-const engine::ColumnMeta& Recordset::Column(int index) const { return data_.columns.at(static_cast<size_t>(index)); }
+const engine::ColumnMeta& Recordset::Column(int index) const { return Cols().at(static_cast<size_t>(index)); }
 
 Variant Recordset::Get(int index) const { return Valor(index); }
 
@@ -262,7 +267,7 @@ void Recordset::Set(int index, const Variant& value) {
   if (mode_ == Mode::None) {
     mode_ = Mode::Editing;
     pending_ = data_.rows[static_cast<size_t>(pos_)];
-    touched_.assign(data_.columns.size(), false);
+    touched_.assign(Cols().size(), false);
   }
   pending_.at(static_cast<size_t>(index)) = Coerce(value, Column(index).adoType);
   touched_.at(static_cast<size_t>(index)) = true;
@@ -273,8 +278,8 @@ void Recordset::AddNew() {
   if (!updatable_) Raise(errnum::kNotSupported, "Current Recordset does not support updating. This may be a limitation of the provider, or of the selected locktype.");
   if (mode_ != Mode::None) Update();
   mode_ = Mode::Adding;
-  pending_.assign(data_.columns.size(), Variant::Null());
-  touched_.assign(data_.columns.size(), false);
+  pending_.assign(Cols().size(), Variant::Null());
+  touched_.assign(Cols().size(), false);
 }
 
 void Recordset::Update() {
@@ -283,8 +288,8 @@ void Recordset::Update() {
   if (!owner_ || !owner_->IsOpen()) Raise(errnum::kConnectionClosed, "The connection cannot be used to perform this operation. It is either closed or invalid in this context.");
   const std::string table = BaseTable();
   engine::NamedValues values;
-  for (size_t i = 0; i < data_.columns.size(); ++i)
-    if (touched_[i]) values.emplace_back(data_.columns[i].baseColumn, pending_[i]);
+  for (size_t i = 0; i < Cols().size(); ++i)
+    if (touched_[i]) values.emplace_back(Cols()[i].baseColumn, pending_[i]);
   owner_->errors_.Clear();
   std::vector<engine::ProviderError> errs;
   if (mode_ == Mode::Adding) {
@@ -295,11 +300,11 @@ void Recordset::Update() {
     if (!values.empty()) {
       const auto& original = data_.rows[static_cast<size_t>(pos_)];
       engine::NamedValues criteria;
-      for (size_t i = 0; i < data_.columns.size(); ++i) {
+      for (size_t i = 0; i < Cols().size(); ++i) {
         bool isKey = keyColumns_.empty();
         for (const auto& k : keyColumns_)
-          if (text::EqualsNoCase(k, data_.columns[i].baseColumn)) isKey = true;
-        if (isKey) criteria.emplace_back(data_.columns[i].baseColumn, original[i]);
+          if (text::EqualsNoCase(k, Cols()[i].baseColumn)) isKey = true;
+        if (isKey) criteria.emplace_back(Cols()[i].baseColumn, original[i]);
       }
       long n = owner_->session().UpdateRows(table, criteria, values, errs);
       if (n < 0) owner_->RaiseProviderErrors(errs);

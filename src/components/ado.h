@@ -112,6 +112,7 @@ class Recordset : public std::enable_shared_from_this<Recordset> {
   void FlushPendingBeforeMove();
   std::string BaseTable() const;
   bool Streaming() const { return stream_ != nullptr || streamed_; }
+  const std::vector<engine::ColumnMeta>& Cols() const { return shared_ ? *shared_ : data_.columns; }
   void Fetch();  // the stream's next row becomes the current one
 
   ConnectionPtr owner_;
@@ -126,8 +127,10 @@ class Recordset : public std::enable_shared_from_this<Recordset> {
   // Forward-only reading: data_.rows holds the current row and any rows read ahead.
   std::unique_ptr<engine::RowStream> stream_;  // null once read to the end
   bool streamed_ = false;
+  std::shared_ptr<const std::vector<engine::ColumnMeta>> shared_;  // a stream's columns, shared
   std::string sql_;
   long passed_ = 0;                          // rows moved past
+  std::vector<std::vector<Variant>> spare_;
 };
 
 class Connection : public std::enable_shared_from_this<Connection> {

@@ -35,6 +35,12 @@ class Variant {
   Variant(const char* s) : kind_(Kind::Text), v_(std::string(s)) {}
 
   static Variant Null() { Variant v; v.kind_ = Kind::Null; return v; }
+  // Becomes the text, in the storage it already has when it holds one.
+  void AssignText(std::string_view s) {
+    if (auto* p = std::get_if<std::string>(&v_)) p->assign(s.data(), s.size());
+    else v_ = std::string(s);
+    kind_ = Kind::Text;
+  }
 
   Kind kind() const { return kind_; }
   bool IsNull() const { return kind_ == Kind::Null; }

@@ -60,6 +60,8 @@ class BackendRows {
   virtual ~BackendRows() = default;
   // Empty: the statement returns no rows. Types are known before the first row is read.
   virtual const std::vector<ColumnMeta>& Columns() const = 0;
+  // The same columns when the backend keeps them between runs (null: they are copied).
+  virtual std::shared_ptr<const std::vector<ColumnMeta>> SharedColumns() const { return nullptr; }
   // The next row; false at the end or on failure (fault set). Reading to the end releases
   // what the statement holds in the engine.
   virtual bool Next(std::vector<Variant>& row, Fault& fault) = 0;

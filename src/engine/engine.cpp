@@ -104,18 +104,21 @@ class TsqlSession;
 // else before the walk ends, the rest is read into memory first.
 class LiveStream final : public RowStream {
  public:
-  LiveStream(TsqlSession* session, std::unique_ptr<BackendRows> rows, std::vector<ColumnMeta> columns,
-             std::string statement)
-      : session_(session), rows_(std::move(rows)), columns_(std::move(columns)), statement_(std::move(statement)) {}
+  LiveStream(TsqlSession* session, std::unique_ptr<BackendRows> rows,
+             std::shared_ptr<const std::vector<ColumnMeta>> columns, std::string_view statement)
+      : session_(session), rows_(std::move(rows)), columns_(std::move(columns)), statement_(statement) {}
   ~LiveStream() override;
 
-  const std::vector<ColumnMeta>& Columns() const override { return columns_; }
+  const std::vector<ColumnMeta>& Columns() const override { return *columns_; }
+  std::shared_ptr<const std::vector<ColumnMeta>> SharedColumns() const override { return columns_; }
   bool Next(std::vector<Variant>& row, std::vector<ProviderError>& errors) override;
 
   // Reads what is left, so that the session may run something else; false while the stream
   // itself is reading (the backend keeps what arrives meanwhile).
   void Buffer();
   void Forget() { session_ = nullptr; }
+  // The plan the statement's text belongs to, kept for the errors of the walk.
+  void Hold(std::shared_ptr<const void> plan) { plan_ = std::move(plan); }
   void Keep(std::vector<std::vector<Variant>> rows) {
     for (auto& r : rows) buffered_.push_back(std::move(r));
   }
@@ -125,8 +128,9 @@ class LiveStream final : public RowStream {
 
   TsqlSession* session_;
   std::unique_ptr<BackendRows> rows_;  // null once read to the end
-  std::vector<ColumnMeta> columns_;
-  std::string statement_;
+  std::shared_ptr<const std::vector<ColumnMeta>> columns_;
+  std::shared_ptr<const void> plan_;
+  std::string_view statement_;
   std::deque<std::vector<Variant>> buffered_;
   std::vector<ProviderError> failure_;  // met while buffering; given at its place in the walk
   bool reading_ = false;
@@ -175,13 +179,15 @@ class TsqlSession final : public Session {
     ExecOutcome out;
     std::unique_ptr<RowStream> stream;
     RunStatement(plan->front(), out, &stream);
+    if (stream) static_cast<LiveStream*>(stream.get())->Hold(plan);
     if (!out.errors.empty()) {
       errors = std::move(out.errors);
       return nullptr;
     }
     if (!stream) {
       // Nothing to walk (a query on another database, say): the rows came whole.
-      auto whole = std::make_unique<LiveStream>(nullptr, nullptr, std::move(out.result.columns), "");
+      auto whole = std::make_unique<LiveStream>(
+          nullptr, nullptr, std::make_shared<const std::vector<ColumnMeta>>(std::move(out.result.columns)), "");
       whole->Keep(std::move(out.result.rows));
       return whole;
     }
@@ -306,8 +312,8 @@ class TsqlSession final : public Session {
 
   // The batch split and translated; kept, as programs send the same batches over and over.
   Plan Planning(std::string_view tsql, std::vector<ProviderError>& errors) {
+    if (auto it = plans_.find(tsql); it != plans_.end()) return it->second;
     const std::string key(tsql);
-    if (auto it = plans_.find(key); it != plans_.end()) return it->second;
     auto plan = std::make_shared<std::vector<Planned>>();
     try {
       for (auto& statement : sql::SplitStatements(tsql)) {
@@ -574,11 +580,23 @@ class TsqlSession final : public Session {
     auto rows = backend_->Run(text, {}, reuse, fault);
     if (!rows || fault) return fail(fault);
     if (!rows->Columns().empty()) {
-      std::vector<ColumnMeta> columns = rows->Columns();
-      for (auto& c : columns)
-        if (auto w = p.written.find(text::Lower(c.name)); w != p.written.end()) c.name = w->second;
+      // Names the engine folded are given back as the statement wrote them.
+      bool renamed = false;
+      if (!p.written.empty())
+        for (const auto& c : rows->Columns())
+          if (auto w = p.written.find(text::Lower(c.name)); w != p.written.end() && w->second != c.name) renamed = true;
+      auto shared = renamed ? nullptr : rows->SharedColumns();
+      std::vector<ColumnMeta> columns;
+      if (!shared) {
+        columns = rows->Columns();
+        for (auto& c : columns)
+          if (auto w = p.written.find(text::Lower(c.name)); w != p.written.end()) c.name = w->second;
+      }
       if (stream && !out.hasResult) {
-        auto live = std::make_unique<LiveStream>(this, std::move(rows), std::move(columns), p.statement);
+        auto live = shared ? std::make_unique<LiveStream>(this, std::move(rows), std::move(shared), p.statement)
+                           : std::make_unique<LiveStream>(this, std::move(rows),
+                                                          std::make_shared<const std::vector<ColumnMeta>>(std::move(columns)),
+                                                          p.statement);
         live_ = live.get();
         *stream = std::move(live);
         return true;
@@ -590,7 +608,7 @@ class TsqlSession final : public Session {
         if (keep) rs.rows.push_back(std::move(row));
       if (fault) return fail(fault);
       if (keep) {
-        rs.columns = std::move(columns);
+        rs.columns = shared ? *shared : std::move(columns);
         out.result = std::move(rs);
         out.hasResult = true;
       }
@@ -639,7 +657,11 @@ class TsqlSession final : public Session {
   bool savepoint_ = false;  // the statement savepoint exists in the open transaction
   bool serverCommand_ = false;
   LiveStream* live_ = nullptr;
-  std::unordered_map<std::string, Plan> plans_;
+  struct Hash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+  std::unordered_map<std::string, Plan, Hash, std::equal_to<>> plans_;
   std::map<std::string, std::unique_ptr<TsqlSession>> others_;
 };
 

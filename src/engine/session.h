@@ -79,6 +79,8 @@ class RowStream {
  public:
   virtual ~RowStream() = default;
   virtual const std::vector<ColumnMeta>& Columns() const = 0;
+  // The same columns, for a reader that keeps them past the stream (null: copy Columns()).
+  virtual std::shared_ptr<const std::vector<ColumnMeta>> SharedColumns() const { return nullptr; }
   // The next row into `row`; false at the end, or when reading failed (errors then says why
   // and the stream is over).
   virtual bool Next(std::vector<Variant>& row, std::vector<ProviderError>& errors) = 0;

@@ -263,6 +263,20 @@ Variant ReadValue(sqlite3_stmt* st, int i, int adoType) {
   }
 }
 
+// As ReadValue, into a value whose text storage is reused from row to row.
+void Read(sqlite3_stmt* st, int i, int adoType, Variant& out) {
+  const int t = sqlite3_column_type(st, i);
+  const bool plainText = t == SQLITE_TEXT && adoType != 7 && adoType != 133 && adoType != 134 && adoType != 135 &&
+                         adoType != 11 && adoType != 2 && adoType != 3 && adoType != 17 && adoType != 20 &&
+                         adoType != 4 && adoType != 5 && adoType != 6 && adoType != 131;
+  if (plainText) {
+    const auto* s = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
+    out.AssignText({s, static_cast<size_t>(sqlite3_column_bytes(st, i))});
+    return;
+  }
+  out = ReadValue(st, i, adoType);
+}
+
 void Bind(sqlite3_stmt* st, int i, const Variant& v) {
   switch (v.kind()) {
     case Variant::Kind::Empty:
@@ -278,6 +292,9 @@ void Bind(sqlite3_stmt* st, int i, const Variant& v) {
 // A prepared statement; kept ones are shared with the rows reading them.
 struct Statement {
   sqlite3_stmt* st = nullptr;
+  // The result's columns, worked out once when every column has a declared type.
+  std::shared_ptr<const std::vector<ColumnMeta>> columns;
+  bool columnsKnown = false;
   ~Statement() { sqlite3_finalize(st); }
 };
 using StatementPtr = std::shared_ptr<Statement>;
@@ -297,12 +314,19 @@ class SqliteRows final : public BackendRows {
       Release();
       return false;
     }
-    if (n > 0) {
+    if (n > 0 && st_->columnsKnown && !SameColumns(s, n)) st_->columnsKnown = false;
+    if (n > 0 && st_->columnsKnown) {
+      shared_ = st_->columns;
+      columns_ = shared_.get();
+    } else if (n > 0) {
+      bool declared = true;
+      own_.reserve(static_cast<size_t>(n));
       for (int i = 0; i < n; ++i) {
         ColumnMeta c;
         c.name = sqlite3_column_name(s, i);
         const char* decl = sqlite3_column_decltype(s, i);
         c.adoType = decl ? AdoTypeFromDeclared(decl, &c.definedSize) : 200;
+        if (!decl) declared = false;
         if (!decl && rc == SQLITE_ROW) {
           // An expression: its first value decides the field's type.
           switch (sqlite3_column_type(s, i)) {
@@ -317,7 +341,15 @@ class SqliteRows final : public BackendRows {
         }
         if (const char* tn = sqlite3_column_table_name(s, i)) c.baseTable = tn;
         if (const char* cn = sqlite3_column_origin_name(s, i)) c.baseColumn = cn;
-        columns_.push_back(std::move(c));
+        own_.push_back(std::move(c));
+      }
+      if (declared) {
+        st_->columns = std::make_shared<const std::vector<ColumnMeta>>(std::move(own_));
+        st_->columnsKnown = true;
+        shared_ = st_->columns;
+        columns_ = shared_.get();
+      } else {
+        columns_ = &own_;
       }
     }
     pending_ = rc == SQLITE_ROW;
@@ -328,7 +360,17 @@ class SqliteRows final : public BackendRows {
     return true;
   }
 
-  const std::vector<ColumnMeta>& Columns() const override { return columns_; }
+  const std::vector<ColumnMeta>& Columns() const override { return *columns_; }
+  std::shared_ptr<const std::vector<ColumnMeta>> SharedColumns() const override { return shared_; }
+
+  // The engine prepares a kept statement again when another connection changed its table.
+  bool SameColumns(sqlite3_stmt* s, int n) const {
+    const auto& columns = *st_->columns;
+    if (static_cast<size_t>(n) != columns.size()) return false;
+    for (int i = 0; i < n; ++i)
+      if (columns[static_cast<size_t>(i)].name != sqlite3_column_name(s, i)) return false;
+    return true;
+  }
 
   bool Next(std::vector<Variant>& row, Fault& fault) override {
     if (!st_) return false;
@@ -346,10 +388,10 @@ class SqliteRows final : public BackendRows {
       }
     }
     pending_ = false;
-    const int n = static_cast<int>(columns_.size());
-    row.clear();
-    row.reserve(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i) row.push_back(ReadValue(s, i, columns_[static_cast<size_t>(i)].adoType));
+    const auto& columns = *columns_;
+    const size_t n = columns.size();
+    row.resize(n);
+    for (size_t i = 0; i < n; ++i) Read(s, static_cast<int>(i), columns[i].adoType, row[i]);
     return true;
   }
 
@@ -364,9 +406,12 @@ class SqliteRows final : public BackendRows {
     st_.reset();
   }
 
+  static inline const std::vector<ColumnMeta> kNone{};
   sqlite3* db_;
   StatementPtr st_;
-  std::vector<ColumnMeta> columns_;
+  std::shared_ptr<const std::vector<ColumnMeta>> shared_;  // the statement's, when it keeps them
+  std::vector<ColumnMeta> own_;
+  const std::vector<ColumnMeta>* columns_ = &kNone;
   bool pending_ = false;
   long changes_ = 0;
 };
