@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "engine/postgres/postgres_driver.h"
 #include "engine/backend.h"
+#include "engine/postgres/postgres_backend.h"
 #include "engine/sqlite/sqlite_backend.h"
 #include "components/text.h"
 
@@ -17,7 +17,7 @@ struct ServerEntry {
 };
 
 // servers.conf in the data root: "NAME = ENGINE LOCATION" per line, '#' comments. For
-// PostgreSQL the location is "HOST[:PORT]" and options (see postgres_driver.h).
+// PostgreSQL the location is "HOST[:PORT]" and options (see postgres/server.h).
 bool LookUpServer(const std::string& root, const std::string& server, ServerEntry& entry) {
   std::ifstream in(root + "/servers.conf");
   std::string line;
@@ -92,8 +92,15 @@ std::unique_ptr<Session> Connect(const ConnectRequest& request, ProviderError& e
     }
     return MakeSession(std::move(backend));
   }
-  if (entry.engine == "postgresql" || entry.engine == "postgres")
-    return postgres::Open(server, entry.location, root, request, error);
+  if (entry.engine == "postgresql" || entry.engine == "postgres") {
+    Fault fault;
+    auto backend = postgres::Open(server, entry.location, root, request, fault);
+    if (!backend) {
+      error = Describe(fault, "", text::Trim(request.database));
+      return nullptr;
+    }
+    return MakeSession(std::move(backend));
+  }
   error = {native::kFeatureNotSupported,
            "The server '" + server + "' is configured for the engine '" + entry.engine +
                "', which this build cannot use.", "08001"};

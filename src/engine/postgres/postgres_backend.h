@@ -1,0 +1,18 @@
+#pragma once
+// The PostgreSQL engine as a backend of the T-SQL session (server.h: the directory entry).
+// Sessions log in with their own user and password (role names in lower case). "master" is
+// the maintenance database: CREATE DATABASE [X] there creates X with its login X
+// (password X) as owner, as the suite's points of sale expect.
+#include <memory>
+#include <string>
+
+#include "engine/backend.h"
+
+namespace etapas::engine::postgres {
+
+// `server` is the name the session asked for; `location` the rest of its directory entry
+// (empty: the server name itself is HOST[:PORT]); `dataRoot` the folder of servers.conf.
+std::unique_ptr<Backend> Open(const std::string& server, const std::string& location, const std::string& dataRoot,
+                              const ConnectRequest& request, Fault& fault);
+
+}  // namespace etapas::engine::postgres
