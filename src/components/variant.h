@@ -36,11 +36,7 @@ class Variant {
 
   static Variant Null() { Variant v; v.kind_ = Kind::Null; return v; }
   // Becomes the text, in the storage it already has when it holds one.
-  void AssignText(std::string_view s) {
-    if (auto* p = std::get_if<std::string>(&v_)) p->assign(s.data(), s.size());
-    else v_ = std::string(s);
-    kind_ = Kind::Text;
-  }
+  void AssignText(std::string_view s);
 
   Kind kind() const { return kind_; }
   bool IsNull() const { return kind_ == Kind::Null; }

@@ -214,6 +214,19 @@ class PgBackend final : public Backend {
     return rows;
   }
 
+  // The server parses a statement it is asked to prepare; inside a transaction a refusal
+  // would end the transaction, so the attempt runs under a savepoint of its own.
+  bool Parses(const std::string& sql, Fault& fault) override {
+    const std::shared_ptr<Link> link = link_;
+    const bool inTransaction = InTransaction();
+    if (inTransaction && !link->Exec("SAVEPOINT tsql_parse").Ok()) return true;
+    Result r = link->Last(link->SendPrepare("", ValidUtf8(sql)));
+    const bool syntax = !r.Ok() && r.Field(PG_DIAG_SQLSTATE) == "42601";
+    if (syntax) fault = MapFault(r, link->get());
+    if (inTransaction) link->Exec("ROLLBACK TO SAVEPOINT tsql_parse; RELEASE SAVEPOINT tsql_parse");
+    return !syntax;
+  }
+
   std::vector<SchemaColumn> Columns(std::string_view table, Fault& fault) override {
     if (isMaster_ || (!catalogue_ && !LoadCatalogue(fault))) return {};
     return catalogue_->Columns(table, database_);
