@@ -393,9 +393,63 @@ TEST(TranslateTest, FunctionsAndDelete) {
   EXPECT_EQ(ToSqlite("DELETE @admin_MA_CUENTAS WHERE x = 1"), "DELETE FROM \"MA_CUENTAS\" WHERE x = 1");
   EXPECT_EQ(ToSqlite("DELETE dbo.t"), "DELETE FROM \"t\"");
   EXPECT_EQ(ToSqlite("CREATE TABLE c (p int REFERENCES p (id) ON DELETE CASCADE)"),
-            "CREATE TABLE c (p int REFERENCES p (id) ON DELETE CASCADE)");
+            "CREATE TABLE c (p int REFERENCES p (id) ON DELETE CASCADE CONSTRAINT \"tsql_type_p\" CHECK "
+            "(typeof(\"p\") IN ('integer', 'null')))");
   EXPECT_EQ(ToSqlite("CREATE TRIGGER tr AFTER DELETE ON t BEGIN DELETE u WHERE id = old.id; END"),
             "CREATE TRIGGER tr AFTER DELETE ON t BEGIN DELETE FROM u WHERE id = old.id; END");
+}
+
+TEST(TranslateTest, LiteralsCompareAsSqlServerComparesText) {
+  EXPECT_EQ(ToSqlite("SELECT CASE WHEN 'abc' = 'ABC  ' THEN 1 ELSE 0 END"),
+            "SELECT CASE WHEN 'abc' COLLATE TSQLCI = 'ABC  ' COLLATE TSQLCI THEN 1 ELSE 0 END");
+  EXPECT_EQ(ToSqlite("SELECT 1 WHERE upper(x) <> N'a' AND 'b' >= @p AND (SELECT 'c') < 'd'"),
+            "SELECT 1 WHERE upper(x) <> 'a' COLLATE TSQLCI AND 'b' COLLATE TSQLCI >= @p AND (SELECT 'c') < 'd' "
+            "COLLATE TSQLCI");
+  // A column compares as its own collation says, a case-sensitive one too.
+  EXPECT_EQ(ToSqlite("SELECT 1 FROM t WHERE a = 'x' AND 'y' != t.b AND [c d] <= 'z' AND 'w' > e COLLATE BINARY"),
+            "SELECT 1 FROM t WHERE a = 'x' AND 'y' != t.b AND \"c d\" <= 'z' AND 'w' > e COLLATE BINARY");
+  // Part of a larger operand, already collated, compared with a number, or assigned: as written.
+  EXPECT_EQ(ToSqlite("SELECT 1 WHERE 'a' + 'b' = x + 'c' AND 'e' COLLATE BINARY = 'E' AND '1' = 1 AND 2 < '3'"),
+            "SELECT 1 WHERE tsql_add('a', 'b') = tsql_add(x, 'c') AND 'e' COLLATE BINARY = 'E' AND '1' = 1 AND "
+            "2 < '3'");
+  EXPECT_EQ(ToSqlite("SELECT @x = 'a', @y = 'b'"), "SELECT @x = 'a', @y = 'b'");
+  EXPECT_EQ(ToSqlite("UPDATE t SET a = 'x', @v = 'y' WHERE 'q' = 'Q'"),
+            "UPDATE t SET a = 'x', @v = 'y' WHERE 'q' COLLATE TSQLCI = 'Q' COLLATE TSQLCI");
+  EXPECT_EQ(ToSqlite("SELECT TOP 1 a FROM t WHERE 'x' = 'X'"),
+            "SELECT a FROM t WHERE 'x' COLLATE TSQLCI = 'X' COLLATE TSQLCI LIMIT 1");
+  // What a quoted text holds changes nothing.
+  EXPECT_EQ(ToSqlite("SELECT 1 WHERE a = '''=''' AND 'x = ''y''' = 'z'"),
+            "SELECT 1 WHERE a = '''=''' AND 'x = ''y''' COLLATE TSQLCI = 'z' COLLATE TSQLCI");
+
+  // The other engine reads a literal as the type of what it meets: only text is cast.
+  EXPECT_EQ(Translate("SELECT CASE WHEN 'abc' <> 'ABC ' THEN 1 ELSE 0 END", {Engine::PostgreSQL, ""}).sql,
+            "SELECT CASE WHEN CAST('abc' AS bpchar) COLLATE tsql_ci <> CAST('ABC ' AS bpchar) COLLATE tsql_ci THEN 1 "
+            "ELSE 0 END");
+  EXPECT_EQ(Translate("SELECT 1 WHERE UPPER(x) = 'A' AND CAST(y AS varchar(3)) > 'b' AND GETDATE() > '2024-01-01' "
+                      "AND a = 'c' AND '1' = 1",
+                      {Engine::PostgreSQL, ""})
+                .sql,
+            "SELECT 1 WHERE UPPER(x) = CAST('A' AS bpchar) COLLATE tsql_ci AND CAST(y AS varchar(3)) > CAST('b' AS "
+            "bpchar) COLLATE tsql_ci AND CAST(statement_timestamp() AS timestamp(3)) > '2024-01-01' AND a = 'c' AND "
+            "'1' = 1");
+}
+
+TEST(TranslateTest, IdentityStartsAtItsSeedAndStepsByItsIncrement) {
+  Translation t = Translate("CREATE TABLE j (id int IDENTITY(100,10) PRIMARY KEY, x int)", {});
+  EXPECT_EQ(t.sql, "CREATE TABLE j (id INTEGER PRIMARY KEY AUTOINCREMENT, x int CONSTRAINT \"tsql_type_x\" CHECK "
+                   "(typeof(\"x\") IN ('integer', 'null')))");
+  ASSERT_EQ(t.then.size(), 2u);
+  EXPECT_EQ(t.then[0], "INSERT INTO main.sqlite_sequence (name, seq) VALUES ('j', 99)");
+  EXPECT_EQ(t.then[1].rfind("CREATE TRIGGER \"tsql_identity_j\" AFTER INSERT ON \"j\" BEGIN ", 0), 0u) << t.then[1];
+  EXPECT_TRUE(Translate("CREATE TABLE i (id int IDENTITY(1,1) PRIMARY KEY)", {}).then.empty());
+  EXPECT_TRUE(Translate("CREATE TABLE i (id int IDENTITY PRIMARY KEY)", {}).then.empty());
+  EXPECT_EQ(Translate("CREATE TABLE dbo.[it's] (id int IDENTITY(0, 1) NOT NULL)", {}).then,
+            (Strings{"INSERT INTO main.sqlite_sequence (name, seq) VALUES ('it''s', -1)"}));
+  EXPECT_EQ(Translate("CREATE TEMP TABLE k (id int IDENTITY(-5, 1))", {}).then,
+            (Strings{"INSERT INTO temp.sqlite_sequence (name, seq) VALUES ('k', -6)"}));
+  EXPECT_THROW(Translate("CREATE TABLE k (id int IDENTITY(1.5, 1))", {}), SyntaxError);
+  EXPECT_THROW(Translate("CREATE TABLE k (id int IDENTITY(@@TRANCOUNT, 1))", {}), SyntaxError);
+  EXPECT_THROW(Translate("CREATE TABLE k (id int IDENTITY(1, 2, 3))", {}), SyntaxError);
 }
 
 TEST(TranslateTest, MultiPartNames) {
@@ -438,7 +492,8 @@ TEST(TranslateTest, CreateTableColumns) {
             "(length(\"Maquina\") <= 4),\n"
             "  Activo bit NOT NULL DEFAULT 0,\n"
             "  Ingreso datetime CONSTRAINT DF_Ingreso DEFAULT (tsql_getdate()),\n"
-            "  Importe money NULL,\n"
+            "  Importe money NULL CONSTRAINT \"tsql_type_Importe\" CHECK (typeof(\"Importe\") IN ('integer', 'real', "
+            "'null')),\n"
             "  Nota \"nvarchar(max)\" COLLATE TSQLCI NULL,\n"
             "  Clave char (2) COLLATE TSQLCI CONSTRAINT \"tsql_len_Clave\" CHECK (length(\"Clave\") <= 2),\n"
             "  Otra varchar(3) COLLATE BINARY NOT NULL CONSTRAINT \"tsql_len_Otra\" CHECK (length(\"Otra\") <= 3),\n"
@@ -450,7 +505,7 @@ TEST(TranslateTest, CreateTableColumns) {
             "CREATE TABLE t (Id INTEGER PRIMARY KEY AUTOINCREMENT, Nombre sysname COLLATE TSQLCI)");
   EXPECT_EQ(ToSqlite("CREATE TABLE t (a varchar(4), b int NOT NULL, PRIMARY KEY CLUSTERED (a, b))"),
             "CREATE TABLE t (a varchar(4) COLLATE TSQLCI CONSTRAINT \"tsql_len_a\" CHECK (length(\"a\") <= 4), "
-            "b int NOT NULL, PRIMARY KEY (a, b))");
+            "b int NOT NULL CONSTRAINT \"tsql_type_b\" CHECK (typeof(\"b\") IN ('integer', 'null')), PRIMARY KEY (a, b))");
   EXPECT_EQ(ToSqlite("ALTER TABLE dbo.t ADD [NUMERO ASIENTO] nvarchar(10) NULL"),
             "ALTER TABLE \"t\" ADD \"NUMERO ASIENTO\" nvarchar(10) COLLATE TSQLCI NULL CONSTRAINT "
             "\"tsql_len_NUMERO ASIENTO\" CHECK (length(\"NUMERO ASIENTO\") <= 10)");
@@ -496,14 +551,14 @@ TEST(TranslatePgTest, TheSystemsStatements) {
 
 TEST(TranslatePgTest, LikeBecomesACaseInsensitiveMatchThatKnowsSets) {
   EXPECT_EQ(ToPg("SELECT 1 FROM t WHERE (TA_MENU.Proceso LIKE '%ETAPAS%')"),
-            "SELECT 1 FROM t WHERE (TA_MENU.Proceso COLLATE \"und-x-icu\" ~* '^.*ETAPAS.*$')");
+            "SELECT 1 FROM t WHERE (TA_MENU.Proceso COLLATE \"und-x-icu\" ~* '^.*ETAPAS.* *$')");
   EXPECT_EQ(ToPg("SELECT 1 FROM t WHERE a LIKE '[EP]_%' AND b NOT LIKE '[^0-9]x'"),
-            "SELECT 1 FROM t WHERE a COLLATE \"und-x-icu\" ~* '^[EP]..*$' AND b COLLATE \"und-x-icu\" !~* '^[^0-9]x$'");
+            "SELECT 1 FROM t WHERE a COLLATE \"und-x-icu\" ~* '^[EP]..* *$' AND b COLLATE \"und-x-icu\" !~* '^[^0-9]x *$'");
   // Characters the expressions treat specially stand for themselves, as in T-SQL.
   EXPECT_EQ(ToPg("SELECT 1 FROM t WHERE a LIKE 'a.b(c)+$|\\''x'"),
-            "SELECT 1 FROM t WHERE a COLLATE \"und-x-icu\" ~* '^a\\.b\\(c\\)\\+\\$\\|\\\\''x$'");
+            "SELECT 1 FROM t WHERE a COLLATE \"und-x-icu\" ~* '^a\\.b\\(c\\)\\+\\$\\|\\\\''x *$'");
   EXPECT_EQ(ToPg("SELECT 1 FROM t WHERE a LIKE '5!%[' ESCAPE '!'"),
-            "SELECT 1 FROM t WHERE a COLLATE \"und-x-icu\" ~* '^5%\\[$'");
+            "SELECT 1 FROM t WHERE a COLLATE \"und-x-icu\" ~* '^5%\\[ *$'");
   // A pattern that is not a literal keeps % and _, without an escape character.
   EXPECT_EQ(ToPg("SELECT 1 FROM t, u WHERE t.a LIKE u.b"), "SELECT 1 FROM t, u WHERE t.a COLLATE \"und-x-icu\" ILIKE u.b");
   EXPECT_EQ(ToPg("SELECT 1 FROM t WHERE a LIKE b"), "SELECT 1 FROM t WHERE a COLLATE \"und-x-icu\" ILIKE b ESCAPE ''");
@@ -656,13 +711,14 @@ TEST(TranslateTest, TrancountLeavesAPlaceForTheCount) {
 
 TEST(TranslateTest, AddingColumnsIsOneStatementPerColumn) {
   Translation t = Translate("ALTER TABLE dbo.t ADD a int NULL, [b c] varchar(10) NULL", {});
-  EXPECT_EQ(t.sql, "ALTER TABLE \"t\" ADD COLUMN a int NULL");
+  EXPECT_EQ(t.sql, "ALTER TABLE \"t\" ADD COLUMN a int NULL CONSTRAINT \"tsql_type_a\" CHECK (typeof(\"a\") IN ('integer', 'null'))");
   EXPECT_EQ(t.then, (Strings{"ALTER TABLE \"t\" ADD COLUMN \"b c\" varchar(10) COLLATE TSQLCI NULL CONSTRAINT "
                              "\"tsql_len_b c\" CHECK (length(\"b c\") <= 10)"}));
   t = Translate("ALTER TABLE t ADD COLUMN a int, b datetime DEFAULT getdate(), c int NOT NULL DEFAULT 0 + 1;", {});
-  EXPECT_EQ(t.sql, "ALTER TABLE t ADD COLUMN a int");
+  EXPECT_EQ(t.sql, "ALTER TABLE t ADD COLUMN a int CONSTRAINT \"tsql_type_a\" CHECK (typeof(\"a\") IN ('integer', 'null'))");
   EXPECT_EQ(t.then, (Strings{"ALTER TABLE t ADD COLUMN b datetime DEFAULT (tsql_getdate())",
-                             "ALTER TABLE t ADD COLUMN c int NOT NULL DEFAULT tsql_add(0, 1)"}));
+                             "ALTER TABLE t ADD COLUMN c int NOT NULL DEFAULT tsql_add(0, 1) CONSTRAINT \"tsql_type_c\" "
+                             "CHECK (typeof(\"c\") IN ('integer', 'null'))"}));
   t = Translate("ALTER TABLE t ADD a varchar(2) DEFAULT @@TRANCOUNT, CONSTRAINT u UNIQUE (a)", {});
   EXPECT_EQ(WithCount(t, "0"), "ALTER TABLE t ADD COLUMN a varchar(2) COLLATE TSQLCI DEFAULT 0 CONSTRAINT \"tsql_len_a\" "
                                "CHECK (length(\"a\") <= 2)");
@@ -877,6 +933,29 @@ TEST_F(SqliteRunTest, StatementsOfTheSystemRun) {
   EXPECT_EQ(Run("SELECT * FROM @admin_MA_CUENTAS WHERE codigo = '1'"), (Strings{"1|Caja"}));
   Exec("UPDATE MV_ASIENTOS SET [NUMERO ASIENTO]=5  WHERE CUENTA = '1'");
   EXPECT_EQ(Run("SELECT [NUMERO ASIENTO] FROM MV_ASIENTOS"), (Strings{"5"}));
+}
+
+TEST_F(SqliteRunTest, IdentityNumbersFromItsSeedByItsIncrement) {
+  Exec("CREATE TABLE [a'b] (id int IDENTITY(100,10) PRIMARY KEY, x int NOT NULL UNIQUE)\r"
+       "CREATE TABLE o (id int IDENTITY(5,1) NOT NULL, x int)");
+  EXPECT_EQ(Run("INSERT INTO [a'b] (x) VALUES (1) SELECT @@IDENTITY"), (Strings{"100"}));
+  EXPECT_EQ(Run("INSERT INTO [a'b] (x) VALUES (2) SELECT SCOPE_IDENTITY()"), (Strings{"110"}));
+  EXPECT_EQ(Run("INSERT INTO o (x) VALUES (1) SELECT @@IDENTITY"), (Strings{"5"}));
+  Exec("INSERT INTO [a'b] (x) VALUES (3), (4), (5)\rINSERT INTO [a'b] (x) SELECT 6 UNION ALL SELECT 7");
+  EXPECT_EQ(Run("INSERT INTO [a'b] (x) VALUES (8) SELECT @@IDENTITY"), (Strings{"170"}));
+  EXPECT_EQ(Run("SELECT id, x FROM [a'b] ORDER BY id"),
+            (Strings{"100|1", "110|2", "120|3", "130|4", "140|5", "150|6", "160|7", "170|8"}));
+  EXPECT_EQ(Run("INSERT INTO o (x) VALUES (2), (3) SELECT id FROM o ORDER BY id"), (Strings{"5", "6", "7"}));
+}
+
+TEST_F(SqliteRunTest, LiteralsCompareIgnoringCaseAndTrailingBlanks) {
+  Exec("CREATE TABLE c (a varchar(5), b varchar(5) COLLATE Latin1_General_CS_AS)\rINSERT INTO c VALUES ('Ab', 'Ab')");
+  EXPECT_EQ(Run("SELECT CASE WHEN 'abc' = 'ABC  ' THEN 1 ELSE 0 END, CASE WHEN 'abc' <> 'ABC ' THEN 1 ELSE 0 END"),
+            (Strings{"1|0"}));
+  EXPECT_EQ(Run("SELECT CASE WHEN 'a' < 'B' THEN 1 ELSE 0 END"), (Strings{"1"}));
+  EXPECT_EQ(Run("SELECT COUNT(*) FROM c WHERE a = 'AB ' AND 'aB' = a"), (Strings{"1"}));
+  EXPECT_EQ(Run("SELECT COUNT(*) FROM c WHERE b = 'AB' OR 'ab' = b"), (Strings{"0"}));
+  EXPECT_EQ(Run("SELECT COUNT(*) FROM c WHERE b = 'Ab'"), (Strings{"1"}));
 }
 
 TEST_F(SqliteRunTest, OtherDatabasesRunOnTheirOwnDatabase) {

@@ -153,6 +153,9 @@ class Translator : protected Cursor {
   // The table that CREATE TABLE (created) or ALTER TABLE names, at token `name`.
   virtual void NamesTable(size_t /*name*/, bool /*created*/) {}
   virtual void RewriteElements(const std::vector<Element>& elements) = 0;
+  // A string literal compared with something that is not a column, whose first token is
+  // `other`: it is given SQL Server's comparison of text (case and trailing blanks ignored).
+  virtual void CollateLiteral(size_t /*literal*/, size_t /*other*/) {}
   // Passes of the dialect alone, after the shared ones.
   virtual void DialectPasses() {}
   // Writes the translated tokens into `out`.
@@ -192,6 +195,8 @@ class Translator : protected Cursor {
   bool NamesOwnTables() const;
   std::pair<size_t, bool> ScanLevel(size_t from, bool forward) const;
   void RewriteTop();
+  void CollateLiterals(const std::string& firstWord);
+  bool IsWholeOperand(size_t literal) const;
 };
 
 Translation TranslateForSQLite(std::string_view statement, const TranslateOptions& options);

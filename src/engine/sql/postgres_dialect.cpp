@@ -61,7 +61,8 @@ std::string LikeToRegex(std::string_view p, std::string_view escape) {
       re += c;
     }
   }
-  return re + "$";
+  // The value's trailing blanks are not matched against anything.
+  return re + " *$";
 }
 
 // GETDATE has no plain counterpart: the shared pass writes `now` for GETDATE().
@@ -291,6 +292,32 @@ class PgTranslator final : public Translator {
       t_[type].text = mapped.name;
       if (typeEnd != type) Erase(Next(type), typeEnd);
     }
+  }
+
+  // The engine would read a literal compared with a date or a number as one: only a
+  // comparison with what is surely text is given the collation.
+  bool IsText(size_t k) const {
+    if (k >= Size()) return false;
+    if (t_[k].kind == TokenKind::String) return true;
+    if (t_[k].kind != TokenKind::Word || !Sym(Next(k), "(")) return false;
+    const std::string f = Key(t_[k]);
+    if (OneOf(f, {"UPPER", "LOWER", "LTRIM", "RTRIM", "TRIM", "LEFT", "RIGHT", "SUBSTRING", "REPLACE", "CONCAT",
+                  "REVERSE"}))
+      return true;
+    if (f != "CAST") return false;
+    const size_t close = Match(Next(k));
+    if (close == npos) return false;
+    size_t type = Prev(close);
+    if (Sym(type, ")") && MatchBack(type) != npos) type = Prev(MatchBack(type));  // varchar(10)
+    const size_t as = Prev(type);
+    return type < Size() && Word(as, "AS") && OneOf(Key(t_[type]), {"CHAR", "VARCHAR", "NCHAR", "NVARCHAR", "TEXT", "NTEXT"});
+  }
+
+  void CollateLiteral(size_t literal, size_t other) override {
+    if (!IsText(other)) return;
+    // bpchar ignores trailing blanks, the collation ignores case.
+    before_[literal] += "CAST(";
+    after_[literal].insert(0, " AS bpchar) COLLATE " + std::string(dialect_.caseInsensitiveCollation));
   }
 
   void DialectPasses() override {

@@ -1,5 +1,7 @@
 // SQLite: the identity column is the rowid, text lengths are checked by constraints, one
 // column per ALTER TABLE ... ADD, and "+" adds or concatenates as SQL Server decides.
+#include <optional>
+
 #include "engine/sql/internal.h"
 
 namespace etapas::engine::sql::detail {
@@ -27,12 +29,80 @@ constexpr auto kNotOperands = std::to_array<std::string_view>(
      "CHECK",  "COLLATE", "OUTPUT",   "LIMIT",  "OFFSET", "USING",   "OVER",  "PARTITION", "GLOB",  "MATCH",
      "REGEXP"});
 
+std::string Literal(std::string_view s) {
+  std::string out = "'";
+  for (char c : s) {
+    if (c == '\'') out += '\'';
+    out += c;
+  }
+  return out + "'";
+}
+
 class SqliteTranslator final : public Translator {
  public:
   SqliteTranslator(std::string_view statement, const TranslateOptions& options)
       : Translator(kSQLite, statement, options) {}
 
  private:
+  void NamesTable(size_t name, bool created) override {
+    if (!created) return;
+    const Token& t = t_[name];
+    table_ = t.kind == TokenKind::Variable ? t.value.substr(std::min<size_t>(7, t.value.size())) : t.value;
+    for (size_t k = 0; k < name; ++k)
+      if (Word(k, "TEMP") || Word(k, "TEMPORARY")) temporary_ = true;
+  }
+
+  // IDENTITY(seed, increment) as two integers, or nothing when the column has no arguments.
+  std::optional<std::pair<long long, long long>> IdentityArguments(size_t identity, size_t last) const {
+    const size_t open = Next(identity);
+    if (!Sym(open, "(")) return std::nullopt;
+    const size_t close = Match(open);
+    if (close == npos || close > last) return std::nullopt;
+    std::vector<long long> values;
+    for (size_t k = Next(open); k < close; k = Next(k)) {
+      bool negative = false;
+      if (Sym(k, "-") || Sym(k, "+")) {
+        negative = Sym(k, "-");
+        k = Next(k);
+      }
+      const std::string& digits = t_[k].text;
+      // Bounded so that the sequence arithmetic below cannot overflow.
+      if (t_[k].kind != TokenKind::Number || trancount_[k] || digits.size() > 15 ||
+          !std::all_of(digits.begin(), digits.end(), IsDigit))
+        throw SyntaxError("IDENTITY takes two integers");
+      values.push_back(negative ? -std::stoll(digits) : std::stoll(digits));
+      if (Next(k) < close && !Sym(Next(k), ",")) throw SyntaxError("IDENTITY takes two integers");
+      if (Next(k) < close) k = Next(k);
+    }
+    if (values.size() != 2) throw SyntaxError("IDENTITY takes two integers");
+    return std::make_pair(values[0], values[1]);
+  }
+
+  // The engine numbers from 1 by 1: the sequence starts where the seed says, and a trigger
+  // moves each number on by the increment. Rows of one statement after its first are
+  // numbered by the engine from its own count, so the trigger renumbers them too, and it
+  // leaves the sequence where the next statement must start: the engine reads the first
+  // record of the table's name and writes its count back to that record at the end, so the
+  // trigger's record goes before it.
+  void NumberIdentity(long long seed, long long increment) {
+    if (table_.empty() || (seed == 1 && increment == 1)) return;
+    const std::string name = Literal(table_), ident = QuoteIdentifier(table_);
+    const std::string sequence = temporary_ ? "temp.sqlite_sequence" : "main.sqlite_sequence";
+    identity_.push_back("INSERT INTO " + sequence + " (name, seq) VALUES (" + name + ", " + std::to_string(seed - 1) +
+                        ")");
+    if (increment <= 1) return;  // the engine cannot number downwards: only the seed holds
+    const std::string step = std::to_string(increment), more = std::to_string(increment - 1);
+    const std::string number = "(CASE WHEN (NEW.rowid - (" + std::to_string(seed) + ")) % " + step +
+                               " = 0 THEN NEW.rowid ELSE NEW.rowid + " + more + " END)";
+    identity_.push_back("CREATE " + std::string(temporary_ ? "TEMP " : "") + "TRIGGER " +
+                        QuoteIdentifier("tsql_identity_" + table_) + " AFTER INSERT ON " + ident + " BEGIN UPDATE " +
+                        ident + " SET rowid = " + number + " WHERE rowid = NEW.rowid AND " + number +
+                        " <> NEW.rowid; INSERT INTO sqlite_sequence (rowid, name, seq) SELECT min(rowid) - 1, " +
+                        name + ", " + number + " + " + more +
+                        " FROM sqlite_sequence; DELETE FROM sqlite_sequence WHERE name = " + name +
+                        " AND rowid <> (SELECT min(rowid) FROM sqlite_sequence); END");
+  }
+
   void RewriteElements(const std::vector<Element>& elements) override {
     // An identity column becomes the rowid, so any other primary key turns into UNIQUE.
     bool identity = false;
@@ -92,6 +162,7 @@ class SqliteTranslator final : public Translator {
     }
 
     if (identity != npos) {
+      if (const auto args = IdentityArguments(identity, last)) NumberIdentity(args->first, args->second);
       size_t identityEnd = identity;
       if (Sym(Next(identity), "(")) identityEnd = std::min(Match(Next(identity)), last);
       t_[type].text = "INTEGER";
@@ -262,11 +333,19 @@ class SqliteTranslator final : public Translator {
     }
   }
 
+  void CollateLiteral(size_t literal, size_t) override {
+    after_[literal] += " COLLATE " + std::string(dialect_.caseInsensitiveCollation);
+  }
+
   void DialectPasses() override { RewriteConcatenation(); }
 
   // ALTER TABLE t ADD a ..., b ...: the engine adds one column per statement.
   void Emit(Translation& out) override {
-    if (added_.size() < 2 || !SimpleAlterHead()) return Translator::Emit(out);
+    if (added_.size() < 2 || !SimpleAlterHead()) {
+      Translator::Emit(out);
+      out.then.insert(out.then.end(), identity_.begin(), identity_.end());
+      return;
+    }
     const std::string head = Render(0, addAt_).sql;
     for (size_t k = 0; k < added_.size(); ++k) {
       const Element& e = added_[k];
@@ -284,6 +363,10 @@ class SqliteTranslator final : public Translator {
   }
 
   // ALTER TABLE name ADD: the part repeated for each column holds nothing but the name.
+  std::string table_;  // the table CREATE TABLE makes, as declared
+  bool temporary_ = false;
+  std::vector<std::string> identity_;  // statements that number its identity column
+
   bool SimpleAlterHead() const {
     size_t k = 0;
     while (k < Size() && !IsSignificant(t_[k])) ++k;

@@ -93,6 +93,8 @@ Translation Translator::Run() {
   RewriteFunctions();
   RewriteDelete();
   if (w0 == "CREATE" || w0 == "ALTER") RewriteDefinitions(sig.front());
+  // Ahead of RewriteTop: a LIMIT written after a literal must stay after its collation.
+  CollateLiterals(w0);
   RewriteTop();
   DialectPasses();
   if (!out.otherDatabases.empty()) out.ownTables = NamesOwnTables();
@@ -426,6 +428,46 @@ void Translator::RewriteTop() {
     if (compoundAfter || ScanLevel(p, false).second) continue;
     Erase(i, b);
     after_[Prev(end)] += " LIMIT " + limit;
+  }
+}
+
+// Whether the string literal at `k` is by itself an operand of the comparison next to it,
+// not part of an arithmetic or concatenation.
+bool Translator::IsWholeOperand(size_t k) const {
+  static constexpr auto kBinding =
+      std::to_array<std::string_view>({"+", "-", "*", "/", "%", "||", "&", "|", "^", "~", ".", "::", "COLLATE"});
+  return !OneOf(KeyAt(Prev(k)), kBinding) && !OneOf(KeyAt(Next(k)), kBinding);
+}
+
+// Columns compare text as their collation says; a literal compared with anything else
+// would be compared by the engine byte for byte.
+void Translator::CollateLiterals(const std::string& firstWord) {
+  // Assignments, not comparisons: SET @x = 'a', DECLARE @x ... = 'a', EXEC p @a = 'a'.
+  if (OneOf(firstWord, {"SET", "DECLARE", "EXEC", "EXECUTE"})) return;
+  static constexpr auto kComparisons = std::to_array<std::string_view>({"=", "<>", "!=", "<", ">", "<=", ">="});
+  auto isColumn = [&](size_t k) {
+    return k < Size() && IsName(t_[k]) && !OneOf(Key(t_[k]), {"NULL", "CASE", "END", "NOT", "EXISTS", "ANY", "ALL", "SOME"});
+  };
+  for (size_t op = 0; op < Size(); ++op) {
+    if (t_[op].kind != TokenKind::Symbol || !OneOf(t_[op].value, kComparisons)) continue;
+    const size_t left = Prev(op), right = Next(op);
+    if (left == npos || right >= Size()) continue;
+    // SELECT @x = 'a', UPDATE t SET @x = 'a', EXEC p @a = 'a', f(@a = ...): assignments.
+    if (Sym(op, "=") && t_[left].kind == TokenKind::Variable) {
+      const size_t before = Prev(left);
+      if (before == npos || OneOf(KeyAt(before), {"SELECT", "SET", ",", "("}) || isColumn(before)) continue;
+    }
+    // The other operand's first token: a call or a group for a ")" on the left, the CASE of an END.
+    size_t leftHead = left;
+    if (Sym(left, ")") && (leftHead = MatchBack(left)) != npos && Prev(leftHead) != npos && IsName(t_[Prev(leftHead)]))
+      leftHead = Prev(leftHead);
+    const bool leftColumn = isColumn(left), rightColumn = isColumn(right) && !Sym(Next(right), "(");
+    if (t_[right].kind == TokenKind::String && IsWholeOperand(right) && !leftColumn && leftHead != npos &&
+        t_[left].kind != TokenKind::Number)
+      CollateLiteral(right, leftHead);
+    if (t_[left].kind == TokenKind::String && IsWholeOperand(left) && !rightColumn &&
+        t_[right].kind != TokenKind::Number && !(OneOf(KeyAt(right), {"-", "+"}) && KeyAt(Next(right)).empty()))
+      CollateLiteral(left, right);
   }
 }
 

@@ -64,7 +64,13 @@ void LikeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     auto e = Decode(text(argv[2]));
     if (!e.empty()) esc = e[0];
   }
-  sqlite3_result_int(ctx, LikeMatch(pattern, subject, esc) ? 1 : 0);
+  // SQL Server's LIKE does not hold the value's trailing blanks against the pattern.
+  bool hit = LikeMatch(pattern, subject, esc);
+  if (!hit && !subject.empty() && subject.back() == U' ') {
+    const size_t end = subject.find_last_not_of(U' ');
+    hit = LikeMatch(pattern, std::u32string_view(subject).substr(0, end == std::u32string::npos ? 0 : end + 1), esc);
+  }
+  sqlite3_result_int(ctx, hit ? 1 : 0);
 }
 
 void GetDateFunction(sqlite3_context* ctx, int, sqlite3_value**) {
