@@ -337,7 +337,33 @@ class SqliteTranslator final : public Translator {
     after_[literal] += " COLLATE " + std::string(dialect_.caseInsensitiveCollation);
   }
 
-  void DialectPasses() override { RewriteConcatenation(); }
+  // CAST('abc' AS int) is 0 to the engine and a conversion error to SQL Server: the value
+  // goes through tsql_add(0, ...), which reads a text as a number or refuses it. After the
+  // "+" pass, so that a cast of a sum wraps the whole call.
+  void RewriteNumericCasts() {
+    for (size_t i = 0; i < Size(); ++i) {
+      if (!Word(i, "CAST") || !Sym(Next(i), "(")) continue;
+      const size_t open = Next(i), close = Match(open);
+      if (close == npos) continue;
+      size_t as = npos;
+      for (size_t k = Next(open); k < close; k = Next(k)) {
+        if (Sym(k, "(") && (k = Match(k)) == npos) break;
+        if (Word(k, "AS")) as = k;
+      }
+      const size_t type = as == npos ? npos : Next(as);
+      if (type == npos || type >= close || !IsName(t_[type]) || Next(open) == as) continue;
+      if (!OneOf(ToUpper(t_[type].value), {"INT", "INTEGER", "SMALLINT", "TINYINT", "BIGINT", "FLOAT", "REAL",
+                                           "MONEY", "SMALLMONEY", "DECIMAL", "NUMERIC", "DEC"}))
+        continue;
+      before_[Next(open)].insert(0, "tsql_add(0, ");
+      after_[Prev(as)] += ")";
+    }
+  }
+
+  void DialectPasses() override {
+    RewriteConcatenation();
+    RewriteNumericCasts();
+  }
 
   // ALTER TABLE t ADD a ..., b ...: the engine adds one column per statement.
   void Emit(Translation& out) override {
