@@ -102,11 +102,16 @@ Recordset::Recordset(ConnectionPtr owner, engine::ResultSet data, bool updatable
   }
 }
 
-Recordset::Recordset(ConnectionPtr owner, std::unique_ptr<engine::RowStream> stream, std::string sql)
-    : owner_(std::move(owner)), updatable_(false), stream_(std::move(stream)), streamed_(true), sql_(std::move(sql)) {
+Recordset::Recordset(ConnectionPtr owner, std::unique_ptr<engine::RowStream> stream)
+    : owner_(std::move(owner)), updatable_(false), stream_(std::move(stream)), streamed_(true), text_(stream_->Text()) {
   shared_ = stream_->SharedColumns();
   if (!shared_) data_.columns = stream_->Columns();
   Fetch();
+  if (!text_) {
+    // Rows that cannot be read again stay in memory, so that MoveFirst finds them.
+    while (stream_) Fetch();
+    streamed_ = false;
+  }
 }
 
 Recordset::~Recordset() = default;
@@ -182,7 +187,7 @@ void Recordset::MoveFirst() {
     if (!owner_) Raise(errnum::kConnectionClosed, "The connection cannot be used to perform this operation. It is either closed or invalid in this context.");
     owner_->errors_.Clear();
     std::vector<engine::ProviderError> errs;
-    auto again = owner_->session().Stream(sql_, errs);
+    auto again = owner_->session().Stream(*text_, errs);
     if (!again) owner_->RaiseProviderErrors(errs);
     stream_ = std::move(again);
     data_ = {};
@@ -388,7 +393,7 @@ RecordsetPtr Connection::OpenRecordset(std::string_view sql, int cursorType, int
     std::vector<engine::ProviderError> errs;
     auto stream = session().Stream(sql, errs);
     if (!stream) RaiseProviderErrors(errs);
-    return std::make_shared<Recordset>(shared_from_this(), std::move(stream), std::string(sql));
+    return std::make_shared<Recordset>(shared_from_this(), std::move(stream));
   }
   auto outcome = session().Execute(sql);
   if (!outcome.errors.empty()) RaiseProviderErrors(outcome.errors);

@@ -74,8 +74,8 @@ class Recordset : public std::enable_shared_from_this<Recordset> {
   // Built by Connection; cursor/lock 0/1 give a read-only recordset, 2/3 an updatable one.
   Recordset(ConnectionPtr owner, engine::ResultSet data, bool updatable);
   // Forward-only and read-only: rows are read from the engine as the recordset moves, and
-  // only the current one is held. `sql` is run again when MoveFirst goes back.
-  Recordset(ConnectionPtr owner, std::unique_ptr<engine::RowStream> stream, std::string sql);
+  // only the current one is held; MoveFirst after moving reads the query again.
+  Recordset(ConnectionPtr owner, std::unique_ptr<engine::RowStream> stream);
   ~Recordset();
 
   bool BOF() const;
@@ -128,7 +128,7 @@ class Recordset : public std::enable_shared_from_this<Recordset> {
   std::unique_ptr<engine::RowStream> stream_;  // null once read to the end
   bool streamed_ = false;
   std::shared_ptr<const std::vector<engine::ColumnMeta>> shared_;  // a stream's columns, shared
-  std::string sql_;
+  std::shared_ptr<const std::string> text_;  // the query, to read it again
   long passed_ = 0;                          // rows moved past
   std::vector<std::vector<Variant>> spare_;
 };

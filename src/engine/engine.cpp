@@ -117,8 +117,10 @@ class LiveStream final : public RowStream {
   // itself is reading (the backend keeps what arrives meanwhile).
   void Buffer();
   void Forget() { session_ = nullptr; }
-  // The plan the statement's text belongs to, kept for the errors of the walk.
-  void Hold(std::shared_ptr<const void> plan) { plan_ = std::move(plan); }
+  // The plan the statement belongs to, which keeps its text for the errors of the walk and
+  // for reading the query again.
+  void Hold(const Plan& plan) { text_ = std::shared_ptr<const std::string>(plan, &plan->front().statement); }
+  std::shared_ptr<const std::string> Text() const override { return text_; }
   void Keep(std::vector<std::vector<Variant>> rows) {
     for (auto& r : rows) buffered_.push_back(std::move(r));
   }
@@ -129,7 +131,7 @@ class LiveStream final : public RowStream {
   TsqlSession* session_;
   std::unique_ptr<BackendRows> rows_;  // null once read to the end
   std::shared_ptr<const std::vector<ColumnMeta>> columns_;
-  std::shared_ptr<const void> plan_;
+  std::shared_ptr<const std::string> text_;
   std::string_view statement_;
   std::deque<std::vector<Variant>> buffered_;
   std::vector<ProviderError> failure_;  // met while buffering; given at its place in the walk

@@ -81,6 +81,9 @@ class RowStream {
   virtual const std::vector<ColumnMeta>& Columns() const = 0;
   // The same columns, for a reader that keeps them past the stream (null: copy Columns()).
   virtual std::shared_ptr<const std::vector<ColumnMeta>> SharedColumns() const { return nullptr; }
+  // The query it reads, for reading it again from the start; null when it cannot be (the
+  // rows of a batch that ran whole).
+  virtual std::shared_ptr<const std::string> Text() const { return nullptr; }
   // The next row into `row`; false at the end, or when reading failed (errors then says why
   // and the stream is over).
   virtual bool Next(std::vector<Variant>& row, std::vector<ProviderError>& errors) = 0;
