@@ -452,5 +452,19 @@ TEST_F(DataAccess, ARowThatCannotBeReadEndsTheWalkAfterTheRowsBeforeIt) {
   EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM V_TA_ETAPAS"), "4");
 }
 
+// A statement kept prepared sees a table another connection changed, with its new columns.
+TEST_F(DataAccess, AKeptQuerySeesColumnsAnotherConnectionAdded) {
+  ado::RecordsetPtr rs;
+  for (int i = 0; i < 2; ++i) db->AbrirRecordset("SELECT * FROM V_TA_ETAPAS ORDER BY CODIGOESTADO", rs, nullptr, 0, 1, -1, true);
+  EXPECT_EQ(rs->FieldCount(), 5);
+  rs.reset();
+  auto other = test::Connect("CASA", "EMPRESA1");
+  Exec(*other, "ALTER TABLE V_TA_ETAPAS ADD Nota varchar(10) NULL");
+  Exec(*other, "UPDATE V_TA_ETAPAS SET Nota = 'nueva' WHERE CODIGOESTADO = '0001'");
+  db->AbrirRecordset("SELECT * FROM V_TA_ETAPAS ORDER BY CODIGOESTADO", rs, nullptr, 0, 1, -1, true);
+  ASSERT_EQ(rs->FieldCount(), 6);
+  EXPECT_EQ(rs->Fields("Nota").Value().ToText(), "nueva");
+}
+
 }  // namespace
 }  // namespace etapas

@@ -301,6 +301,8 @@ struct Statement {
   // The result's columns, worked out once when every column has a declared type.
   std::shared_ptr<const std::vector<ColumnMeta>> columns;
   bool columnsKnown = false;
+  int prepared = 0;  // the engine's count of its own re-preparations when they were read
+  bool bound = false;
   ~Statement() { sqlite3_finalize(st); }
 };
 using StatementPtr = std::shared_ptr<Statement>;
@@ -313,14 +315,17 @@ class SqliteRows final : public BackendRows {
   // Runs the statement to its first row, so that expressions have their types.
   bool Start(Fault& fault) {
     sqlite3_stmt* s = st_->st;
-    const int n = sqlite3_column_count(s);
     int rc = sqlite3_step(s);
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
       fault = MapFault(db_, rc);
       Release();
       return false;
     }
-    if (n > 0 && st_->columnsKnown && !SameColumns(s, n)) st_->columnsKnown = false;
+    // After the step: a statement prepared again for a changed table may have other columns.
+    const int n = sqlite3_column_count(s);
+    // The engine prepares a kept statement again when another connection changed its table.
+    if (st_->columnsKnown && sqlite3_stmt_status(s, SQLITE_STMTSTATUS_REPREPARE, 0) != st_->prepared)
+      st_->columnsKnown = false;
     if (n > 0 && st_->columnsKnown) {
       shared_ = st_->columns;
       columns_ = shared_.get();
@@ -352,6 +357,7 @@ class SqliteRows final : public BackendRows {
       if (declared) {
         st_->columns = std::make_shared<const std::vector<ColumnMeta>>(std::move(own_));
         st_->columnsKnown = true;
+        st_->prepared = sqlite3_stmt_status(s, SQLITE_STMTSTATUS_REPREPARE, 0);
         shared_ = st_->columns;
         columns_ = shared_.get();
       } else {
@@ -369,14 +375,6 @@ class SqliteRows final : public BackendRows {
   const std::vector<ColumnMeta>& Columns() const override { return *columns_; }
   std::shared_ptr<const std::vector<ColumnMeta>> SharedColumns() const override { return shared_; }
 
-  // The engine prepares a kept statement again when another connection changed its table.
-  bool SameColumns(sqlite3_stmt* s, int n) const {
-    const auto& columns = *st_->columns;
-    if (static_cast<size_t>(n) != columns.size()) return false;
-    for (int i = 0; i < n; ++i)
-      if (columns[static_cast<size_t>(i)].name != sqlite3_column_name(s, i)) return false;
-    return true;
-  }
 
   bool Next(std::vector<Variant>& row, Fault& fault) override {
     if (!st_) return false;
@@ -408,7 +406,8 @@ class SqliteRows final : public BackendRows {
   void Release() {
     if (!st_) return;
     sqlite3_reset(st_->st);
-    sqlite3_clear_bindings(st_->st);
+    if (st_->bound) sqlite3_clear_bindings(st_->st);
+    st_->bound = false;
     st_.reset();
   }
 
@@ -482,6 +481,7 @@ class SqliteBackend final : public Backend {
     StatementPtr st = reuse ? Kept(sql, fault) : Fresh(sql, fault);
     if (!st) return nullptr;
     for (size_t i = 0; i < params.size(); ++i) Bind(st->st, static_cast<int>(i + 1), *params[i]);
+    st->bound = !params.empty();
     auto rows = std::make_unique<SqliteRows>(db_, std::move(st));
     if (!rows->Start(fault)) return nullptr;
     return rows;
