@@ -104,6 +104,13 @@ Recordset::Recordset(ConnectionPtr owner, engine::ResultSet data, bool updatable
 
 Recordset::Recordset(ConnectionPtr owner, std::unique_ptr<engine::RowStream> stream)
     : owner_(std::move(owner)), updatable_(false), stream_(std::move(stream)), streamed_(true), text_(stream_->Text()) {
+  if (owner_ && !owner_->spareRows_.empty()) {
+    // Storage a recordset before this one left: its last row, and room for rows.
+    spareRow_.swap(owner_->spareRows_.back());
+    owner_->spareRows_.pop_back();
+    data_.rows.swap(owner_->spareRows_);
+    data_.rows.clear();
+  }
   shared_ = stream_->SharedColumns();
   if (!shared_) data_.columns = stream_->Columns();
   Fetch();
@@ -114,13 +121,21 @@ Recordset::Recordset(ConnectionPtr owner, std::unique_ptr<engine::RowStream> str
   }
 }
 
-Recordset::~Recordset() = default;
+Recordset::~Recordset() {
+  if (!streamed_ || !owner_ || !owner_->spareRows_.empty()) return;
+  if (spareRow_.capacity() == 0 && pos_ < static_cast<long>(data_.rows.size()))
+    spareRow_.swap(data_.rows[static_cast<size_t>(pos_)]);
+  if (spareRow_.capacity() == 0 || data_.rows.capacity() > 64) return;
+  data_.rows.clear();
+  data_.rows.push_back(std::move(spareRow_));
+  owner_->spareRows_.swap(data_.rows);
+}
 
 void Recordset::Fetch() {
   if (!stream_) return;
   // The row just left lends its storage to the next one.
   std::vector<Variant> row;
-  if (!spare_.empty()) row = std::move(spare_.back()), spare_.pop_back();
+  row.swap(spareRow_);
   std::vector<engine::ProviderError> errs;
   if (stream_->Next(row, errs)) {
     data_.rows.push_back(std::move(row));
@@ -211,7 +226,7 @@ void Recordset::MoveNext() {
   if (Streaming()) {
     ++passed_;
     if (pos_ >= static_cast<long>(data_.rows.size())) {
-      if (data_.rows.size() == 1) spare_.push_back(std::move(data_.rows.front()));
+      if (data_.rows.size() == 1) spareRow_.swap(data_.rows.front());
       data_.rows.clear();
       pos_ = 0;
       Fetch();

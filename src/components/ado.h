@@ -130,7 +130,7 @@ class Recordset : public std::enable_shared_from_this<Recordset> {
   std::shared_ptr<const std::vector<engine::ColumnMeta>> shared_;  // a stream's columns, shared
   std::shared_ptr<const std::string> text_;  // the query, to read it again
   long passed_ = 0;                          // rows moved past
-  std::vector<std::vector<Variant>> spare_;
+  std::vector<Variant> spareRow_;  // storage of the row just left, for the next one
 };
 
 class Connection : public std::enable_shared_from_this<Connection> {
@@ -166,6 +166,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   std::unique_ptr<engine::Session> session_;
   ado::Errors errors_;
+  // The row storage of the last forward-only recordset gone, for the next one: lookups come
+  // one after another on the same connection.
+  std::vector<std::vector<Variant>> spareRows_;
   int commandTimeout_ = 30;
   int isolationLevel_ = 4096;  // read committed
 };

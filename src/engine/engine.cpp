@@ -8,6 +8,7 @@
 
 #include "components/text.h"
 #include "engine/backend.h"
+#include "engine/recycled.h"
 
 namespace etapas::engine {
 
@@ -102,7 +103,7 @@ class TsqlSession;
 
 // A query's rows on their way from the backend. When the session is needed for something
 // else before the walk ends, the rest is read into memory first.
-class LiveStream final : public RowStream {
+class LiveStream final : public RowStream, public Recycled<LiveStream> {
  public:
   LiveStream(TsqlSession* session, std::unique_ptr<BackendRows> rows,
              std::shared_ptr<const std::vector<ColumnMeta>> columns, std::string_view statement)

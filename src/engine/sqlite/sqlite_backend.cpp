@@ -10,6 +10,7 @@
 #include <memory>
 #include <unordered_map>
 
+#include "engine/recycled.h"
 #include "engine/sqlite/like.h"
 #include "engine/sql/tsql.h"
 #include "components/text.h"
@@ -307,7 +308,7 @@ struct Statement {
 };
 using StatementPtr = std::shared_ptr<Statement>;
 
-class SqliteRows final : public BackendRows {
+class SqliteRows final : public BackendRows, public Recycled<SqliteRows> {
  public:
   SqliteRows(sqlite3* db, StatementPtr st) : db_(db), st_(std::move(st)) {}
   ~SqliteRows() override { Release(); }
