@@ -55,15 +55,6 @@ bool EndsStatementOnly(K kind) {
 
 bool IsMasterName(std::string_view name) { return text::EqualsNoCase(text::Trim(name), "master"); }
 
-std::string FirstWord(std::string_view statement) {
-  try {
-    for (const auto& t : sql::Tokenize(statement))
-      if (t.kind != sql::TokenKind::Space && t.kind != sql::TokenKind::Comment) return text::Upper(t.value);
-  } catch (const sql::SyntaxError&) {
-  }
-  return "";
-}
-
 // The names of the statement's select list as it wrote them, by their lower-case form:
 // engines that fold names give result columns back in lower case.
 std::unordered_map<std::string, std::string> WrittenNames(std::string_view statement) {
@@ -322,7 +313,7 @@ class TsqlSession final : public Session {
       for (auto& statement : sql::SplitStatements(tsql)) {
         Planned p;
         p.translation = sql::Translate(statement, {backend_->Dialect(), backend_->Database()});
-        p.verb = FirstWord(p.translation.sql);
+        p.verb = sql::FirstWord(p.translation.sql);
         if (p.translation.kind == sql::StatementKind::Query) p.written = WrittenNames(statement);
         p.statement = std::move(statement);
         plan->push_back(std::move(p));

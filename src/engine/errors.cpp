@@ -6,16 +6,6 @@
 namespace etapas::engine {
 namespace {
 
-// The statement's first keyword, after any comments.
-std::string VerbOf(std::string_view statement) {
-  try {
-    for (const auto& t : sql::Tokenize(statement))
-      if (t.kind != sql::TokenKind::Space && t.kind != sql::TokenKind::Comment) return text::Upper(t.value);
-  } catch (const sql::SyntaxError&) {
-  }
-  return "";
-}
-
 // A name the engine reports (PostgreSQL folds to lower case), written as the statement
 // wrote it.
 std::string AsWritten(const std::string& name, std::string_view statement) {
@@ -44,7 +34,7 @@ std::string Sentence(const std::string& message) {
 
 ProviderError Describe(const Fault& f, std::string_view statement, std::string_view database) {
   using K = Fault::Kind;
-  const std::string verb = VerbOf(statement);
+  const std::string verb = sql::FirstWord(statement);
   const std::string table = AsWritten(f.table, statement);
   const std::string column = AsWritten(f.column, statement);
   switch (f.kind) {

@@ -30,25 +30,7 @@ constexpr const char* kConcatenation = "CREATE OPERATOR + (LEFTARG = text, RIGHT
 
 bool IsMaster(std::string_view database) { return text::EqualsNoCase(text::Trim(database), "master"); }
 
-std::string Literal(std::string_view s) {
-  std::string out = "'";
-  for (char c : s) {
-    if (c == '\'') out += '\'';
-    out += c;
-  }
-  return out + "'";
-}
-
 std::string Ident(std::string_view name) { return sql::QuoteIdentifier(text::Lower(name)); }
-
-std::string FirstWord(std::string_view statement) {
-  try {
-    for (const auto& t : sql::Tokenize(statement))
-      if (t.kind != sql::TokenKind::Space && t.kind != sql::TokenKind::Comment) return text::Upper(t.value);
-  } catch (const sql::SyntaxError&) {
-  }
-  return "";
-}
 
 Fault Failure(const Result& r, PGconn* conn, const std::string& what = "") {
   Fault f = MapFault(r, conn);
@@ -160,7 +142,7 @@ class PgBackend final : public Backend {
                                    Fault& fault) override {
     const std::shared_ptr<Link> link = link_;
     ApplyTimeout();
-    const std::string verb = FirstWord(sql);
+    const std::string verb = sql::FirstWord(sql);
     const bool ddl = verb == "CREATE" || verb == "ALTER" || verb == "DROP" || verb == "TRUNCATE" || verb == "GRANT" ||
                      verb == "REVOKE" || verb == "COMMENT";
     if (ddl) {
@@ -279,7 +261,7 @@ class PgBackend final : public Backend {
       return false;
     }
     if (PQntuples(found.r) == 0) {
-      Result r = admin->Exec("CREATE ROLE " + Ident(role) + " LOGIN PASSWORD " + Literal(name));
+      Result r = admin->Exec("CREATE ROLE " + Ident(role) + " LOGIN PASSWORD " + sql::QuoteLiteral(name));
       // Another session may have created the same login meanwhile.
       const std::string state = r.Field(PG_DIAG_SQLSTATE);
       if (!r.Ok() && state != "42710" && state != "23505") {

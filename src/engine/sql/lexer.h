@@ -35,4 +35,11 @@ std::vector<Token> Tokenize(std::string_view text);
 // Quotes a name as an identifier of the engine ("x", with embedded quotes doubled).
 std::string QuoteIdentifier(std::string_view name);
 
+// Quotes a text as a string literal ('x', with embedded quotes doubled).
+std::string QuoteLiteral(std::string_view text);
+
+// The statement's first keyword, upper-cased, after any comments; "" when there is none
+// or the text cannot be tokenized.
+std::string FirstWord(std::string_view statement);
+
 }  // namespace etapas::engine::sql

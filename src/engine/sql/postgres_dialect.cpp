@@ -22,15 +22,6 @@ bool HasNonAscii(std::string_view s) {
   return std::any_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
 }
 
-std::string SqlLiteral(std::string_view s) {
-  std::string out = "'";
-  for (char c : s) {
-    if (c == '\'') out += '\'';
-    out += c;
-  }
-  return out + "'";
-}
-
 // A T-SQL LIKE pattern (% _ [set] [^set] [a-z]) as an anchored regular expression.
 std::string LikeToRegex(std::string_view p, std::string_view escape) {
   constexpr std::string_view kMeta = ".^$*+?(){}|\\[]";
@@ -90,7 +81,7 @@ class PgTranslator final : public Translator {
         t_[name].kind == TokenKind::Variable ? t_[name].value.substr(std::min<size_t>(7, t_[name].value.size()))
                                              : t_[name].value;
     table_ = Ident(declared);
-    if (created) comments_.push_back("COMMENT ON TABLE " + table_ + " IS " + SqlLiteral("tsql:" + declared));
+    if (created) comments_.push_back("COMMENT ON TABLE " + table_ + " IS " + QuoteLiteral("tsql:" + declared));
   }
 
   // An argument of a type or identity is copied as text: a count has no place there.
@@ -227,7 +218,7 @@ class PgTranslator final : public Translator {
     }
     if (!table_.empty())
       comments_.push_back("COMMENT ON COLUMN " + table_ + "." + Ident(column) + " IS " +
-                          SqlLiteral("tsql:" + declared + ":" + column));
+                          QuoteLiteral("tsql:" + declared + ":" + column));
   }
 
   // x [NOT] LIKE 'pattern' becomes a case-insensitive match of a regular expression, which
@@ -243,7 +234,7 @@ class PgTranslator final : public Translator {
       const bool escaped = Word(escape, "ESCAPE");
       if (t_[pattern].kind == TokenKind::String &&
           (!escaped || (Next(escape) < Size() && t_[Next(escape)].kind == TokenKind::String))) {
-        t_[pattern].text = SqlLiteral(LikeToRegex(t_[pattern].value, escaped ? t_[Next(escape)].value : ""));
+        t_[pattern].text = QuoteLiteral(LikeToRegex(t_[pattern].value, escaped ? t_[Next(escape)].value : ""));
         if (escaped) Erase(escape, Next(escape));
         t_[i].text = notAt == npos ? "~*" : "!~*";
         if (notAt != npos) Erase(notAt, notAt);

@@ -29,15 +29,6 @@ constexpr auto kNotOperands = std::to_array<std::string_view>(
      "CHECK",  "COLLATE", "OUTPUT",   "LIMIT",  "OFFSET", "USING",   "OVER",  "PARTITION", "GLOB",  "MATCH",
      "REGEXP"});
 
-std::string Literal(std::string_view s) {
-  std::string out = "'";
-  for (char c : s) {
-    if (c == '\'') out += '\'';
-    out += c;
-  }
-  return out + "'";
-}
-
 class SqliteTranslator final : public Translator {
  public:
   SqliteTranslator(std::string_view statement, const TranslateOptions& options)
@@ -86,7 +77,7 @@ class SqliteTranslator final : public Translator {
   // trigger's record goes before it.
   void NumberIdentity(long long seed, long long increment) {
     if (table_.empty() || (seed == 1 && increment == 1)) return;
-    const std::string name = Literal(table_), ident = QuoteIdentifier(table_);
+    const std::string name = QuoteLiteral(table_), ident = QuoteIdentifier(table_);
     const std::string sequence = temporary_ ? "temp.sqlite_sequence" : "main.sqlite_sequence";
     identity_.push_back("INSERT INTO " + sequence + " (name, seq) VALUES (" + name + ", " + std::to_string(seed - 1) +
                         ")");
