@@ -452,6 +452,34 @@ TEST_F(DataAccess, ARowThatCannotBeReadEndsTheWalkAfterTheRowsBeforeIt) {
   EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM V_TA_ETAPAS"), "4");
 }
 
+// Opening into a recordset that is still being walked: the old rows are not read to their
+// end (a bad row further on is never met), and a refused query leaves a closed recordset
+// rather than the previous query's rows.
+TEST_F(DataAccess, ARecordsetOpenedAgainLeavesItsOldRowsUnread) {
+  ado::RecordsetPtr rs;
+  const std::string bad =
+      "SELECT CAST(c AS int) FROM (SELECT TOP 100 CODIGOESTADO AS c FROM V_TA_ETAPAS ORDER BY CODIGOESTADO) x";
+  db->AbrirRecordset(bad, rs, nullptr, 0, 1, -1, true);
+  EXPECT_EQ(rs->Fields(0L).Value().ToText(), "1");
+  db->AbrirRecordset("SELECT COUNT(*) FROM V_TA_ETAPAS", rs, nullptr, 0, 1, -1, true);
+  EXPECT_EQ(ErrorCount(), 0);
+  EXPECT_EQ(rs->Fields(0L).Value().ToText(), "4");
+
+  db->AbrirRecordset("SELECT CODIGOESTADO FROM V_TA_ETAPAS ORDER BY CODIGOESTADO", rs, nullptr, 0, 1, -1, true);
+  EXPECT_THROW(db->AbrirRecordset("SELECT * FROM NO_EXISTE", rs, nullptr, 0, 1, -1, true), RaisedError);
+  ASSERT_TRUE(rs);
+  EXPECT_FALSE(rs->IsOpen());
+  EXPECT_THROW(rs->Fields(0L).Value(), RaisedError);
+
+  // A recordset someone else still holds is left to its holder, open.
+  db->AbrirRecordset("SELECT CODIGOESTADO FROM V_TA_ETAPAS ORDER BY CODIGOESTADO", rs, nullptr, 0, 1, -1, true);
+  ado::RecordsetPtr held = rs;
+  db->AbrirRecordset("SELECT COUNT(*) FROM V_TA_ETAPAS", rs, nullptr, 0, 1, -1, true);
+  ASSERT_TRUE(held->IsOpen());
+  held->MoveNext();
+  EXPECT_EQ(held->Fields(0L).Value().ToText(), "0002");
+}
+
 // A statement kept prepared sees a table another connection changed, with its new columns.
 TEST_F(DataAccess, AKeptQuerySeesColumnsAnotherConnectionAdded) {
   ado::RecordsetPtr rs;

@@ -121,7 +121,9 @@ Recordset::Recordset(ConnectionPtr owner, std::unique_ptr<engine::RowStream> str
   }
 }
 
-Recordset::~Recordset() {
+Recordset::~Recordset() { LendRowStorage(); }
+
+void Recordset::LendRowStorage() {
   if (!streamed_ || !owner_ || !owner_->spareRows_.empty()) return;
   if (spareRow_.capacity() == 0 && pos_ < static_cast<long>(data_.rows.size()))
     spareRow_.swap(data_.rows[static_cast<size_t>(pos_)]);
@@ -350,6 +352,7 @@ void Recordset::Close() {
   open_ = false;
   mode_ = Mode::None;
   stream_.reset();
+  LendRowStorage();
   data_ = {};
 }
 

@@ -114,6 +114,7 @@ class Recordset : public std::enable_shared_from_this<Recordset> {
   bool Streaming() const { return stream_ != nullptr || streamed_; }
   const std::vector<engine::ColumnMeta>& Cols() const { return shared_ ? *shared_ : data_.columns; }
   void Fetch();  // the stream's next row becomes the current one
+  void LendRowStorage();  // a forward-only recordset's row storage, to its connection's next one
 
   ConnectionPtr owner_;
   engine::ResultSet data_;

@@ -101,6 +101,9 @@ ado::Connection& ClsDatos::RequireConnection() const {
 void ClsDatos::AbrirRecordset(const std::string& sql, ado::RecordsetPtr& rs, ado::ConnectionPtr conexion,
                               int cursor, int lock, int, bool) {
   ado::Connection& c = conexion ? *conexion : RequireConnection();
+  // The recordset being replaced is closed first when nobody else holds it: its rows need
+  // not be read to the end, and a failed open leaves a closed recordset, not stale rows.
+  if (rs && rs.use_count() == 1 && rs->IsOpen()) rs->Close();
   rs = c.OpenRecordset(sql, cursor, lock);
 }
 
