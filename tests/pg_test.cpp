@@ -19,7 +19,11 @@
 #include <map>
 #include <utility>
 
+#include <netinet/tcp.h>
+
 #include "components/cls_util.h"
+#include "components/pool_conexiones.h"
+#include "components/schema_files.h"
 #include "engine/session.h"
 #include "components/platform.h"
 #include "components/text.h"
@@ -336,6 +340,237 @@ TEST(PgWaits, AnAttemptStartedByTheEventsOfAnotherDoesNotNest) {
   EXPECT_EQ(eventsInside, 0);
   // The outer attempt's deadline passed while the inner one ran: it ends at once after it.
   EXPECT_LT(SecondsSince(start), 4.5);
+}
+
+// ---- Many stores at once --------------------------------------------------------------------
+
+class PgStores : public PgServers {
+ protected:
+  void SetUp() override {
+    PgServers::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    for (const char* base : {"TIENDA1", "TIENDA2", "TIENDA3", "TIENDA4"}) {
+      Exec(*master, std::string("CREATE DATABASE [") + base + "]");
+      auto db = Open("PGUNO", base, base, base);
+      ASSERT_TRUE(db->Conectado()) << db->MotivoFallo();
+      Exec(*db, schema::Files().at("pos.sql"));
+    }
+  }
+  void TearDown() override { PoolConexiones::Compartido().Vaciar(); }
+
+  static engine::ConnectRequest Request(const std::string& server, const std::string& base) {
+    engine::ConnectRequest r;
+    r.server = server;
+    r.database = r.user = r.password = base;
+    return r;
+  }
+  // The connections open on a database of the server, as the server counts them.
+  std::string Sessions(const std::string& base) {
+    return Scalar(*master, "SELECT COUNT(*) FROM pg_stat_activity WHERE datname = '" + root.Prefix() + "pguno_" +
+                               text::Lower(base) + "'");
+  }
+  // The same once the server processes of connections just closed had time to end.
+  std::string SessionsOnceEnded(const std::string& base) {
+    std::string n = Sessions(base);
+    for (int i = 0; i < 100 && n != "0"; ++i, n = Sessions(base)) usleep(20000);
+    return n;
+  }
+};
+
+// Five stores that accept the connection and never answer, among reachable ones: all are
+// tried at once, so the batch costs one time-out, not five, and the window gets its events.
+TEST_F(PgStores, HungStoresAmongGoodOnesCostOneTimeoutForAll) {
+  std::vector<std::unique_ptr<Port>> hung;
+  std::vector<engine::ConnectRequest> requests;
+  for (int i = 0; i < 5; ++i) {
+    hung.push_back(std::make_unique<Port>(true));
+    const std::string name = "PGCOLGADO" + std::to_string(i);
+    AddServer(root, name, hung.back()->Address(), "connect_timeout=2");
+    requests.push_back(Request(name, "TPV" + std::to_string(i)));
+    requests.push_back(Request("PGUNO", "TIENDA" + std::to_string(i % 4 + 1)));
+  }
+  Port closed{false};
+  AddServer(root, "PGAPAGADO", closed.Address());
+  requests.push_back(Request("PGAPAGADO", "TIENDA1"));
+  requests.push_back(Request("PGUNO", "NO_EXISTE"));
+  PlataformaEspera platform;
+  auto start = Clock::now();
+  auto results = engine::ConnectAll(requests, 10);
+  double waited = SecondsSince(start);
+  EXPECT_GE(waited, 1.9);
+  EXPECT_LT(waited, 3.5);
+  EXPECT_GE(platform.eventsProcessed, 20) << "over " << waited << " s";
+  ASSERT_EQ(results.size(), requests.size());
+  for (size_t i = 0; i < 10; i += 2) {
+    EXPECT_EQ(results[i].session, nullptr);
+    EXPECT_EQ(results[i].error.native, engine::native::kServerNotFound);
+    EXPECT_NE(results[i].error.description.find("timeout expired"), std::string::npos) << results[i].error.description;
+    ASSERT_NE(results[i + 1].session, nullptr) << results[i + 1].error.description;
+    EXPECT_EQ(results[i + 1].session->Execute("SELECT COUNT(*) FROM V_TA_ETAPAS").result.rows.at(0).at(0).ToText(), "0");
+  }
+  // The others fail as Connect says, with its words.
+  for (size_t i : {10u, 11u}) {
+    engine::ProviderError alone;
+    EXPECT_EQ(engine::Connect(requests[i], alone), nullptr);
+    EXPECT_EQ(results[i].session, nullptr);
+    EXPECT_EQ(results[i].error.native, alone.native);
+    EXPECT_EQ(results[i].error.description, alone.description);
+  }
+  engine::ProviderError alone;
+  EXPECT_EQ(engine::Connect(requests[0], alone), nullptr);
+  EXPECT_EQ(results[0].error.description, alone.description);
+
+  // The batch's own time-out bounds the attempts that would wait longer.
+  AddServer(root, "PGLENTO", hung.front()->Address(), "connect_timeout=30");
+  start = Clock::now();
+  results = engine::ConnectAll({Request("PGLENTO", "TPV9"), Request("PGUNO", "TIENDA1")}, 2);
+  waited = SecondsSince(start);
+  EXPECT_LT(waited, 3.0);
+  EXPECT_EQ(results[0].session, nullptr);
+  EXPECT_NE(results[0].error.description.find("timeout expired"), std::string::npos) << results[0].error.description;
+  EXPECT_NE(results[1].session, nullptr);
+}
+
+// The pool of a walk: each reachable store is connected once, and the probe's connection is
+// the one the walk's sessions take, one after another.
+TEST_F(PgStores, EachStoreOfAWalkCostsOneConnection) {
+  Port hung{true};
+  AddServer(root, "PGCOLGADO", hung.Address(), "connect_timeout=2");
+  auto& pool = PoolConexiones::Compartido();
+  const std::string prueba =
+      "BEGIN TRANSACTION; SELECT TOP 0 * FROM V_TA_ETAPAS; "
+      "UPDATE V_TA_ETAPAS SET CODIGOESTADO = CODIGOESTADO WHERE 1 = 0; ROLLBACK TRANSACTION";
+  PlataformaEspera platform;
+  const auto start = Clock::now();
+  auto probados = pool.Probar(root.Path(),
+                              {{"PGUNO", "TIENDA1", "TIENDA1", "TIENDA1"},
+                               {"PGUNO", "TIENDA2", "TIENDA2", "TIENDA2"},
+                               {"PGCOLGADO", "TPV1", "TPV1", "TPV1"},
+                               {"PGUNO", "master", "nadie", ""}},
+                              2, prueba);
+  EXPECT_LT(SecondsSince(start), 3.5);
+  ASSERT_EQ(probados.size(), 4u);
+  EXPECT_TRUE(probados[0].conectado) << probados[0].motivo;
+  EXPECT_TRUE(probados[1].conectado) << probados[1].motivo;
+  EXPECT_FALSE(probados[2].conectado);
+  EXPECT_NE(probados[2].motivo.find("timeout expired"), std::string::npos) << probados[2].motivo;
+  EXPECT_FALSE(probados[3].conectado);  // master has no V_TA_ETAPAS
+  EXPECT_NE(probados[3].motivo.find("V_TA_ETAPAS"), std::string::npos) << probados[3].motivo;
+  EXPECT_EQ(Sessions("TIENDA1"), "1");
+  const std::string probe = Scalar(*master, "SELECT pid FROM pg_stat_activity WHERE datname = '" + root.Prefix() +
+                                                "pguno_tienda1'");
+
+  // The reachability test, then the target: the same server process.
+  auto remotos = Open("PGUNO", "TIENDA1", "TIENDA1", "TIENDA1");
+  ASSERT_TRUE(remotos->Conectado()) << remotos->MotivoFallo();
+  remotos->Conexion()->SetCommandTimeout(360);
+  EXPECT_EQ(Scalar(*remotos, "SELECT pg_backend_pid()"), probe);
+  remotos->Desconectar();
+  auto destino = Open("PGUNO", "TIENDA1", "TIENDA1", "TIENDA1");
+  ASSERT_TRUE(destino->Conectado()) << destino->MotivoFallo();
+  EXPECT_EQ(Scalar(*destino, "SELECT pg_backend_pid()"), probe);
+  Exec(*destino, "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion) VALUES ('0013', 'EN GARANTIA')");
+  EXPECT_EQ(Sessions("TIENDA1"), "1");
+
+  // A failed store fails at once, with the probe's reason.
+  const auto before = Clock::now();
+  auto colgado = Open("PGCOLGADO", "TPV1", "TPV1", "TPV1");
+  EXPECT_FALSE(colgado->Conectado());
+  EXPECT_LT(SecondsSince(before), 0.5);
+  EXPECT_EQ(colgado->MotivoFallo(), probados[2].motivo);
+
+  // Emptied at the end of the walk: the store's connection is closed when let go.
+  pool.Vaciar();
+  EXPECT_EQ(SessionsOnceEnded("TIENDA2"), "0");
+  EXPECT_EQ(Sessions("TIENDA1"), "1");
+  destino->Desconectar();
+  EXPECT_EQ(SessionsOnceEnded("TIENDA1"), "0");
+}
+
+// The socket of the session's connection (found by the port the server sees).
+int SocketOf(ClsDatos& db) {
+  const int port = std::stoi(Scalar(db, "SELECT inet_client_port()"));
+  for (int fd = 0; fd < 4096; ++fd) {
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0 && a.sin_family == AF_INET &&
+        ntohs(a.sin_port) == port)
+      return fd;
+  }
+  return -1;
+}
+
+int SocketOption(int fd, int level, int name) {
+  int v = -1;
+  socklen_t len = sizeof v;
+  return getsockopt(fd, level, name, &v, &len) == 0 ? v : -1;
+}
+
+// A server that stops answering is given up within the entry's bounds whatever the
+// session's CommandTimeout: min(CommandTimeout, statement_timeout) and a grace of 3 s, and
+// TCP keepalives notice a host that is gone.
+TEST_F(PgStores, AStoreThatStopsAnsweringIsGivenUpWithinTheEntrysBound) {
+  AddServer(root, "PGACOTADO", HomeServer(),
+            "statement_timeout=2 keepalives_idle=4 keepalives_interval=2 keepalives_count=2 tcp_user_timeout=7");
+  auto porDefecto = Open("PGUNO", "TIENDA1", "TIENDA1", "TIENDA1");
+  ASSERT_TRUE(porDefecto->Conectado()) << porDefecto->MotivoFallo();
+  porDefecto->Conexion()->SetCommandTimeout(360);
+  EXPECT_EQ(Scalar(*porDefecto, "SELECT current_setting('statement_timeout')"), "30s");
+  const int fd = SocketOf(*porDefecto);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(SocketOption(fd, SOL_SOCKET, SO_KEEPALIVE), 1);
+  EXPECT_EQ(SocketOption(fd, IPPROTO_TCP, TCP_KEEPIDLE), 10);
+  EXPECT_EQ(SocketOption(fd, IPPROTO_TCP, TCP_KEEPINTVL), 5);
+  EXPECT_EQ(SocketOption(fd, IPPROTO_TCP, TCP_KEEPCNT), 3);
+  EXPECT_EQ(SocketOption(fd, IPPROTO_TCP, TCP_USER_TIMEOUT), 30000);
+
+  auto db = Open("PGACOTADO", "master", "nadie", "");
+  ASSERT_TRUE(db->Conectado()) << db->MotivoFallo();
+  Exec(*db, "CREATE DATABASE [TPV5]");
+  db = Open("PGACOTADO", "TPV5", "TPV5", "TPV5");
+  ASSERT_TRUE(db->Conectado()) << db->MotivoFallo();
+  Exec(*db, schema::Files().at("pos.sql"));
+  const int own = SocketOf(*db);
+  ASSERT_GE(own, 0);
+  EXPECT_EQ(SocketOption(own, IPPROTO_TCP, TCP_KEEPIDLE), 4);
+  EXPECT_EQ(SocketOption(own, IPPROTO_TCP, TCP_KEEPINTVL), 2);
+  EXPECT_EQ(SocketOption(own, IPPROTO_TCP, TCP_KEEPCNT), 2);
+  EXPECT_EQ(SocketOption(own, IPPROTO_TCP, TCP_USER_TIMEOUT), 7000);
+  // The remote sessions of a walk ask for 360 s.
+  db->Conexion()->SetCommandTimeout(360);
+  EXPECT_EQ(Scalar(*db, "SELECT current_setting('statement_timeout')"), "2s");
+  db->Conexion()->SetCommandTimeout(0);
+  EXPECT_EQ(Scalar(*db, "SELECT current_setting('statement_timeout')"), "2s");
+  db->Conexion()->SetCommandTimeout(1);
+  EXPECT_EQ(Scalar(*db, "SELECT current_setting('statement_timeout')"), "1s");
+  db->Conexion()->SetCommandTimeout(360);
+  EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM V_TA_ETAPAS"), "0");
+
+  // A statement longer than the bound is ended by the server.
+  auto start = Clock::now();
+  db->EjecutarSQL("SELECT pg_sleep(10)");
+  EXPECT_EQ(FirstNative(*db), -2147217871);
+  EXPECT_LT(SecondsSince(start), 4.0);
+
+  // The server's process stopped in the middle: given up at 2 s + 3 s, not 360 s.
+  const pid_t backend = static_cast<pid_t>(std::stol(Scalar(*db, "SELECT pg_backend_pid()")));
+  if (kill(backend, 0) != 0) GTEST_SKIP() << "the server's processes cannot be signalled from here";
+  ASSERT_EQ(kill(backend, SIGSTOP), 0);
+  const std::string resume = "sleep 20; kill -CONT " + std::to_string(backend);
+  const char* argv[] = {"/bin/sh", "-c", resume.c_str(), nullptr};
+  pid_t resumer = -1;
+  ASSERT_EQ(posix_spawn(&resumer, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+  PlataformaEspera platform;
+  start = Clock::now();
+  db->EjecutarSQL("UPDATE V_TA_ETAPAS SET Descripcion = 'X' WHERE CODIGOESTADO = '0001'");
+  const double waited = SecondsSince(start);
+  kill(backend, SIGCONT);
+  kill(resumer, SIGTERM);
+  waitpid(resumer, nullptr, 0);
+  EXPECT_EQ(FirstNative(*db), -2147217871);
+  EXPECT_GE(waited, 2.0);
+  EXPECT_LT(waited, 6.5);
+  EXPECT_GE(platform.eventsProcessed, 40);
 }
 
 // ---- Inside a database ---------------------------------------------------------------------

@@ -1,8 +1,10 @@
 #include "components/cls_datos.h"
 
 #include <iostream>
+#include <utility>
 
 #include "components/platform.h"
+#include "components/pool_conexiones.h"
 #include "components/text.h"
 
 namespace etapas {
@@ -37,9 +39,8 @@ std::string FormatoCodigo(const std::string& codigo, int largo) {
 }
 
 void ClsDatos::Conectar(bool faltanDatos, long, std::string& cadenaConexion, bool, bool informarFallo) {
-  conectado_ = false;
+  Desconectar();
   motivoFallo_.clear();
-  if (conexion_ && conexion_->IsOpen()) conexion_->Close();
   if (text::FindNoCase(cadenaConexion, "oracle") != std::string::npos) {
     motivoFallo_ = "Esta versión no tiene motor Oracle: no se puede abrir la conexión \"" +
                    text::HideSecrets(text::TrimCopy(cadenaConexion.substr(0, cadenaConexion.find(';')))) + "\".";
@@ -52,15 +53,26 @@ void ClsDatos::Conectar(bool faltanDatos, long, std::string& cadenaConexion, boo
     request.database = baseDatos_;
     request.user = usuario_;
     request.password = clave_;
-    engine::ProviderError error;
-    auto session = engine::Connect(request, error);
-    if (session) {
-      conexion_ = std::make_shared<ado::Connection>(std::move(session));
-      conectado_ = true;
-      return;
+    ado::ConnectionPtr prestada;
+    switch (PoolConexiones::Compartido().Tomar(servidor_, baseDatos_, usuario_, clave_, prestada, motivoFallo_)) {
+      case PoolConexiones::Toma::Conexion:
+        conexion_ = std::move(prestada);
+        conectado_ = true;
+        dePool_ = true;
+        return;
+      case PoolConexiones::Toma::Fallo: break;
+      case PoolConexiones::Toma::NoEsta: {
+        engine::ProviderError error;
+        auto session = engine::Connect(request, error);
+        if (session) {
+          conexion_ = std::make_shared<ado::Connection>(std::move(session));
+          conectado_ = true;
+          return;
+        }
+        // Shown to the operator and written to standard error.
+        motivoFallo_ = text::HideSecrets(error.description);
+      }
     }
-    // Shown to the operator and written to standard error.
-    motivoFallo_ = text::HideSecrets(error.description);
   }
   if (informarFallo) {
     const std::string raiz = dataRoot_.empty() ? engine::DefaultDataRoot() : dataRoot_;
@@ -74,6 +86,15 @@ void ClsDatos::Conectar(bool faltanDatos, long, std::string& cadenaConexion, boo
     std::cerr << texto << std::endl;
     Platform().MsgBox(texto, mb::kCritical | mb::kOk, "Sin conexión");
   }
+}
+
+void ClsDatos::Desconectar() {
+  conectado_ = false;
+  if (!conexion_) return;
+  const bool dePool = std::exchange(dePool_, false);
+  ado::ConnectionPtr conexion = std::exchange(conexion_, std::make_shared<ado::Connection>(nullptr));
+  if (dePool && PoolConexiones::Compartido().Devolver(conexion)) return;
+  if (conexion->IsOpen()) conexion->Close();
 }
 
 bool ClsDatos::Conectado() const { return conectado_ && conexion_ && conexion_->IsOpen(); }

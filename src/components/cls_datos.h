@@ -10,6 +10,7 @@ namespace etapas {
 class ClsDatos {
  public:
   ClsDatos() = default;
+  ~ClsDatos() { Desconectar(); }
   ClsDatos(const ClsDatos&) = delete;
   ClsDatos& operator=(const ClsDatos&) = delete;
 
@@ -26,8 +27,15 @@ class ClsDatos {
   // this build has no Oracle engine). faltanDatos: the caller found the server or the
   // user empty; the attempt is refused with that reason. informarFallo: a refusal is told
   // to the operator in a message box and on standard error. Never raises.
+  // While the shared connection pool (pool_conexiones.h) is active and holds the four
+  // properties' key, the session takes the pool's connection (no new attempt), or fails at
+  // once with the reason the pool recorded. A connection held from before is let go first.
   void Conectar(bool faltanDatos, long modo, std::string& cadenaConexion,
                 bool usarPropiedades, bool informarFallo);
+  // Lets the connection go: back to the pool when it came from it and the pool is still
+  // active (the next session of the same key gets it), otherwise closed. Conexion() is then
+  // a closed connection and Conectado() false.
+  void Desconectar();
   bool Conectado() const;
   void Conectado(bool value);  // false: the caller closed the connection
   // The connection; null before the first successful Conectar.
@@ -75,6 +83,7 @@ class ClsDatos {
   std::string dataRoot_;  // empty: engine::DefaultDataRoot()
   std::string motivoFallo_;
   bool conectado_ = false;
+  bool dePool_ = false;  // conexion_ is lent by the pool
   ado::ConnectionPtr conexion_;
 };
 

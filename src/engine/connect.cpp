@@ -1,6 +1,9 @@
 #include "engine/session.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <optional>
 #include <fstream>
 
 #include "engine/backend.h"
@@ -66,45 +69,74 @@ std::string DefaultDataRoot() {
   return "./etapas-data";
 }
 
+std::vector<ConnectResult> ConnectAll(const std::vector<ConnectRequest>& requests, int timeoutSeconds) {
+  std::vector<ConnectResult> results(requests.size());
+  // PostgreSQL attempts first, so that they are under way while the rest is done.
+  std::vector<std::unique_ptr<postgres::Opening>> openings(requests.size());
+  std::vector<bool> embedded(requests.size());
+  std::vector<ServerEntry> entries(requests.size());
+  const auto batchEnd = std::chrono::steady_clock::now() + std::chrono::seconds(std::max(0, timeoutSeconds));
+  for (size_t i = 0; i < requests.size(); ++i) {
+    const ConnectRequest& request = requests[i];
+    ProviderError& error = results[i].error;
+    const std::string root = request.dataRoot.empty() ? DefaultDataRoot() : request.dataRoot;
+    const std::string server = text::TrimCopy(request.server);
+    if (server.empty()) {
+      error = {native::kServerNotFound, "SQL Server does not exist or access denied: no server name was given.", "08001"};
+      continue;
+    }
+    ServerEntry& entry = entries[i];
+    if (!LookUpServer(root, server, entry)) {
+      if (server.find_first_of("/\\") != std::string::npos || server.front() == '.') {
+        error = {native::kServerNotFound, "SQL Server does not exist or access denied: '" + server + "' is not a valid server name.", "08001"};
+        continue;
+      }
+      entry.location = root + "/servers/" + text::Lower(server);
+    } else if (!entry.location.empty() && entry.location.front() != '/' && entry.engine == "sqlite") {
+      entry.location = root + "/" + entry.location;
+    }
+    if (entry.engine == "sqlite") {
+      embedded[i] = true;
+    } else if (entry.engine == "postgresql" || entry.engine == "postgres") {
+      Fault fault;
+      openings[i] = postgres::StartOpen(server, entry.location, root, request, fault);
+      if (!openings[i]) error = Describe(fault, "", text::Trim(request.database));
+    } else {
+      error = {native::kFeatureNotSupported,
+               "The server '" + server + "' is configured for the engine '" + entry.engine +
+                   "', which this build cannot use.", "08001"};
+    }
+  }
+  for (size_t i = 0; i < requests.size(); ++i) {
+    if (!embedded[i]) continue;
+    Fault fault;
+    auto backend = sqlite::Open(entries[i].location, requests[i].database, fault);
+    if (backend) results[i].session = MakeSession(std::move(backend));
+    else results[i].error = Describe(fault, "", text::Trim(requests[i].database));
+  }
+  std::vector<postgres::Attempt*> attempts;
+  for (auto& o : openings)
+    if (o) attempts.push_back(&o->attempt());
+  if (!attempts.empty()) {
+    std::optional<std::chrono::steady_clock::time_point> deadline;
+    if (timeoutSeconds > 0) deadline = batchEnd;
+    postgres::Await(attempts, deadline);
+  }
+  for (size_t i = 0; i < requests.size(); ++i) {
+    if (!openings[i]) continue;
+    Fault fault;
+    auto backend = openings[i]->Finish(fault);
+    openings[i].reset();
+    if (backend) results[i].session = MakeSession(std::move(backend));
+    else results[i].error = Describe(fault, "", text::Trim(requests[i].database));
+  }
+  return results;
+}
+
 std::unique_ptr<Session> Connect(const ConnectRequest& request, ProviderError& error) {
-  const std::string root = request.dataRoot.empty() ? DefaultDataRoot() : request.dataRoot;
-  const std::string server = text::TrimCopy(request.server);
-  if (server.empty()) {
-    error = {native::kServerNotFound, "SQL Server does not exist or access denied: no server name was given.", "08001"};
-    return nullptr;
-  }
-  ServerEntry entry;
-  if (!LookUpServer(root, server, entry)) {
-    if (server.find_first_of("/\\") != std::string::npos || server.front() == '.') {
-      error = {native::kServerNotFound, "SQL Server does not exist or access denied: '" + server + "' is not a valid server name.", "08001"};
-      return nullptr;
-    }
-    entry.location = root + "/servers/" + text::Lower(server);
-  } else if (!entry.location.empty() && entry.location.front() != '/' && entry.engine == "sqlite") {
-    entry.location = root + "/" + entry.location;
-  }
-  if (entry.engine == "sqlite") {
-    Fault fault;
-    auto backend = sqlite::Open(entry.location, request.database, fault);
-    if (!backend) {
-      error = Describe(fault, "", text::Trim(request.database));
-      return nullptr;
-    }
-    return MakeSession(std::move(backend));
-  }
-  if (entry.engine == "postgresql" || entry.engine == "postgres") {
-    Fault fault;
-    auto backend = postgres::Open(server, entry.location, root, request, fault);
-    if (!backend) {
-      error = Describe(fault, "", text::Trim(request.database));
-      return nullptr;
-    }
-    return MakeSession(std::move(backend));
-  }
-  error = {native::kFeatureNotSupported,
-           "The server '" + server + "' is configured for the engine '" + entry.engine +
-               "', which this build cannot use.", "08001"};
-  return nullptr;
+  auto results = ConnectAll({request}, 0);
+  error = std::move(results.front().error);
+  return std::move(results.front().session);
 }
 
 void AddError(std::vector<ProviderError>& errors, ProviderError e) {

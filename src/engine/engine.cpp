@@ -147,6 +147,7 @@ class TsqlSession final : public Session {
 
   std::string Provider() const override { return backend_->Provider(); }
   std::string Database() const override { return backend_->Database(); }
+  int TranCount() const override { return depth_; }
 
   void SetCommandTimeout(int seconds) override {
     timeout_ = std::max(0, seconds);

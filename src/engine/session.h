@@ -117,6 +117,8 @@ class Session {
   virtual long UpdateRows(std::string_view table, const NamedValues& criteria,
                           const NamedValues& values, std::vector<ProviderError>& errors) = 0;
   virtual void SetCommandTimeout(int seconds) = 0;
+  // BEGIN TRANSACTIONs not yet ended, as @@TRANCOUNT.
+  virtual int TranCount() const { return 0; }
 };
 
 struct ConnectRequest {
@@ -129,8 +131,22 @@ struct ConnectRequest {
 };
 
 // Opens a session on the engine the server directory names for the server. Returns null
-// and fills error when the server or database cannot be reached; creates nothing.
+// and fills error when the server or database cannot be reached; creates nothing. The
+// ConnectAll of one request.
 std::unique_ptr<Session> Connect(const ConnectRequest& request, ProviderError& error);
+
+// The outcome of one request of ConnectAll: a session, or what Connect would have said.
+struct ConnectResult {
+  std::unique_ptr<Session> session;  // null: error says why
+  ProviderError error;
+};
+
+// Connects every request at once: PostgreSQL attempts are started together and their
+// sockets polled in one loop (the wait hook run meanwhile), embedded databases are opened
+// directly. Each attempt keeps its own bound (as Connect) and the whole batch ends within
+// `timeoutSeconds` (0 or less: no bound of its own). One result per request, in order, with
+// Connect's errors. Host names are resolved one after another as the attempts start.
+std::vector<ConnectResult> ConnectAll(const std::vector<ConnectRequest>& requests, int timeoutSeconds);
 
 // Called at short intervals while a session waits on the network (a connection being made,
 // a server's answer), so that the program's windows keep painting. The platform installs it.

@@ -104,17 +104,29 @@ class PgBackend final : public Backend {
  public:
   PgBackend(Config config, std::string database, Login login, int connectTimeout)
       : cfg_(std::move(config)), database_(std::move(database)), login_(std::move(login)),
-        connectTimeout_(connectTimeout) {}
+        connectTimeout_(connectTimeout), timeout_(EffectiveTimeout(cfg_, 30)), applied_(timeout_) {}
 
-  bool Connect(Fault& fault) {
+  // Starts the connection; null with fault set when the name cannot be a database.
+  std::unique_ptr<Attempt> StartConnect(Fault& fault) {
     isMaster_ = IsMaster(database_);
     if (!isMaster_ && !ValidDatabaseName(text::Trim(database_), kMaxDatabaseName)) {
       fault = Fault(K::CannotOpenDatabase);
-      return false;
+      return nullptr;
     }
-    PGconn* conn = postgres::Connect(cfg_, Physical(), database_, isMaster_ ? MasterLogin() : DatabaseLogin(),
-                                     connectTimeout_, fault);
-    if (conn) link_ = std::make_shared<Link>(conn);
+    return std::make_unique<Attempt>(cfg_, Physical(), database_, isMaster_ ? MasterLogin() : DatabaseLogin(),
+                                     connectTimeout_);
+  }
+
+  bool Connect(Fault& fault) {
+    auto attempt = StartConnect(fault);
+    if (!attempt) return false;
+    Await({attempt.get()});
+    return Adopt(*attempt, fault);
+  }
+
+  bool Adopt(Attempt& attempt, Fault& fault) {
+    PGconn* conn = attempt.Take(fault);
+    if (conn) link_ = MakeLink(conn);
     return conn != nullptr;
   }
 
@@ -124,7 +136,9 @@ class PgBackend final : public Backend {
   size_t MaxDatabaseName() const override { return kMaxDatabaseName; }
   std::string Parameter(int n) const override { return "$" + std::to_string(n); }
   bool UndoesFailedStatement() const override { return false; }
-  void SetCommandTimeout(int seconds) override { timeout_ = std::max(0, seconds); }
+  // Never longer than the server entry's statement_timeout: a server that stops answering
+  // must not hold the program for the CommandTimeout a session asked (server.h).
+  void SetCommandTimeout(int seconds) override { timeout_ = EffectiveTimeout(cfg_, std::max(0, seconds)); }
   bool Waiting() const override { return link_->Waiting() || (admin_ && admin_->Waiting()); }
 
   bool InTransaction() override {
@@ -334,7 +348,7 @@ class PgBackend final : public Backend {
     if (isMaster_) return link_;
     if (!admin_) {
       if (PGconn* conn = postgres::Connect(cfg_, cfg_.maintenance, "master", MasterLogin(), connectTimeout_, fault))
-        admin_ = std::make_shared<Link>(conn);
+        admin_ = MakeLink(conn);
     }
     return admin_;
   }
@@ -352,7 +366,15 @@ class PgBackend final : public Backend {
     if (applied_ == timeout_) return;
     Result r = link_->ExecParams("SET statement_timeout = " + std::to_string(static_cast<long long>(timeout_) * 1000));
     applied_ = r.Ok() ? timeout_ : -1;
-    link_->SetServerTimeout(applied_);
+    // The client's own bound holds even when the server did not take it.
+    link_->SetServerTimeout(timeout_);
+  }
+
+  // A link whose waits are bounded by the statement_timeout its connection starts with.
+  std::shared_ptr<Link> MakeLink(PGconn* conn) const {
+    auto link = std::make_shared<Link>(conn);
+    link->SetServerTimeout(EffectiveTimeout(cfg_, 30));
+    return link;
   }
 
   // A statement that comes back often is kept prepared from its second use. Null with
@@ -392,8 +414,8 @@ class PgBackend final : public Backend {
   bool isMaster_ = false;
   std::shared_ptr<Link> link_;   // set once Connect succeeds
   std::shared_ptr<Link> admin_;  // during CREATE / DROP DATABASE
-  int timeout_ = 30;
-  int applied_ = 30;  // as the connection's options set it
+  int timeout_;   // the statement_timeout asked, bounded by the entry's (server.h)
+  int applied_;   // as the connection's options set it
   bool textRules_ = false;
   long preparedCount_ = 0;
   size_t preparedOnServer_ = 0;
@@ -488,15 +510,47 @@ bool PgRows::Next(std::vector<Variant>& row, Fault& fault) {
 
 }  // namespace
 
-std::unique_ptr<Backend> Open(const std::string& server, const std::string& location, const std::string& dataRoot,
-                              const ConnectRequest& request, Fault& fault) {
+namespace {
+
+class PgOpening final : public Opening {
+ public:
+  explicit PgOpening(std::unique_ptr<PgBackend> backend) : backend_(std::move(backend)) {}
+  bool Start(Fault& fault) {
+    attempt_ = backend_->StartConnect(fault);
+    return attempt_ != nullptr;
+  }
+  Attempt& attempt() override { return *attempt_; }
+  std::unique_ptr<Backend> Finish(Fault& fault) override {
+    if (!backend_->Adopt(*attempt_, fault)) return nullptr;
+    attempt_.reset();
+    return std::move(backend_);
+  }
+
+ private:
+  std::unique_ptr<PgBackend> backend_;
+  std::unique_ptr<Attempt> attempt_;
+};
+
+}  // namespace
+
+std::unique_ptr<Opening> StartOpen(const std::string& server, const std::string& location, const std::string& dataRoot,
+                                   const ConnectRequest& request, Fault& fault) {
   Config cfg;
   if (!ParseConfig(server, location, dataRoot, cfg, fault)) return nullptr;
   const int timeout = std::min(request.connectTimeoutSeconds > 0 ? request.connectTimeoutSeconds : 5, cfg.connectTimeout);
   auto backend = std::make_unique<PgBackend>(std::move(cfg), text::TrimCopy(request.database),
                                              Login{text::TrimCopy(request.user), request.password}, timeout);
-  if (!backend->Connect(fault)) return nullptr;
-  return backend;
+  auto opening = std::make_unique<PgOpening>(std::move(backend));
+  if (!opening->Start(fault)) return nullptr;
+  return opening;
+}
+
+std::unique_ptr<Backend> Open(const std::string& server, const std::string& location, const std::string& dataRoot,
+                              const ConnectRequest& request, Fault& fault) {
+  auto opening = StartOpen(server, location, dataRoot, request, fault);
+  if (!opening) return nullptr;
+  Await({&opening->attempt()});
+  return opening->Finish(fault);
 }
 
 }  // namespace etapas::engine::postgres

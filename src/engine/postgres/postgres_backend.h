@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/backend.h"
+#include "engine/postgres/server.h"
 
 namespace etapas::engine::postgres {
 
@@ -14,5 +15,18 @@ namespace etapas::engine::postgres {
 // (empty: the server name itself is HOST[:PORT]); `dataRoot` the folder of servers.conf.
 std::unique_ptr<Backend> Open(const std::string& server, const std::string& location, const std::string& dataRoot,
                               const ConnectRequest& request, Fault& fault);
+
+// A backend whose connection is being made: its attempt is awaited together with others'
+// (Await in server.h), then Finish gives the backend or says why there is none.
+class Opening {
+ public:
+  virtual ~Opening() = default;
+  virtual Attempt& attempt() = 0;
+  virtual std::unique_ptr<Backend> Finish(Fault& fault) = 0;
+};
+
+// As Open, without waiting; null with fault set when the entry or the name is refused.
+std::unique_ptr<Opening> StartOpen(const std::string& server, const std::string& location, const std::string& dataRoot,
+                                   const ConnectRequest& request, Fault& fault);
 
 }  // namespace etapas::engine::postgres

@@ -3,11 +3,13 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <vector>
 
 #include "components/text.h"
 #include "engine/postgres/link.h"
+#include "engine/session.h"
 
 namespace etapas::engine::postgres {
 namespace {
@@ -25,6 +27,16 @@ bool EntryFault(Fault& fault, const std::string& message) {
 }
 
 void IgnoreNotice(void*, const char*) {}
+
+// How often a wait lets the program's events through.
+constexpr std::chrono::milliseconds kWaitSlice{25};
+
+// A whole number of seconds (or a count) of at least `least`; false when it is not one.
+bool Whole(const std::string& value, int least, int& out) {
+  if (value.empty() || value.size() > 6 || value.find_first_not_of("0123456789") != std::string::npos) return false;
+  out = std::max(least, std::atoi(value.c_str()));
+  return true;
+}
 
 std::string ConnectionMessage(PGconn* conn) {
   std::string msg = conn ? PQerrorMessage(conn) : "out of memory";
@@ -81,6 +93,16 @@ bool ParseConfig(const std::string& server, const std::string& location, const s
     else if (key == "prefix") c.prefix = text::Lower(value);
     else if (key == "maintenance") c.maintenance = value;
     else if (key == "connect_timeout") c.connectTimeout = std::max(1, std::atoi(value.c_str()));
+    else if (key == "statement_timeout" || key == "keepalives_idle" || key == "keepalives_interval" ||
+             key == "keepalives_count" || key == "tcp_user_timeout") {
+      int& target = key == "statement_timeout"     ? c.statementTimeout
+                    : key == "keepalives_idle"     ? c.keepalivesIdle
+                    : key == "keepalives_interval" ? c.keepalivesInterval
+                    : key == "keepalives_count"    ? c.keepalivesCount
+                                                   : c.tcpUserTimeout;
+      if (!Whole(value, key == "tcp_user_timeout" ? 0 : 1, target))
+        return EntryFault(fault, entry + " gives " + key + " '" + value + "', which is not a whole number.");
+    }
     else if (key == "sslmode") {
       c.sslmode = text::Lower(value);
       if (!KnownSslMode(c.sslmode))
@@ -115,13 +137,22 @@ bool ParseConfig(const std::string& server, const std::string& location, const s
   return true;
 }
 
-PGconn* Connect(const Config& c, const std::string& physical, const std::string& logical, const Login& login,
-                int timeoutSeconds, Fault& fault) {
-  const std::string timeout = std::to_string(std::max(2, timeoutSeconds));
+int EffectiveTimeout(const Config& c, int commandTimeout) {
+  return commandTimeout <= 0 ? c.statementTimeout : std::min(commandTimeout, c.statementTimeout);
+}
+
+Attempt::Attempt(const Config& c, const std::string& physical, const std::string& logical, const Login& login,
+                 int timeoutSeconds)
+    : config_(c), logical_(logical), user_(login.user) {
+  const int bound = std::max(2, timeoutSeconds);
+  const std::string timeout = std::to_string(bound);
   // The server's text rules: ISO dates out, day-first dates in, strings without escapes.
   // 30 s is the data API's default CommandTimeout: most sessions never change it.
-  const std::string options =
-      "-c DateStyle=ISO,DMY -c standard_conforming_strings=on -c client_min_messages=warning -c statement_timeout=30000";
+  const std::string options = "-c DateStyle=ISO,DMY -c standard_conforming_strings=on -c client_min_messages=warning "
+                              "-c statement_timeout=" + std::to_string(EffectiveTimeout(c, 30) * 1000);
+  const std::string idle = std::to_string(c.keepalivesIdle), interval = std::to_string(c.keepalivesInterval),
+                    count = std::to_string(c.keepalivesCount),
+                    userTimeout = c.tcpUserTimeout > 0 ? std::to_string(c.tcpUserTimeout * 1000) : "";
   std::vector<const char*> keys, values;
   auto add = [&](const char* k, const std::string& v) {
     if (v.empty()) return;
@@ -136,9 +167,14 @@ PGconn* Connect(const Config& c, const std::string& physical, const std::string&
   add("password", login.password);
   add("connect_timeout", timeout);
   add("options", options);
-  static const std::string kEncoding = "UTF8", kApplication = "etapas";
+  static const std::string kEncoding = "UTF8", kApplication = "etapas", kOn = "1";
   add("client_encoding", kEncoding);
   add("application_name", kApplication);
+  add("keepalives", kOn);
+  add("keepalives_idle", idle);
+  add("keepalives_interval", interval);
+  add("keepalives_count", count);
+  add("tcp_user_timeout", userTimeout);
   add("sslmode", c.sslmode);
   add("sslrootcert", c.sslrootcert);
   add("sslcert", c.sslcert);
@@ -148,42 +184,88 @@ PGconn* Connect(const Config& c, const std::string& physical, const std::string&
   values.push_back(nullptr);
   // libpq bounds only its own blocking waits by connect_timeout: the whole attempt, every
   // address of the host included, is bounded here.
-  PGconn* conn = PQconnectStartParams(keys.data(), values.data(), 0);
-  bool timedOut = false;
-  if (conn && PQstatus(conn) != CONNECTION_BAD) {
-    Waiter wait(Clock::now() + std::chrono::seconds(std::max(2, timeoutSeconds)));
-    PostgresPollingStatusType step = PGRES_POLLING_WRITING;
-    while (step != PGRES_POLLING_OK && step != PGRES_POLLING_FAILED) {
-      // PQconnectPoll only once the socket is ready: a connection still being made would
-      // pass for made.
-      Waiter::Wake w;
-      do w = wait.Ready(PQsocket(conn), step == PGRES_POLLING_READING ? POLLIN : POLLOUT);
-      while (w == Waiter::Wake::kHook);
-      if (w == Waiter::Wake::kDeadline) {
-        timedOut = true;
-        break;
-      }
-      step = PQconnectPoll(conn);
-    }
-  }
-  if (!conn || timedOut || PQstatus(conn) != CONNECTION_OK) {
+  deadline_ = Clock::now() + std::chrono::seconds(bound);
+  conn_ = PQconnectStartParams(keys.data(), values.data(), 0);
+  done_ = !conn_ || PQstatus(conn_) == CONNECTION_BAD;
+}
+
+Attempt::~Attempt() { PQfinish(conn_); }
+
+void Attempt::Step() {
+  step_ = PQconnectPoll(conn_);
+  done_ = step_ == PGRES_POLLING_OK || step_ == PGRES_POLLING_FAILED;
+}
+
+void Attempt::Expire() {
+  timedOut_ = true;
+  done_ = true;
+}
+
+PGconn* Attempt::Take(Fault& fault) {
+  PGconn* conn = conn_;
+  if (!conn || timedOut_ || PQstatus(conn) != CONNECTION_OK) {
     std::string msg = ConnectionMessage(conn);
-    if (timedOut) {
+    if (timedOut_) {
       // What the blocking attempt says of a server that does not answer in time.
       const char* host = PQhost(conn);
       const char* address = PQhostaddr(conn);
       const char* port = PQport(conn);
-      const std::string name = host && *host ? host : c.host;
+      const std::string name = host && *host ? host : config_.host;
       msg += std::string(msg.empty() ? "" : "\n") + "connection to server at \"" + name + "\"" +
              (address && *address && name != address ? std::string(" (") + address + ")" : "") + ", port " +
-             (port && *port ? port : c.port.empty() ? "5432" : c.port) + " failed: timeout expired";
+             (port && *port ? port : config_.port.empty() ? "5432" : config_.port) + " failed: timeout expired";
     }
-    fault = ConnectFault(c, logical, login.user, msg);
-    PQfinish(conn);
+    fault = ConnectFault(config_, logical_, user_, msg);
     return nullptr;
   }
+  conn_ = nullptr;
   PQsetNoticeProcessor(conn, IgnoreNotice, nullptr);
   return conn;
+}
+
+void Await(const std::vector<Attempt*>& attempts, std::optional<Clock::time_point> deadline) {
+  using std::chrono::milliseconds;
+  std::vector<pollfd> fds;
+  std::vector<Attempt*> waiting;
+  auto hooked = Clock::now();
+  for (;;) {
+    const auto now = Clock::now();
+    fds.clear();
+    waiting.clear();
+    auto next = now + kWaitSlice - std::chrono::duration_cast<milliseconds>(now - hooked);
+    for (Attempt* a : attempts) {
+      if (a->Done()) continue;
+      const auto until = deadline ? std::min(a->deadline_, *deadline) : a->deadline_;
+      if (now >= until) {
+        a->Expire();
+        continue;
+      }
+      next = std::min(next, until);
+      // PQconnectPoll only once the socket is ready: a connection still being made would
+      // pass for made. The socket may change from one step to the next (another address).
+      fds.push_back({PQsocket(a->conn_), static_cast<short>(a->step_ == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0});
+      waiting.push_back(a);
+    }
+    if (waiting.empty()) return;
+    const auto wait = std::max<milliseconds::rep>(0, std::chrono::ceil<milliseconds>(next - now).count());
+    const int n = poll(fds.data(), fds.size(), static_cast<int>(wait));
+    // An error on a socket counts as ready: libpq reads it and says what happened.
+    for (size_t i = 0; i < waiting.size(); ++i)
+      if ((n < 0 && errno != EINTR) || fds[i].fd < 0 || (n > 0 && fds[i].revents != 0)) waiting[i]->Step();
+    // Also while attempts progress: many stores must not freeze the window either. What
+    // the hook runs cannot touch these attempts: they are this call's own.
+    if (Clock::now() - hooked >= kWaitSlice) {
+      WhileWaiting();
+      hooked = Clock::now();
+    }
+  }
+}
+
+PGconn* Connect(const Config& c, const std::string& physical, const std::string& logical, const Login& login,
+                int timeoutSeconds, Fault& fault) {
+  Attempt attempt(c, physical, logical, login, timeoutSeconds);
+  Await({&attempt});
+  return attempt.Take(fault);
 }
 
 }  // namespace etapas::engine::postgres

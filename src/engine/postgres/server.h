@@ -2,12 +2,24 @@
 // PostgreSQL servers through libpq. A server directory entry reads
 //   NAME = postgresql HOST[:PORT] [admin=ROLE] [user=ROLE] [prefix=TEXT] [connect_timeout=SECONDS]
 //                                 [maintenance=DATABASE] [sslmode=MODE] [sslrootcert=FILE]
-//                                 [sslcert=FILE] [sslkey=FILE] [sslcrl=FILE]
+//                                 [sslcert=FILE] [sslkey=FILE] [sslcrl=FILE] [statement_timeout=SECONDS]
+//                                 [keepalives_idle=SECONDS] [keepalives_interval=SECONDS]
+//                                 [keepalives_count=N] [tcp_user_timeout=SECONDS]
 // sslmode is libpq's (disable, allow, prefer, require, verify-ca, verify-full); relative
 // certificate files are taken from the data root.
+//
+// A server that stops answering must not hold the program: a statement is waited for at
+// most min(CommandTimeout, statement_timeout) seconds (CommandTimeout 0: statement_timeout)
+// plus a grace of 3 s for the server's own cancellation to arrive, whatever CommandTimeout
+// asks; the server is given the same statement_timeout. TCP keepalives (idle, interval,
+// count) and tcp_user_timeout make the system notice a host that is gone, also on an idle
+// connection. Defaults: statement_timeout 30, keepalives 10 / 5 / 3, tcp_user_timeout 30.
 #include <libpq-fe.h>
 
+#include <chrono>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/backend.h"
 
@@ -21,6 +33,9 @@ struct Config {
   std::string prefix;  // prepended to every database name on the server
   std::string maintenance = "postgres";
   int connectTimeout = 5;
+  int statementTimeout = 30;  // seconds; the longest any statement is waited for
+  int keepalivesIdle = 10, keepalivesInterval = 5, keepalivesCount = 3;
+  int tcpUserTimeout = 30;    // seconds; 0: the system's
   // TLS: libpq's own parameters, certificate paths already made absolute.
   std::string sslmode, sslrootcert, sslcert, sslkey, sslcrl;
 };
@@ -34,8 +49,41 @@ struct Login {
 bool ParseConfig(const std::string& server, const std::string& location, const std::string& root, Config& config,
                  Fault& fault);
 
-// Connects to the physical database `physical`, in steps with the wait hook run meanwhile,
-// the whole attempt bounded by `timeoutSeconds`. `logical` is the name the session used.
+// The statement_timeout applied for a session's CommandTimeout (seconds, 0: none asked).
+int EffectiveTimeout(const Config& config, int commandTimeout);
+
+// One connection attempt to the physical database `physical`, made in steps (Await) and
+// bounded by `timeoutSeconds`. `logical` is the name the session used.
+class Attempt {
+ public:
+  Attempt(const Config& config, const std::string& physical, const std::string& logical, const Login& login,
+          int timeoutSeconds);
+  ~Attempt();
+  Attempt(const Attempt&) = delete;
+  Attempt& operator=(const Attempt&) = delete;
+
+  bool Done() const { return done_; }
+  // The connection made, or null with fault set; once done.
+  PGconn* Take(Fault& fault);
+
+ private:
+  friend void Await(const std::vector<Attempt*>& attempts, std::optional<std::chrono::steady_clock::time_point> deadline);
+  void Step();
+  void Expire();
+
+  Config config_;
+  std::string logical_, user_;
+  PGconn* conn_ = nullptr;
+  PostgresPollingStatusType step_ = PGRES_POLLING_WRITING;
+  std::chrono::steady_clock::time_point deadline_;
+  bool done_ = false, timedOut_ = false;
+};
+
+// Makes every attempt at once, each until it is made, refused or past its own deadline (or
+// past `deadline`), polling all their sockets together with the wait hook run meanwhile.
+void Await(const std::vector<Attempt*>& attempts, std::optional<std::chrono::steady_clock::time_point> deadline = {});
+
+// One attempt, awaited alone.
 PGconn* Connect(const Config& config, const std::string& physical, const std::string& logical, const Login& login,
                 int timeoutSeconds, Fault& fault);
 
