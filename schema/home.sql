@@ -79,3 +79,24 @@ CREATE TABLE V_TA_TPV (
   PEND_ARTICULOS bit NOT NULL DEFAULT 0,
   PEND_PRECIOS bit NOT NULL DEFAULT 0
 );
+
+-- Changes a replication target (a point of sale by its CODIGO, or "@GRUPO" for the
+-- group's database) did not receive, until they are served: one row per target and row,
+-- the latest change winning. The key values are kept as the SQL literals the walk used.
+CREATE TABLE V_TA_REPLICACION_PENDIENTE (
+  ID int IDENTITY(1,1) PRIMARY KEY,
+  TABLA varchar(100) NOT NULL,
+  ACCION int NOT NULL,
+  VALOR1 varchar(max) NOT NULL DEFAULT '',
+  VALOR2 varchar(max) NOT NULL DEFAULT '',
+  VALOR3 varchar(max) NOT NULL DEFAULT '',
+  VALOR4 varchar(max) NOT NULL DEFAULT '',
+  VALOR5 varchar(max) NOT NULL DEFAULT '',
+  VALOR6 varchar(max) NOT NULL DEFAULT '',
+  FILTRO varchar(max) NOT NULL DEFAULT '',
+  DESTINO varchar(20) NOT NULL,
+  SERVER varchar(100) NULL,
+  DBNAME varchar(100) NULL,
+  MOTIVO varchar(max) NULL,
+  FECHA datetime NULL
+);

@@ -197,6 +197,8 @@ const std::vector<Command>& Commands() {
       {"add-pos", "register a point of sale and create its database", kAddPosHelp, RunAddPos},
       {"demo", "build the demonstration data", kDemoHelp, RunDemo},
       {"sql", "run T-SQL and print the rows as JSON lines", kSqlHelp, RunSql},
+      {"migrate", "bring a home database up to this version's schema", kMigrateHelp, RunMigrate},
+      {"sincronizar", "serve the changes the points of sale missed", kSincronizarHelp, RunSincronizar},
   };
   return commands;
 }
@@ -213,7 +215,7 @@ void PrintUsage(std::ostream& os) {
         "Administration of the databases of the Etapas editor.\n\nCommands:\n";
   for (const auto& c : Commands()) {
     std::string name(c.name);
-    name.resize(10, ' ');
+    name.resize(13, ' ');
     os << "  " << name << c.summary << "\n";
   }
   os << "\nOptions:\n"

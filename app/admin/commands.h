@@ -23,6 +23,10 @@ int RunInit(const Args& args, std::ostream& out, std::ostream& err);
 int RunAddPos(const Args& args, std::ostream& out, std::ostream& err);
 int RunDemo(const Args& args, std::ostream& out, std::ostream& err);
 int RunSql(const Args& args, std::ostream& out, std::ostream& err);
+int RunMigrate(const Args& args, std::ostream& out, std::ostream& err);
+int RunSincronizar(const Args& args, std::ostream& out, std::ostream& err);
+extern const std::string_view kMigrateHelp;
+extern const std::string_view kSincronizarHelp;
 
 // The data root the caller's environment names (before --data-root is applied): other
 // programs started from the same shell find this one.
