@@ -90,7 +90,10 @@ TEST_F(Commands, TheTypicalRequestSavesAndReplicates) {
   auto pos = test::Connect("SUC1", "TPV1");
   EXPECT_EQ(Rows(*pos, "SELECT CODIGOESTADO, Descripcion, Tipo, PosiblesEstadoPrevio FROM V_TA_ETAPAS"),
             (std::vector<std::string>{"0013|EN GARANTIA|T| 0001|0003|"}));
-  EXPECT_EQ(Titles(), (std::vector<std::string>{"Aviso al operador|No se pudo conectar al Punto de ventas Sucursal Norte"}));
+  EXPECT_EQ(Titles(), (std::vector<std::string>{
+                          "Aviso al operador|No se pudo conectar al Punto de ventas Sucursal Norte",
+                          "Aviso al operador|El cambio de Tabla de Status quedó pendiente para 1 punto de venta. Se enviará "
+                          "en la próxima grabación que los alcance, o con etapas-admin sincronizar."}));
   EXPECT_EQ(platform.shown[0].style, 64);
   EXPECT_EQ(Rows(Home(), "SELECT CODIGO, CONECTADO, ULTIMA_DETECCION IS NULL, PEND_TABLAS FROM V_TA_TPV ORDER BY CODIGO"),
             (std::vector<std::string>{"0001|True|1|False", "0002|False|0|False"}));

@@ -195,7 +195,11 @@ TEST_F(PgTypicalRequest, SavedStatusReachesBothServersAndTheStoppedOneIsReported
   for (ClsDatos* pos : {norte.get(), sur.get()})
     EXPECT_EQ(Rows(*pos, "SELECT CODIGOESTADO, Descripcion, Tipo, PosiblesEstadoPrevio FROM V_TA_ETAPAS"),
               (std::vector<std::string>{"0013|EN GARANTIA|T| 0003|"}));
-  EXPECT_EQ(Shown(), (std::vector<std::string>{"Aviso al operador|No se pudo conectar al Punto de ventas Sucursal Caida"}));
+  EXPECT_EQ(Shown(), (std::vector<std::string>{
+                         "Aviso al operador|No se pudo conectar al Punto de ventas Sucursal Caida",
+                         "Aviso al operador|El cambio de Tabla de Status quedó pendiente para 1 punto de venta. Se "
+                         "enviará en la próxima grabación que los alcance, o con etapas-admin sincronizar."}));
+  EXPECT_EQ(Rows(*home, "SELECT DESTINO, VALOR1 FROM V_TA_REPLICACION_PENDIENTE"), std::vector<std::string>{"0003|'0013'"});
   EXPECT_EQ(Rows(*home, "SELECT CODIGO, CONECTADO, ULTIMA_DETECCION IS NULL FROM V_TA_TPV ORDER BY CODIGO"),
             (std::vector<std::string>{"0001|True|1", "0002|True|1", "0003|False|0"}));
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <fstream>
 #include <functional>
 #include <memory>
 
@@ -99,7 +100,10 @@ class Replicacion : public test::SystemTest {
     observada.folder = platform.folder;
     observada.environment = platform.environment;
     SetPlatform(&observada);
-    RegistrarVentanaProgreso([this](EventosVentanaProgreso&) { return std::make_unique<Banner>(lineas); });
+    RegistrarVentanaProgreso([this](EventosVentanaProgreso& e) {
+      eventosCartel = &e;
+      return std::make_unique<Banner>(lineas);
+    });
     ConnectSessions("operador");
     test::CreateDatabase("NORTE", "SUC1", "pos.sql");
     test::CreateDatabase("SUR", "SUC2", "pos.sql");
@@ -174,8 +178,21 @@ class Replicacion : public test::SystemTest {
     return r.empty() ? "" : r[0];
   }
 
+  // What each target still owes, as "DESTINO|TABLA|VALOR1|ACCION".
+  std::vector<std::string> Pendientes() {
+    return Rows(Home(), "SELECT DESTINO, TABLA, VALOR1, ACCION FROM V_TA_REPLICACION_PENDIENTE ORDER BY DESTINO, VALOR1");
+  }
+  std::string MotivoPendiente(const std::string& destino) {
+    return Scalar(Home(), "SELECT MOTIVO FROM V_TA_REPLICACION_PENDIENTE WHERE DESTINO = '" + destino + "'");
+  }
+  // The last message of a walk: how many targets were left owing the change.
+  static bool EsAvisoDePendientes(const PlataformaGuionada::Mensaje& m) {
+    return m.title == "Aviso al operador" && m.prompt.find("quedó pendiente") != std::string::npos;
+  }
+
   PlataformaObservada observada;
   std::vector<std::string> lineas;
+  EventosVentanaProgreso* eventosCartel = nullptr;
   std::unique_ptr<ClsDatos> suc1, suc2, suc4, grupo;
 };
 
@@ -188,7 +205,11 @@ TEST_F(Replicacion, SavedStatusReachesEveryReachablePointAndTheUnreachableOneIsR
   EXPECT_EQ(Etapa(*suc4), "");    // excluded from the tables family
   EXPECT_EQ(Etapa(*grupo), "");   // the group is not switched on
 
-  ASSERT_EQ(observada.shown.size(), 1u);
+  ASSERT_EQ(observada.shown.size(), 2u);
+  // Last, what was left owing the change.
+  EXPECT_TRUE(EsAvisoDePendientes(observada.shown[1])) << observada.shown[1].prompt;
+  EXPECT_NE(observada.shown[1].prompt.find("1 punto de venta."), std::string::npos) << observada.shown[1].prompt;
+  EXPECT_EQ(Pendientes(), std::vector<std::string>{"0002|V_TA_ETAPAS|'0013'|1"});
   EXPECT_EQ(observada.shown[0].title, "Aviso al operador");
   EXPECT_EQ(observada.shown[0].prompt, "No se pudo conectar al Punto de ventas Sucursal Oeste");
   EXPECT_EQ(observada.shown[0].style, 64);
@@ -208,7 +229,8 @@ TEST_F(Replicacion, SavedStatusReachesEveryReachablePointAndTheUnreachableOneIsR
   EXPECT_EQ(detectada->year, DateTime::Now().year);
 
   // The banner named each point while it was served, and is gone.
-  EXPECT_EQ(lineas, (std::vector<std::string>{"Punto de venta Sucursal Norte (0001)", "Punto de venta Sucursal Oeste (0002)",
+  EXPECT_EQ(lineas, (std::vector<std::string>{"Comprobando los destinos...", "Punto de venta Sucursal Norte (0001)",
+                                              "Punto de venta Sucursal Oeste (0002)",
                                               "Punto de venta Sucursal Sur (0003)"}));
   EXPECT_EQ(CartelCompartido().Ventana(), nullptr);
   EXPECT_FALSE(ReplicacionEnCurso());
@@ -242,7 +264,7 @@ TEST_F(Replicacion, RefusedUpdateIsRecordedOnceReportedOnceAndTheNextPointIsStil
   ASSERT_EQ(aux.size(), 1u);
   EXPECT_EQ(aux[0], "etapas/NORTE|8152|UPDATE V_TA_ETAPAS SET Descripcion='EN REPARACION'  , Color='255'   "
                     "WHERE CODIGOESTADO = '0013'|operador");
-  ASSERT_EQ(observada.shown.size(), 2u);
+  ASSERT_EQ(observada.shown.size(), 3u);
   const auto& m = observada.shown[0];
   EXPECT_EQ(m.title, "Atención");
   EXPECT_EQ(m.style, 16);
@@ -273,7 +295,7 @@ TEST_F(Replicacion, RefusedInsertIsOnlyReportedAndRefusedDeleteIsRecorded) {
   ASSERT_EQ(aux.size(), 1u);
   EXPECT_EQ(aux[0], "etapas/SUR|547|DELETE V_TA_ETAPAS WHERE CODIGOESTADO = '0013'");
   EXPECT_EQ(Etapa(*suc2), "0013|EN REPARACION|255|E| 0001|");
-  ASSERT_EQ(observada.shown.size(), 2u);
+  ASSERT_EQ(observada.shown.size(), 3u);
   EXPECT_TRUE(observada.shown[1].prompt.ends_with("No se pudo actualizar la base de datos SUC2 Server: SUR"));
 }
 
@@ -297,7 +319,7 @@ TEST_F(Replicacion, APointWithAColumnTheHomeLacksIsRefusedRecordedAndTheOthersSe
   ASSERT_EQ(aux.size(), 1u);
   EXPECT_TRUE(aux[0].starts_with("etapas/NORTE|")) << aux[0];
   EXPECT_NE(aux[0].find("SUC1"), std::string::npos) << aux[0];
-  ASSERT_EQ(observada.shown.size(), 2u);
+  ASSERT_EQ(observada.shown.size(), 3u);
   EXPECT_EQ(observada.shown[0].title, "Atención");
   EXPECT_NE(observada.shown[0].prompt.find("SUC1"), std::string::npos);
   EXPECT_NE(text::FindNoCase(observada.shown[0].prompt, "DELETE FROM V_TA_TPV"), std::string::npos);
@@ -331,7 +353,7 @@ TEST_F(Replicacion, TextInANumericColumnTravelsAsTextByInsertAndUpdate) {
   EXPECT_EQ(Rows(*suc2, consulta), esperado);  // updated
   for (ClsDatos* db : {suc1.get(), suc2.get()}) EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM V_TA_ETAPAS"), "1");
   EXPECT_EQ(Scalar(Home(), "SELECT COUNT(*) FROM V_TA_TPV"), "6");
-  EXPECT_EQ(observada.shown.size(), 1u);  // only the unreachable point
+  EXPECT_EQ(observada.shown.size(), 2u);  // the unreachable point, then what it owes
 }
 
 TEST_F(Replicacion, APointOfSaleCodeWithAnApostropheFlagsOnlyItsOwnRow) {
@@ -358,7 +380,7 @@ TEST_F(Replicacion, ValuesAreRenderedByTypeApostrophesDropAndSkippedColumnsDiffe
               "TRANSMISION, OBSERVACIONES) VALUES ('DOL', 'Dolar', 0, 1, 0, NULL, '$', NULL, NULL, 'local')");
 
   Replicar(1, "'DOL'", "@ADMIN_TA_MONEDAS");
-  EXPECT_EQ(observada.shown.size(), 1u);  // only the unreachable point
+  EXPECT_EQ(observada.shown.size(), 2u);  // the unreachable point, then what it owes
   const std::string consulta =
       "SELECT DESCRIPCION, ACTIVA, COTIZACION, DECIMALES, ALTA, SIMBOLO, IMAGEN, TRANSMISION, OBSERVACIONES "
       "FROM TA_MONEDAS WHERE CODIGO = 'DOL'";
@@ -468,7 +490,7 @@ TEST_F(Replicacion, UnreachableGroupDatabaseFailsIntoTheErrorReporting) {
   Exec(Home(), "UPDATE TA_CONFIGURACION SET Valor = 'NOHAY' WHERE Clave = 'GRP_Base'");
   observada.answers = {1, 5, 3};  // the connection notice, the column discovery, then stop
   Replicar(1, "'0013'");
-  ASSERT_EQ(observada.shown.size(), 3u);
+  ASSERT_EQ(observada.shown.size(), 4u);
   EXPECT_NE(observada.shown[0].prompt.find("NOHAY"), std::string::npos);
   EXPECT_NE(observada.shown[1].title.find("VerificaCampos"), std::string::npos);
   EXPECT_EQ(observada.shown[2].title, "ClsDatos Aviso al operador!!! - 2 ");  // no routine name
@@ -511,7 +533,7 @@ TEST_F(Replicacion, ASecondCallWhileOneIsRunningIsRefused) {
   EXPECT_EQ(Etapa(*suc2), "0013|EN REPARACION|255|E| 0001|");
   EXPECT_EQ(Etapa(*suc1, "0099"), "");
   EXPECT_EQ(Etapa(*suc2, "0099"), "");
-  ASSERT_EQ(observada.shown.size(), 2u);
+  ASSERT_EQ(observada.shown.size(), 3u);
   EXPECT_NE(observada.shown[0].prompt.find("replicación en curso"), std::string::npos);
   EXPECT_FALSE(ReplicacionEnCurso());
   observada.alProcesarEventos = nullptr;
@@ -610,6 +632,98 @@ TEST_F(Replicacion, VerificaCamposListsTheTargetsColumnsLessTheExcludedOnes) {
   EXPECT_EQ(tipos, "");
   ASSERT_EQ(observada.shown.size(), 1u);
   EXPECT_NE(observada.shown[0].title.find("VerificaCampos"), std::string::npos);
+}
+
+// ---- No store left behind -------------------------------------------------------------------
+
+// A store's database that opens but cannot take the change (corrupt, or without the table)
+// is unreachable for this save: flagged as such, named, and left owing the change.
+TEST_F(Replicacion, AStoreThatCannotTakeTheChangeIsUnreachableFlaggedAndLeftPending) {
+  if (test::OnPostgreSQL()) GTEST_SKIP() << "the stores' files are the embedded engine's";
+  suc1.reset();
+  {
+    std::ofstream basura(root.DatabaseFile("NORTE", "SUC1"), std::ios::binary | std::ios::trunc);
+    basura << std::string(8192, 'x');
+  }
+  Exec(*suc2, "DROP TABLE V_TA_ETAPAS");
+
+  Replicar(1, "'0013'");
+
+  ASSERT_EQ(observada.shown.size(), 4u);
+  EXPECT_EQ(observada.shown[0].prompt, "No se pudo conectar al Punto de ventas Sucursal Norte");
+  EXPECT_EQ(observada.shown[1].prompt, "No se pudo conectar al Punto de ventas Sucursal Oeste");
+  EXPECT_EQ(observada.shown[2].prompt, "No se pudo conectar al Punto de ventas Sucursal Sur");
+  EXPECT_TRUE(EsAvisoDePendientes(observada.shown[3])) << observada.shown[3].prompt;
+  EXPECT_NE(observada.shown[3].prompt.find("3 puntos de venta"), std::string::npos) << observada.shown[3].prompt;
+  EXPECT_EQ(Rows(Home(), "SELECT CODIGO, CONECTADO FROM V_TA_TPV WHERE ULTIMA_DETECCION IS NOT NULL ORDER BY CODIGO"),
+            (std::vector<std::string>{"0001|False", "0002|False", "0003|False"}));
+  EXPECT_EQ(Pendientes(), (std::vector<std::string>{"0001|V_TA_ETAPAS|'0013'|1", "0002|V_TA_ETAPAS|'0013'|1",
+                                                   "0003|V_TA_ETAPAS|'0013'|1"}));
+  // The reason says what was wrong with each.
+  EXPECT_NE(MotivoPendiente("0003").find("V_TA_ETAPAS"), std::string::npos) << MotivoPendiente("0003");
+  EXPECT_EQ(Etapa(*suc4), "");
+}
+
+// The error dialog's default answer ends the walk: the store that failed and every store
+// after it are written down, and the operator is told how many.
+TEST_F(Replicacion, AWalkEndedAtAFailureLeavesEveryStoreItDidNotServePending) {
+  // A column the home table lacks fails the transfer into the error dialog.
+  Exec(*suc1, "ALTER TABLE V_TA_ETAPAS ADD EXTRA varchar(5) NULL");
+
+  Replicar(1, "'0013'");
+
+  ASSERT_GE(observada.shown.size(), 2u);
+  EXPECT_TRUE(EsAvisoDePendientes(observada.shown.back())) << observada.shown.back().prompt;
+  EXPECT_NE(observada.shown.back().prompt.find("3 puntos de venta"), std::string::npos);
+  EXPECT_EQ(Pendientes(), (std::vector<std::string>{"0001|V_TA_ETAPAS|'0013'|1", "0002|V_TA_ETAPAS|'0013'|1",
+                                                   "0003|V_TA_ETAPAS|'0013'|1"}));
+  EXPECT_NE(MotivoPendiente("0003").find("se detuvo"), std::string::npos) << MotivoPendiente("0003");
+  EXPECT_EQ(Etapa(*suc2), "");
+
+  // Once the store is mended, the next save of any status serves what each store it reaches
+  // still owes; the unreachable one keeps owing.
+  Exec(*suc1, "ALTER TABLE V_TA_ETAPAS DROP COLUMN EXTRA");
+  Exec(Home(), "INSERT INTO V_TA_ETAPAS VALUES ('0014','EN ESPERA','0','P','')");
+  observada.shown.clear();
+  Replicar(1, "'0014'");
+  for (ClsDatos* db : {suc1.get(), suc2.get()}) {
+    EXPECT_EQ(Etapa(*db), "0013|EN REPARACION|255|E| 0001|");
+    EXPECT_EQ(Etapa(*db, "0014"), "0014|EN ESPERA|0|P|");
+  }
+  EXPECT_EQ(Pendientes(), (std::vector<std::string>{"0002|V_TA_ETAPAS|'0013'|1", "0002|V_TA_ETAPAS|'0014'|1"}));
+  ASSERT_EQ(observada.shown.size(), 2u);
+  EXPECT_NE(observada.shown[1].prompt.find("1 punto de venta."), std::string::npos) << observada.shown[1].prompt;
+}
+
+// "Cancelar" on the banner stops the walk between stores; the stores not reached owe the change.
+TEST_F(Replicacion, CancelStopsTheWalkBetweenStoresAndTheRestArePending) {
+  // The operator clicks while the first store is being served.
+  bool pulsado = false;
+  observada.alProcesarEventos = [&] {
+    if (pulsado || !eventosCartel || lineas.empty() || lineas.back() != "Punto de venta Sucursal Norte (0001)") return;
+    pulsado = true;
+    eventosCartel->AlPulsarCancelar();
+  };
+  Replicar(1, "'0013'");
+  observada.alProcesarEventos = nullptr;
+
+  EXPECT_EQ(Etapa(*suc1), "0013|EN REPARACION|255|E| 0001|");
+  EXPECT_EQ(Etapa(*suc2), "");
+  EXPECT_EQ(Pendientes(), (std::vector<std::string>{"0002|V_TA_ETAPAS|'0013'|1", "0003|V_TA_ETAPAS|'0013'|1"}));
+  EXPECT_NE(MotivoPendiente("0003").find("cancelada"), std::string::npos) << MotivoPendiente("0003");
+  ASSERT_EQ(observada.shown.size(), 1u);
+  EXPECT_NE(observada.shown[0].prompt.find("2 puntos de venta"), std::string::npos) << observada.shown[0].prompt;
+  // Nobody tried the stores after the cancel.
+  EXPECT_EQ(Rows(Home(), "SELECT CODIGO FROM V_TA_TPV WHERE ULTIMA_DETECCION IS NOT NULL"), std::vector<std::string>{});
+}
+
+// A home database laid before the table of pending changes existed gets it at the first miss.
+TEST_F(Replicacion, AnOlderHomeDatabaseGetsTheTableOfPendingChangesWhenAStoreMisses) {
+  Exec(Home(), "DROP TABLE V_TA_REPLICACION_PENDIENTE");
+  Replicar(1, "'0013'");
+  EXPECT_EQ(Pendientes(), std::vector<std::string>{"0002|V_TA_ETAPAS|'0013'|1"});
+  ASSERT_EQ(observada.shown.size(), 2u);
+  EXPECT_NE(observada.shown[1].prompt.find("etapas-admin sincronizar"), std::string::npos);
 }
 
 // ---- Remote connection and point-of-sale flags ----------------------------------------------

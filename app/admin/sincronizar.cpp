@@ -259,8 +259,7 @@ int RunSincronizar(const Args& args, std::ostream& out, std::ostream& err) {
       // A point of sale's login name and password are its database name.
       const bool conectado = ConexionBaseRemota(p.servidor, p.base, p.base, p.base, p.codigo, "");
       if (conectado) {
-        SesionSistema.DatosRemotos->ConexionAbierta().Close();
-        SesionSistema.DatosRemotos->Conectado(false);
+        SesionSistema.DatosRemotos->Desconectar();
         const std::string servidor = ExtraeServidor(text::TrimCopy(p.servidor));
         Servir(servibles, kTiposPuntoVenta, servidor, p.base, cuenta, nota);
         if (compararEste && nota != "stopped") {

@@ -100,7 +100,7 @@ bool ConexionBaseRemota(const std::string& Servidor, const std::string& Base, co
     if (text::Trim(ClsUtil::ValorCampo(Variant(Puerto)).ToText()) == "3306") p.Terminar();
   });
   p.Paso([&] {
-    if (remotos.Conectado()) remotos.Conexion()->Close();
+    if (remotos.Conectado()) remotos.Desconectar();
   });
   p.Paso([&] {
     if (Servidor.empty()) p.IrA(estadistica);

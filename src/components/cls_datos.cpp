@@ -103,9 +103,9 @@ void ClsDatos::Conectado(bool value) { conectado_ = value && conexion_ && conexi
 
 std::string ClsDatos::Proveedor() const { return Conectado() ? conexion_->Provider() : ""; }
 
-std::string ClsDatos::DatoSesion() const {
-  return kDatoSesionKey + (dataRoot_.empty() ? engine::DefaultDataRoot() : dataRoot_);
-}
+std::string ClsDatos::DatoSesion() const { return kDatoSesionKey + RaizDatos(); }
+
+std::string ClsDatos::RaizDatos() const { return dataRoot_.empty() ? engine::DefaultDataRoot() : dataRoot_; }
 
 void ClsDatos::AsignarDatoSesion(const std::string& dato) {
   if (dato.rfind(kDatoSesionKey, 0) == 0) dataRoot_ = dato.substr(std::string(kDatoSesionKey).size());

@@ -52,6 +52,8 @@ class ClsDatos {
   // directory), copied from the main session into the others.
   std::string DatoSesion() const;
   void AsignarDatoSesion(const std::string& dato);
+  // The data root this session finds its servers in.
+  std::string RaizDatos() const;
 
   // Opens rs on a query; raises the provider's error when it cannot be opened.
   // cursor/lock 0/1: forward read-only; 2/3: updatable.

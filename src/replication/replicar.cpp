@@ -7,79 +7,26 @@
 #include "common/mod_global.h"
 #include "components/cls_util.h"
 #include "components/platform.h"
+#include "components/pool_conexiones.h"
 #include "components/text.h"
 #include "progress/dll_display.h"
+#include "replication/familias.h"
 #include "replication/mod_grupos_emp.h"
+#include "replication/pendientes.h"
 #include "replication/rutina.h"
 
 namespace etapas {
 namespace {
 
 using replicacion::Abierto;
+using replicacion::Familia;
 using replicacion::Rutina;
 
 constexpr const char* kConsultaPuntosVenta =
     "SELECT * FROM V_TA_TPV  with(nolock)  WHERE INTERNET = 0 AND BAJA = 0 ORDER BY CODIGO ";
 constexpr const char* kTiposPuntoVenta = "111";
-
-// Which kinds of master data a table belongs to, and so which exclusion column of
-// V_TA_TPV keeps a point of sale from receiving it.
-enum class Familia { Ninguna, Articulos, Precios, Cuentas, Tablas, Configuracion };
-
-struct TablaDeFamilia {
-  std::string_view tabla;
-  Familia familia;
-};
-constexpr TablaDeFamilia kFamilias[] = {
-    {"V_MA_ARTICULOS", Familia::Articulos},   {"V_MA_INSUMOS", Familia::Articulos},
-    {"S_TA_EQUIV", Familia::Articulos},       {"V_MA_ARTCATREL", Familia::Articulos},
-    {"V_MA_PRECIOS", Familia::Precios},       {"V_MA_PRECIOSCAB", Familia::Precios},
-    {"V_MA_Precios_Borrador", Familia::Precios},
-    {"MA_CUENTAS", Familia::Cuentas},         {"VT_CLIENTES", Familia::Cuentas},
-    {"VT_PROVEEDORES", Familia::Cuentas},     {"MA_CUENTASADIC", Familia::Cuentas},
-    {"MA_CLAVEPIN", Familia::Cuentas},        {"MA_CUENTAS_AUTOCPTES", Familia::Cuentas},
-    {"TA_CCOSTO", Familia::Tablas},           {"TA_CONDIVA", Familia::Tablas},
-    {"TA_CUENTASIVA", Familia::Tablas},       {"TA_ESTADOS", Familia::Tablas},
-    {"TA_MONEDAS", Familia::Tablas},          {"TA_PAISES", Familia::Tablas},
-    {"TA_TAREAS", Familia::Tablas},           {"TA_TIPODOCUMENTO", Familia::Tablas},
-    {"TA_TIPOVEHICULO", Familia::Tablas},     {"TA_USUARIOS", Familia::Tablas},
-    {"V_TA_BANCOS", Familia::Tablas},         {"V_TA_CAJAS", Familia::Tablas},
-    {"V_TA_CATEGORIA", Familia::Tablas},      {"V_TA_COLORES", Familia::Tablas},
-    {"V_TA_CPRA_VTA", Familia::Tablas},       {"V_TA_CPRA_VTADIAS", Familia::Tablas},
-    {"V_TA_DEPOSITO", Familia::Tablas},       {"V_TA_FAMILIAS", Familia::Tablas},
-    {"V_TA_INPUT_COMPRAS", Familia::Tablas},  {"V_TA_INPUT_VENTAS", Familia::Tablas},
-    {"V_TA_MOTIVOCPRA", Familia::Tablas},     {"V_TA_MOTIVOVTA", Familia::Tablas},
-    {"V_TA_MOTIVOSTOCK", Familia::Tablas},    {"V_TA_PERCEPCION", Familia::Tablas},
-    {"V_TA_ORIGEN", Familia::Tablas},         {"V_TA_RUBROS", Familia::Tablas},
-    {"V_TA_ETAPAS", Familia::Tablas},         {"V_TA_TAREAS", Familia::Tablas},
-    {"V_TA_TECNICOS", Familia::Tablas},       {"V_TA_UNIDAD", Familia::Tablas},
-    {"V_TA_UNIDADNEGOCIO", Familia::Tablas},  {"V_TA_VENDEDORES", Familia::Tablas},
-    {"TA_CONFIGURACION", Familia::Configuracion},
-};
-
-struct Exclusion {
-  Familia familia;
-  const char* columna;
-};
-constexpr Exclusion kExclusiones[] = {
-    {Familia::Articulos, "OL_ExceptoArticulos"},
-    {Familia::Precios, "OL_ExceptoPrecios"},
-    {Familia::Cuentas, "OL_ExceptoCuentas"},
-    {Familia::Tablas, "OL_ExceptoTablas"},
-};
-
-Familia FamiliaDe(const std::string& tabla) {
-  for (const auto& f : kFamilias)
-    if (text::EqualsNoCase(tabla, f.tabla)) return f.familia;
-  return Familia::Ninguna;
-}
-
-// Whether the point of sale's row keeps it from receiving the family (Null: it does not).
-bool Excluido(ado::Recordset& punto, Familia familia) {
-  for (const auto& e : kExclusiones)
-    if (e.familia == familia) return punto.Fields(e.columna).Value().ToBool().value_or(false);
-  return false;
-}
+// The connection time-out of the sessions, which bounds trying every target at once.
+constexpr int kEsperaConexion = 15;
 
 bool enCurso = false;
 // The points of sale being walked; released at the end of each call.
@@ -106,12 +53,14 @@ std::string NombreParaOperador(const std::string& tabla) {
   return "Tabla " + tabla;
 }
 
-void MostrarAvance(const std::string& tabla, const std::string& destino, const std::string& etapa) {
+// True once the operator has pressed "Cancelar" on the banner.
+bool MostrarAvance(const std::string& tabla, const std::string& destino, const std::string& etapa) {
   Dll_Display& cartel = CartelCompartido();
   const bool oculto = !cartel.Ventana() || !cartel.Ventana()->Visible();
   bool cancelado = false;
   cartel.CartelMostrar(cancelado, Variant(NombreParaOperador(tabla)), Variant(destino), Variant(etapa));
-  if (oculto) cartel.CartelInicio("Enviando cambios a los puntos de venta", false);
+  if (oculto) cartel.CartelInicio("Enviando cambios a los puntos de venta", true);
+  return cancelado;
 }
 
 std::string PuntoDeVenta(const std::string& codigo, const std::string& descripcion) {
@@ -224,7 +173,7 @@ void ConectarDestino(std::string& Servidor, std::string& Base) {
   std::string aux;
   if (Servidor.empty()) Servidor = Cfg("GRP_Server", aux);
   if (Base.empty()) Base = Cfg("GRP_Base", aux);
-  if (destino.Conectado()) destino.Conexion()->Close();
+  if (destino.Conectado()) destino.Desconectar();
   // Targets are found where the main session finds its servers.
   destino.AsignarDatoSesion(SesionSistema.Datos->DatoSesion());
   destino.Servidor(Servidor.substr(0, Servidor.find(':')));
@@ -265,6 +214,102 @@ bool ReplicarEnDestino(const std::string& Tabla, long Accion, const std::string&
   return p.Ejecutar();
 }
 
+namespace {
+
+// One target of a walk: a point of sale of V_TA_TPV, or the group's database.
+struct Destino {
+  std::string codigo, servidor, base, descripcion;  // codigo: kDestinoGrupo for the group
+  bool excluido = false;
+  enum class Estado { SinIntentar, Servido, Pendiente } estado = Estado::SinIntentar;
+};
+
+// What a walk leaves owed: every target that did not get the change is written down in
+// the home database as it happens, so neither an abort nor a cancel loses one.
+class Pendientes {
+ public:
+  Pendientes(const std::string& tabla, long accion, const ValoresClave& valores, const std::string& filtro)
+      : tabla_(tabla), accion_(accion), valores_(valores), filtro_(filtro) {}
+
+  void Anotar(Destino& d, const std::string& motivo) {
+    if (d.estado == Destino::Estado::Pendiente) return;
+    d.estado = Destino::Estado::Pendiente;
+    ++(d.codigo == kDestinoGrupo ? grupo_ : puntos_);
+    ClsDatos& casa = *SesionSistema.Datos;
+    if (!tabla_ok_) tabla_ok_ = AsegurarTablaPendientes(casa);
+    CambioPendiente c;
+    c.Tabla = tabla_;
+    c.Accion = accion_;
+    c.Valores = valores_;
+    c.Filtro = filtro_;
+    c.Destino = d.codigo;
+    c.Servidor = d.servidor;
+    c.Base = d.base;
+    c.Motivo = motivo;
+    if (!tabla_ok_ || !RegistrarPendiente(casa, c)) ++sinAnotar_;
+  }
+
+  // The target got this change: what it owed for the same row is settled by it.
+  void Servido(Destino& d) {
+    d.estado = Destino::Estado::Servido;
+    try {
+      DescartarPendiente(*SesionSistema.Datos, tabla_, valores_, filtro_, d.codigo);
+    } catch (const RaisedError&) {
+      // A home database without the table owes nothing.
+    }
+  }
+
+  // Told once at the end of the walk, after the messages of each target.
+  void Informar() const {
+    if (puntos_ == 0 && grupo_ == 0) return;
+    std::string quien;
+    if (puntos_ > 0) quien = std::to_string(puntos_) + (puntos_ == 1 ? " punto de venta" : " puntos de venta");
+    if (grupo_ > 0) quien += std::string(quien.empty() ? "" : " y ") + "la base del grupo";
+    std::string m = "El cambio de " + NombreParaOperador(tabla_) + " quedó pendiente para " + quien + ".";
+    if (sinAnotar_ == 0)
+      m += " Se enviará en la próxima grabación que los alcance, o con etapas-admin sincronizar.";
+    else
+      m += " No se pudo anotar como pendiente en la base de la empresa: vuelva a grabar el registro cuando "
+           "los destinos estén disponibles.";
+    Platform().MsgBox(m, mb::kInformation | mb::kOk, "Aviso al operador");
+  }
+
+ private:
+  std::string tabla_;
+  long accion_;
+  ValoresClave valores_;
+  std::string filtro_;
+  bool tabla_ok_ = false;
+  int puntos_ = 0, grupo_ = 0, sinAnotar_ = 0;
+};
+
+// The walk reads the points of sale once, so that all of them can be tried at once first.
+std::vector<Destino> LeerPuntosDeVenta(ado::Recordset& rs, Familia familia) {
+  std::vector<Destino> puntos;
+  for (; !rs.EOF_(); rs.MoveNext()) {
+    Destino d;
+    d.codigo = ClsUtil::ValorCampo(rs.Fields("Codigo")).ToText();
+    d.servidor = ClsUtil::ValorCampo(rs.Fields("Server")).ToText();
+    d.base = ClsUtil::ValorCampo(rs.Fields("Dbname")).ToText();
+    d.descripcion = ClsUtil::ValorCampo(rs.Fields("Descripcion")).ToText();
+    // A table of no family never goes to a point of sale.
+    d.excluido = familia == Familia::Ninguna || replicacion::Excluido(rs, familia);
+    puntos.push_back(std::move(d));
+  }
+  return puntos;
+}
+
+// What the walk needs of a target, tried before its turn: that its copy of the table can
+// be read and written. The table is named as the transfer names it.
+std::string SentenciaPrueba(const std::string& tabla) {
+  const std::string& t = tabla;
+  const std::string clave = ClavesTabla(tabla)[0];
+  std::string sql = "BEGIN TRANSACTION; SELECT TOP 0 * FROM " + t + "; ";
+  if (!clave.empty()) sql += "UPDATE " + t + " SET " + clave + " = " + clave + " WHERE 1 = 0; ";
+  return sql + "ROLLBACK TRANSACTION";
+}
+
+}  // namespace
+
 void ReplicarTabla(std::string& Tabla, long Accion, const std::string& Valor1, const std::string& Valor2,
                    const std::string& Valor3, const std::string& Valor4, const std::string& Valor5,
                    const std::string& Valor6, const std::string& Filtro, const std::string&, bool) {
@@ -289,70 +334,112 @@ void ReplicarTabla(std::string& Tabla, long Accion, const std::string& Valor1, c
   ClsDatos& datos = *SesionSistema.Datos;
   ClsDatos& remotos = *SesionSistema.DatosRemotos;
   Familia familia = Familia::Ninguna;
-  std::string codigo, servidor, base, descripcion;
-  bool excluido = false, conectado = false;
-  size_t fila = 0, siguiente = 0, grupo = 0;
+  std::vector<Destino> puntos;
+  Destino grupo;
+  grupo.codigo = kDestinoGrupo;
+  bool conGrupo = false, cancelado = false;
+  std::string tiposGrupo;
+  size_t i = 0;
+  size_t fila = 0, siguiente = 0, alGrupo = 0;
+  Tabla = text::RemoveAllNoCase(Tabla, "@ADMIN_");
+  Pendientes pendientes(Tabla, Accion, valores, Filtro);
 
   Rutina p;
-  p.Paso([&] {
-    Tabla = text::RemoveAllNoCase(Tabla, "@ADMIN_");
-    familia = FamiliaDe(Tabla);
-  });
+  p.Paso([&] { familia = replicacion::FamiliaDe(Tabla); });
   p.Paso([&] { datos.AbrirRecordset(kConsultaPuntosVenta, rsPuntosVenta, nullptr, 0, 1, -1, true); });
-  fila = p.Paso([&] {
-    if (Abierto(rsPuntosVenta).EOF_()) p.IrA(grupo);
+  p.Paso([&] { puntos = LeerPuntosDeVenta(Abierto(rsPuntosVenta), familia); });
+  p.Paso([&] {
+    conGrupo = GrupoHabilitado(Tabla);
+    if (!conGrupo) return;
+    std::string aux;
+    tiposGrupo = Cfg("GRP_Tipos", aux);
+    grupo.servidor = Cfg("GRP_Server", aux);
+    grupo.base = Cfg("GRP_Base", aux);
   });
   p.Paso([&] {
-    // A table of no family never goes to a point of sale.
-    excluido = familia == Familia::Ninguna;
-    ado::Recordset& punto = Abierto(rsPuntosVenta);
-    codigo = ClsUtil::ValorCampo(punto.Fields("Codigo")).ToText();
-    servidor = ClsUtil::ValorCampo(punto.Fields("Server")).ToText();
-    base = ClsUtil::ValorCampo(punto.Fields("Dbname")).ToText();
-    descripcion = ClsUtil::ValorCampo(punto.Fields("Descripcion")).ToText();
-  });
-  p.Paso([&] {
-    if (!excluido) excluido = Excluido(Abierto(rsPuntosVenta), familia);
-    if (excluido) p.IrA(siguiente);
-  });
-  p.Paso([&] { MostrarAvance(Tabla, PuntoDeVenta(codigo, descripcion), "Conectando con el punto de venta..."); });
-  p.Paso([&] {
-    // A point of sale's login name and password are its database name.
-    conectado = ConexionBaseRemota(servidor, base, base, base, codigo, "");
-  });
-  p.Paso([&] {
-    if (!conectado) return;
-    remotos.ConexionAbierta().Close();
-    remotos.Conectado(false);
-  });
-  p.Paso([&] {
-    if (conectado) {
-      MostrarAvance(Tabla, PuntoDeVenta(codigo, descripcion), "Enviando los cambios...");
-      p.Llamar(ReplicarEnDestino(Tabla, Accion, kTiposPuntoVenta, ExtraeServidor(text::TrimCopy(servidor)), base,
-                                 valores, Filtro));
-    } else {
-      Platform().MsgBox("No se pudo conectar al Punto de ventas " + descripcion, mb::kInformation | mb::kOk,
-                        "Aviso al operador");
+    // Every target is tried at once, so a store that does not answer costs one wait, not one each.
+    std::vector<DestinoConexion> intentos;
+    for (const auto& d : puntos) {
+      if (d.excluido) continue;
+      const std::string base = text::TrimCopy(d.base);
+      intentos.push_back({ExtraeServidor(text::TrimCopy(d.servidor)), base, base, base});
     }
+    if (conGrupo)
+      intentos.push_back({grupo.servidor.substr(0, grupo.servidor.find(':')), grupo.base, grupo.base, grupo.base});
+    if (intentos.empty()) return;
+    cancelado = MostrarAvance(Tabla, "Comprobando los destinos...", "");
+    PoolConexiones::Compartido().Probar(datos.RaizDatos(), intentos, kEsperaConexion, SentenciaPrueba(Tabla));
+  });
+  fila = p.Paso([&] {
+    if (i >= puntos.size()) p.IrA(alGrupo);
+  });
+  p.Paso([&] {
+    if (puntos[i].excluido) p.IrA(siguiente);
+  });
+  p.Paso([&] {
+    Destino& d = puntos[i];
+    cancelado = cancelado || MostrarAvance(Tabla, PuntoDeVenta(d.codigo, d.descripcion), "Conectando con el punto de venta...");
+    if (cancelado) p.Terminar();
+  });
+  p.Paso([&] {
+    Destino& d = puntos[i];
+    // A point of sale's login name and password are its database name.
+    if (ConexionBaseRemota(d.servidor, d.base, d.base, d.base, d.codigo, "")) {
+      remotos.Desconectar();
+      return;
+    }
+    Platform().MsgBox("No se pudo conectar al Punto de ventas " + d.descripcion, mb::kInformation | mb::kOk,
+                      "Aviso al operador");
+    const std::string motivo = remotos.MotivoFallo();
+    pendientes.Anotar(d, "No se pudo conectar al Punto de ventas " + d.descripcion +
+                             (motivo.empty() ? "" : ": " + motivo));
+    p.IrA(siguiente);
+  });
+  p.Paso([&] {
+    Destino& d = puntos[i];
+    MostrarAvance(Tabla, PuntoDeVenta(d.codigo, d.descripcion), "Enviando los cambios...");
+    const std::string servidor = ExtraeServidor(text::TrimCopy(d.servidor));
+    const ResultadoEntrega r = Transferir(Tabla, Accion, kTiposPuntoVenta, servidor, d.base, valores, Filtro);
+    if (r.entrega != Entrega::Servida) {
+      pendientes.Anotar(d, r.motivo);
+      p.Llamar(r.entrega != Entrega::Detenida);
+      return;
+    }
+    pendientes.Servido(d);
+    // What the store missed before is sent while it is at hand.
+    p.Llamar(!ServirPendientesDe(d.codigo, kTiposPuntoVenta, servidor, d.base).detenido);
   });
   siguiente = p.Paso([&] {
-    Abierto(rsPuntosVenta).MoveNext();
+    ++i;
     p.IrA(fila);
   });
-  grupo = p.Paso([&] {
-    if (!GrupoHabilitado(Tabla)) return;
-    std::string aux;
-    const std::string tipos = Cfg("GRP_Tipos", aux);
-    const std::string servidorGrupo = Cfg("GRP_Server", aux);
-    const std::string baseGrupo = Cfg("GRP_Base", aux);
-    MostrarAvance(Tabla, "Base del grupo " + text::TrimCopy(baseGrupo), "Actualizando...");
-    p.Llamar(ReplicarEnDestino(Tabla, Accion, tipos, servidorGrupo, baseGrupo, valores, Filtro));
+  alGrupo = p.Paso([&] {
+    if (!conGrupo) return;
+    cancelado = cancelado || MostrarAvance(Tabla, "Base del grupo " + text::TrimCopy(grupo.base), "Actualizando...");
+    if (cancelado) return;
+    const ResultadoEntrega r = Transferir(Tabla, Accion, tiposGrupo, grupo.servidor, grupo.base, valores, Filtro);
+    if (r.entrega == Entrega::Servida) {
+      pendientes.Servido(grupo);
+    } else {
+      pendientes.Anotar(grupo, r.motivo);
+      p.Llamar(r.entrega != Entrega::Detenida);
+    }
   });
   p.Ejecutar();
 
+  // Targets the walk never got to: it was cancelled, or stopped at a failure.
+  const std::string motivo = cancelado ? "La replicación fue cancelada por el operador antes de llegar a este destino."
+                                       : "La replicación se detuvo antes de llegar a este destino.";
+  for (auto& d : puntos)
+    if (!d.excluido && d.estado == Destino::Estado::SinIntentar) pendientes.Anotar(d, motivo);
+  if (conGrupo && grupo.estado == Destino::Estado::SinIntentar) pendientes.Anotar(grupo, motivo);
+
+  PoolConexiones::Compartido().Vaciar();
+  if (SesionSistema.DatosDestino->Conectado()) SesionSistema.DatosDestino->Desconectar();
   if (rsPuntosVenta && rsPuntosVenta->IsOpen()) rsPuntosVenta->Close();
   rsPuntosVenta.reset();
   if (CartelCompartido().Ventana()) CartelCompartido().CartelCerrar();
+  pendientes.Informar();
 }
 
 }  // namespace etapas

@@ -407,8 +407,48 @@ TEST_F(QtWindow, TheProgressWindowAnimatesWhileAStoreIsTried) {
   EXPECT_TRUE(visto.expuesta);
   EXPECT_GE(visto.pintadas, 10);
   EXPECT_NE(visto.primerCuadro, visto.ultimoCuadro);
-  EXPECT_EQ(visto.lineas, "Tabla de Status|Punto de venta Sucursal Puerto (0007)|Conectando con el punto de venta...");
-  EXPECT_EQ(boxes.back(), "Aviso al operador|No se pudo conectar al Punto de ventas Sucursal Puerto|64");
+  // Every store is tried at once before the walk: the wait is that of the check.
+  EXPECT_EQ(visto.lineas, "Tabla de Status|Comprobando los destinos...|");
+  ASSERT_GE(boxes.size(), 2u);
+  EXPECT_EQ(boxes[boxes.size() - 2], "Aviso al operador|No se pudo conectar al Punto de ventas Sucursal Puerto|64");
+  EXPECT_NE(boxes.back().find("quedó pendiente para 1 punto de venta."), std::string::npos) << boxes.back();
+}
+
+// The operator clicks "Cancelar" on the progress window while the stores are tried: the
+// save stops before the first store, and every store is left owing the change.
+TEST_F(QtWindow, CancelOnTheProgressWindowLeavesTheStoresPending) {
+  TiendaColgada tienda;
+  ASSERT_NE(tienda.Puerto(), 0);
+  test::CreateDatabase("NORTE", "TPV1", "pos.sql");
+  std::ofstream(root.Path() + "/servers.conf", std::ios::app)
+      << "COLGADO = postgresql 127.0.0.1:" << tienda.Puerto() << " connect_timeout=3\n";
+  auto casa = test::Connect("CASA", "EMPRESA1");
+  test::Exec(*casa, "INSERT INTO V_TA_TPV (CODIGO, Descripcion, Server, Dbname, INTERNET, BAJA) VALUES "
+                    "('0001','Sucursal Norte','NORTE','TPV1',0,0),('0007','Sucursal Puerto','COLGADO','TPV7',0,0)");
+  RegistrarVentanaProgreso([](EventosVentanaProgreso& e) { return std::make_unique<ui::VentanaProgresoQt>(e); });
+  Abrir(*window, "0002");
+
+  bool pulsado = false;
+  QTimer mirar;
+  QObject::connect(&mirar, &QTimer::timeout, [&] {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      auto* p = qobject_cast<ui::VentanaProgresoQt*>(w);
+      if (pulsado || !p || !p->isVisible() || !p->BotonCancelar()->isVisible()) continue;
+      pulsado = true;
+      QTest::mouseClick(p->BotonCancelar(), Qt::LeftButton);
+    }
+  });
+  mirar.start(300);
+  QTest::keyClick(window->Campo(1), Qt::Key_F5);
+  mirar.stop();
+  RegistrarVentanaProgreso(nullptr);
+
+  EXPECT_TRUE(pulsado);
+  EXPECT_EQ(test::Rows(*casa, "SELECT DESTINO, VALOR1 FROM V_TA_REPLICACION_PENDIENTE ORDER BY DESTINO"),
+            (std::vector<std::string>{"0001|'0002'", "0007|'0002'"}));
+  EXPECT_EQ(test::Scalar(*test::Connect("NORTE", "TPV1"), "SELECT COUNT(*) FROM V_TA_ETAPAS"), "0");
+  ASSERT_FALSE(boxes.empty());
+  EXPECT_NE(boxes.back().find("quedó pendiente para 2 puntos de venta."), std::string::npos) << boxes.back();
 }
 
 }  // namespace
