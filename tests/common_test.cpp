@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "components/cls_consulta.h"
@@ -57,15 +58,192 @@ TEST(FailureConvention, RetryRepeatsIgnoreSkipsAnythingElseLeavesAndReleases) {
   EXPECT_EQ(trace, "a[11]ab[12]c[9]");
   EXPECT_TRUE(released);
 
-  // Steps can end the routine or jump.
+  // A step can end the routine.
   std::string order;
   Pasos q(SaltarSiempre);
-  q.Paso([&] { order += "1"; q.IrA(2); });
-  q.Paso([&] { order += "2"; });
-  q.Paso([&] { order += "3"; q.Terminar(); });
-  q.Paso([&] { order += "4"; });
+  q.Paso([&] { order += "1"; });
+  q.Paso([&] { order += "2"; q.Terminar(); });
+  q.Paso([&] { order += "3"; });
   EXPECT_TRUE(q.Ejecutar());
-  EXPECT_EQ(order, "13");
+  EXPECT_EQ(order, "12");
+}
+
+// A reporter answering from a list, writing each failure's number into the trace.
+Reportador Respondiendo(std::vector<int> answers, std::string& trace) {
+  auto next = std::make_shared<size_t>(0);
+  return [answers = std::move(answers), next, &trace](const RaisedError& e) {
+    trace += "[" + std::to_string(e.Number()) + "]";
+    return *next < answers.size() ? answers[(*next)++] : kAbandonar;
+  };
+}
+
+TEST(FailureConvention, ABranchIsASubListWithTheSameAnswers) {
+  std::string trace;
+  int attempts = 0;
+  bool released = false;
+  Pasos p(Respondiendo({kReintentar, kIgnorar, kIgnorar}, trace));
+  p.AlAbandonar([&] { released = true; });
+  Pasos::Lista rama, otra;
+  p.Paso([&] { trace += "a"; });
+  p.Rama([&] { return attempts >= 0 ? &rama : &otra; });
+  p.Paso([&] { trace += "z"; });
+  rama.Paso([&] {
+    trace += "b";
+    if (++attempts == 1) throw RaisedError(11, "retried");
+  });
+  rama.Paso([&] {
+    trace += "c";
+    throw RaisedError(12, "ignored");
+  });
+  rama.Paso([&] {
+    trace += "d";
+    throw RaisedError(13, "the last one ignored");
+  });
+  otra.Paso([&] { trace += "x"; });
+  // Retry repeats the branch's step, ignore goes on inside it, and after its last step
+  // with the step that follows the branch.
+  EXPECT_TRUE(p.Ejecutar());
+  EXPECT_EQ(trace, "ab[11]bc[12]d[13]z");
+  EXPECT_FALSE(released);
+
+  // Anything else leaves the routine from inside the branch, releasing once.
+  trace.clear();
+  attempts = 0;
+  Pasos q(Respondiendo({kAbandonar}, trace));
+  int releases = 0;
+  q.AlAbandonar([&] { ++releases; });
+  q.Sublista(rama);
+  q.Paso([&] { trace += "z"; });
+  EXPECT_FALSE(q.Ejecutar());
+  EXPECT_EQ(trace, "b[11]");
+  EXPECT_EQ(releases, 1);
+
+  // Terminar ends the whole routine from a sub-list; TerminarLista only the sub-list.
+  trace.clear();
+  Pasos r(SaltarSiempre);
+  Pasos::Lista termina, sale, dentro;
+  termina.Paso([&] { trace += "t"; r.Terminar(); });
+  termina.Paso([&] { trace += "!"; });
+  sale.Paso([&] { trace += "s"; });
+  sale.Sublista(dentro);
+  sale.Paso([&] { trace += "!"; });
+  dentro.Paso([&] { trace += "d"; r.TerminarLista(); });
+  dentro.Paso([&] { trace += "!"; });
+  bool terminar = false;
+  r.Rama([&] { return terminar ? &termina : &sale; });
+  r.Paso([&] { trace += "|"; });
+  r.Sublista(sale);
+  r.Paso([&] { trace += "+"; });
+  EXPECT_TRUE(r.Ejecutar());
+  EXPECT_EQ(trace, "sd!|sd!+");  // TerminarLista left "dentro" only, each time
+  trace.clear();
+  terminar = true;
+  EXPECT_TRUE(r.Ejecutar());
+  EXPECT_EQ(trace, "t");
+
+  // A choice that fails: retried, it chooses again; ignored, no list runs.
+  trace.clear();
+  int choices = 0;
+  Pasos s(Respondiendo({kReintentar, kIgnorar}, trace));
+  s.Rama([&]() -> const Pasos::Lista* {
+    if (++choices <= 2) throw RaisedError(20 + choices, "choice");
+    return &otra;
+  });
+  s.Paso([&] { trace += "z"; });
+  EXPECT_TRUE(s.Ejecutar());
+  EXPECT_EQ(trace, "[21][22]z");
+  trace.clear();
+  EXPECT_TRUE(s.Ejecutar());  // the third choice works
+  EXPECT_EQ(trace, "xz");
+}
+
+TEST(FailureConvention, ALoopRunsItsBodyPerElementWithTheSameAnswers) {
+  std::string trace;
+  std::vector<std::string> elementos = {"A", "B", "C", "D"};
+  size_t i = 99;
+  int fallos = 0;
+  Pasos p(Respondiendo({kReintentar, kIgnorar, kAbandonar}, trace));
+  bool released = false;
+  p.AlAbandonar([&] { released = true; });
+  Pasos::Lista cuerpo;
+  p.Paso([&] { trace += "<"; });
+  p.PorCada([&] { return elementos.size(); }, i, cuerpo);
+  p.Paso([&] { trace += ">"; });
+  cuerpo.Paso([&] {
+    trace += elementos[i];
+    if (elementos[i] == "B") p.TerminarLista();  // B: on with the next element
+  });
+  cuerpo.Paso([&] {
+    trace += "1";
+    if (elementos[i] == "A" && ++fallos == 1) throw RaisedError(31, "retried");
+    if (elementos[i] == "C") throw RaisedError(32, "ignored");
+  });
+  cuerpo.Paso([&] {
+    trace += "2";
+    if (elementos[i] == "D") throw RaisedError(33, "left");
+  });
+  // Retry repeats the step of the same element, ignore goes on with the element's next
+  // step, TerminarLista with the next element, anything else leaves the whole routine.
+  EXPECT_FALSE(p.Ejecutar());
+  EXPECT_EQ(trace, "<A1[31]12BC1[32]2D12[33]");
+  EXPECT_TRUE(released);
+
+  // The index starts again with every run; Terminar from the body ends the routine.
+  trace.clear();
+  Pasos q(SaltarSiempre);
+  Pasos::Lista corto;
+  corto.Paso([&] {
+    trace += elementos[i];
+    if (i == 1) q.Terminar();
+  });
+  q.PorCada([&] { return elementos.size(); }, i, corto);
+  q.Paso([&] { trace += ">"; });
+  EXPECT_TRUE(q.Ejecutar());
+  EXPECT_TRUE(q.Ejecutar());
+  EXPECT_EQ(trace, "ABAB");
+
+  // A count that fails: retried, counted again; ignored, the loop ends.
+  trace.clear();
+  int cuentas = 0;
+  Pasos r(Respondiendo({kReintentar, kIgnorar}, trace));
+  r.PorCada([&]() -> size_t {
+    if (++cuentas == 1 || cuentas == 3) throw RaisedError(40 + cuentas, "count");
+    return elementos.size();
+  }, i, corto);
+  r.Paso([&] { trace += ">"; });
+  EXPECT_TRUE(r.Ejecutar());
+  EXPECT_EQ(trace, "[41]A[43]>");
+}
+
+TEST(FailureConvention, AWhileLoopAsksItsConditionAsAStep) {
+  std::string trace;
+  int vueltas = 0, preguntas = 0;
+  Pasos p(Respondiendo({kReintentar, kIgnorar}, trace));
+  Pasos::Lista cuerpo;
+  cuerpo.Paso([&] { trace += std::to_string(++vueltas); });
+  p.Mientras([&] {
+    // The second question fails twice: retried it is asked again, ignored the body runs.
+    if (++preguntas == 2 || preguntas == 3) throw RaisedError(50 + preguntas, "condition");
+    return vueltas < 3;
+  }, cuerpo);
+  p.Paso([&] { trace += "."; });
+  EXPECT_TRUE(p.Ejecutar());
+  EXPECT_EQ(trace, "1[52][53]23.");
+
+  // A condition false at once runs no turn; TerminarLista in the body starts the next turn.
+  trace.clear();
+  vueltas = 0;
+  Pasos q(SaltarSiempre);
+  Pasos::Lista salta;
+  salta.Paso([&] {
+    ++vueltas;
+    if (vueltas % 2 == 1) q.TerminarLista();
+  });
+  salta.Paso([&] { trace += std::to_string(vueltas); });
+  q.Mientras([&] { return vueltas < 4; }, salta);
+  q.Mientras([] { return false; }, salta);
+  EXPECT_TRUE(q.Ejecutar());
+  EXPECT_EQ(trace, "24");
 }
 
 // ---- Error reporting ----------------------------------------------------------------------

@@ -57,117 +57,141 @@ std::string SentenciaPendientes(const std::string& ejecutable) {
   return "";
 }
 
-bool ConexionBaseRemota(const std::string& Servidor, const std::string& Base, const std::string& Usuario,
-                        const std::string& Clave, const std::string& Codigo, const std::string& Puerto) {
-  ClsDatos& remotos = *SesionSistema.DatosRemotos;
-  ClsDatos& datos = *SesionSistema.Datos;
-  bool resultado = false;
-  std::string servidor, base, usuario, clave;  // what this attempt connects with
-  size_t intento = 0;
-  size_t noConectado = 0, estadistica = 0;  // where the two modes' forks lead
-  // The code is V_TA_TPV's own data: quoted with its quotes doubled, it selects only its row.
-  const std::string codigo = text::ReplaceAll(ClsUtil::FormatoCodigo(Codigo), "'", "''");
+namespace {
 
-  Pasos p([](const RaisedError& e) {
-    // Closing what is already closed is no failure here.
-    if (e.Number() == errnum::kObjectClosed) return kIgnorar;
-    return ReportaError(e, mb::kRetryCancel, "Conexion Base Remota") == kReintentar ? kReintentar : kAbandonar;
-  });
-  p.AlAbandonar([&] { resultado = false; });
-
-  // The connection itself, the same in both modes.
-  auto conectar = [&] {
-    p.Paso([&] { remotos.AsignarDatoSesion(datos.DatoSesion()); });
-    p.Paso([&] {
-      remotos.Servidor(ExtraeServidor(text::TrimCopy(servidor)));
-      remotos.BaseDatos(text::TrimCopy(base));
-      remotos.Usuario(text::TrimCopy(usuario));
-      remotos.Clave(text::TrimCopy(clave));
+// One call of ConexionBaseRemota: a point of sale's connection, or the remote statistics
+// database's; the steps share what the attempt connects with.
+class ConexionRemota {
+ public:
+  ConexionRemota(const std::string& Servidor, const std::string& Base, const std::string& Usuario,
+                 const std::string& Clave, const std::string& Codigo, const std::string& Puerto)
+      : Servidor_(Servidor), Base_(Base), Usuario_(Usuario), Clave_(Clave), Codigo_(Codigo),
+        // The code is V_TA_TPV's own data: quoted with its quotes doubled, it selects only its row.
+        codigo_(text::ReplaceAll(ClsUtil::FormatoCodigo(Codigo), "'", "''")),
+        p_([](const RaisedError& e) {
+          // Closing what is already closed is no failure here.
+          if (e.Number() == errnum::kObjectClosed) return kIgnorar;
+          return ReportaError(e, mb::kRetryCancel, "Conexion Base Remota") == kReintentar ? kReintentar : kAbandonar;
+        }) {
+    p_.AlAbandonar([this] { resultado_ = false; });
+    ArmarPuntoDeVenta();
+    ArmarEstadistica();
+    p_.Paso([this, Puerto] {
+      if (text::Trim(ClsUtil::ValorCampo(Variant(Puerto)).ToText()) == "3306") p_.Terminar();
     });
-    p.Paso([&] {
+    p_.Paso([this] {
+      if (remotos_.Conectado()) remotos_.Desconectar();
+    });
+    p_.Rama([this] { return Servidor_.empty() ? &estadistica_ : &puntoDeVenta_; });
+  }
+
+  bool Ejecutar() {
+    p_.Ejecutar();
+    return resultado_;
+  }
+
+ private:
+  // The connection itself, the same in both modes.
+  void Conectar(Pasos::Lista& l) {
+    l.Paso([this] { remotos_.AsignarDatoSesion(datos_.DatoSesion()); });
+    l.Paso([this] {
+      remotos_.Servidor(ExtraeServidor(text::TrimCopy(servidor_)));
+      remotos_.BaseDatos(text::TrimCopy(base_));
+      remotos_.Usuario(text::TrimCopy(usuario_));
+      remotos_.Clave(text::TrimCopy(clave_));
+    });
+    l.Paso([this] {
       // A slow server must not leave the window unpainted.
       Platform().DoEvents();
       std::string cadena;
-      remotos.Conectar(false, 3, cadena, true, false);
+      remotos_.Conectar(false, 3, cadena, true, false);
     });
-  };
-  auto prepararConexion = [&] {
-    p.Paso([&] { remotos.ConexionAbierta().SetDefaultDatabase(remotos.BaseDatos()); });
-    p.Paso([&] { remotos.ConexionAbierta().SetCommandTimeout(360); });
-  };
+  }
+  void Preparar(Pasos::Lista& l) {
+    l.Paso([this] { remotos_.ConexionAbierta().SetDefaultDatabase(remotos_.BaseDatos()); });
+    l.Paso([this] { remotos_.ConexionAbierta().SetCommandTimeout(360); });
+  }
 
-  p.Paso([&] {
-    if (text::Trim(ClsUtil::ValorCampo(Variant(Puerto)).ToText()) == "3306") p.Terminar();
-  });
-  p.Paso([&] {
-    if (remotos.Conectado()) remotos.Desconectar();
-  });
-  p.Paso([&] {
-    if (Servidor.empty()) p.IrA(estadistica);
-  });
-  p.Paso([&] {
-    servidor = Servidor;
-    base = Base;
-    usuario = Usuario;
-    clave = Clave;
-  });
-  conectar();
-  p.Paso([&] {
-    if (!remotos.Conectado()) p.IrA(noConectado);
-  });
-  prepararConexion();
-  p.Paso([&] {
-    if (!Codigo.empty())
-      datos.EjecutarSQL("UPDATE V_TA_TPV SET CONECTADO = 1 WHERE CODIGO = '" + codigo + "'", 0, nullptr);
-  });
-  p.Paso([&] {
-    resultado = true;
-    p.Terminar();
-  });
+  void ArmarPuntoDeVenta() {
+    puntoDeVenta_.Paso([this] {
+      servidor_ = Servidor_;
+      base_ = Base_;
+      usuario_ = Usuario_;
+      clave_ = Clave_;
+    });
+    Conectar(puntoDeVenta_);
+    puntoDeVenta_.Rama([this] { return remotos_.Conectado() ? &enLinea_ : &sinConexion_; });
 
-  noConectado = p.Paso([&] {
-    if (Codigo.empty()) p.Terminar();
-  });
-  p.Paso([&] {
-    datos.EjecutarSQL("UPDATE V_TA_TPV SET CONECTADO = 0, ULTIMA_DETECCION = '" +
-                          text::ReplaceAll(FechaServidor().ToIso(), "'", "''") +
-                          "' WHERE CODIGO = '" + codigo + "'",
-                      0, nullptr);
-  });
-  p.Paso([&] {
-    const std::string pendientes = SentenciaPendientes(Platform().NombreEjecutable());
-    if (!pendientes.empty()) datos.EjecutarSQL(pendientes + codigo + "'", 0, nullptr);
-    p.Terminar();
-  });
+    Preparar(enLinea_);
+    enLinea_.Paso([this] {
+      if (!Codigo_.empty())
+        datos_.EjecutarSQL("UPDATE V_TA_TPV SET CONECTADO = 1 WHERE CODIGO = '" + codigo_ + "'", 0, nullptr);
+    });
+    enLinea_.Paso([this] { resultado_ = true; });
+
+    sinConexion_.Paso([this] {
+      if (Codigo_.empty()) p_.Terminar();
+    });
+    sinConexion_.Paso([this] {
+      datos_.EjecutarSQL("UPDATE V_TA_TPV SET CONECTADO = 0, ULTIMA_DETECCION = '" +
+                             text::ReplaceAll(FechaServidor().ToIso(), "'", "''") + "' WHERE CODIGO = '" + codigo_ + "'",
+                         0, nullptr);
+    });
+    sinConexion_.Paso([this] {
+      const std::string pendientes = SentenciaPendientes(Platform().NombreEjecutable());
+      if (!pendientes.empty()) datos_.EjecutarSQL(pendientes + codigo_ + "'", 0, nullptr);
+      p_.Terminar();
+    });
+    // Only a failure of the last flag ignored gets here: it goes on as it always did.
+    sinConexion_.Sublista(estadistica_);
+  }
 
   // Remote statistics: the configured endpoint, then the second one.
-  estadistica = p.Paso([&] {
-    std::string* destino[4] = {&servidor, &base, &usuario, &clave};
-    for (size_t i = 0; i < 4; ++i) {
-      const DatoEstadistica& dato = kIntentos[intento][i];
-      std::string aux;
-      *destino[i] = CfgCV(dato.lee, aux);
-      if (text::Trim(*destino[i]).empty()) {
-        *destino[i] = dato.defecto;
-        GrabaCfgCV(dato.graba, Variant(dato.defecto), "", false, "DATOS", true);
+  void ArmarEstadistica() {
+    intento_.Paso([this] {
+      std::string* destino[4] = {&servidor_, &base_, &usuario_, &clave_};
+      for (size_t i = 0; i < 4; ++i) {
+        const DatoEstadistica& dato = kIntentos[numeroIntento_][i];
+        std::string aux;
+        *destino[i] = CfgCV(dato.lee, aux);
+        if (text::Trim(*destino[i]).empty()) {
+          *destino[i] = dato.defecto;
+          GrabaCfgCV(dato.graba, Variant(dato.defecto), "", false, "DATOS", true);
+        }
       }
-    }
-  });
-  conectar();
-  p.Paso([&] {
-    if (remotos.Conectado()) return;
-    if (intento == 0) {
-      intento = 1;
-      p.IrA(estadistica);
-    } else {
-      p.Terminar();
-    }
-  });
-  prepararConexion();
-  p.Paso([&] { resultado = true; });
+    });
+    Conectar(intento_);
+    intento_.Paso([this] {
+      if (remotos_.Conectado()) {
+        otroIntento_ = false;
+      } else if (numeroIntento_ == 0) {
+        numeroIntento_ = 1;
+      } else {
+        p_.Terminar();
+      }
+    });
+    estadistica_.Mientras([this] { return otroIntento_; }, intento_);
+    Preparar(estadistica_);
+    estadistica_.Paso([this] { resultado_ = true; });
+  }
 
-  p.Ejecutar();
-  return resultado;
+  ClsDatos& remotos_ = *SesionSistema.DatosRemotos;
+  ClsDatos& datos_ = *SesionSistema.Datos;
+  const std::string &Servidor_, &Base_, &Usuario_, &Clave_, &Codigo_;
+  const std::string codigo_;
+  bool resultado_ = false;
+  std::string servidor_, base_, usuario_, clave_;  // what this attempt connects with
+  size_t numeroIntento_ = 0;
+  bool otroIntento_ = true;
+  Pasos::Lista puntoDeVenta_, enLinea_, sinConexion_, estadistica_, intento_;
+  Pasos p_;
+};
+
+}  // namespace
+
+bool ConexionBaseRemota(const std::string& Servidor, const std::string& Base, const std::string& Usuario,
+                        const std::string& Clave, const std::string& Codigo, const std::string& Puerto) {
+  return ConexionRemota(Servidor, Base, Usuario, Clave, Codigo, Puerto).Ejecutar();
 }
 
 }  // namespace etapas

@@ -105,24 +105,57 @@ bool FrmV_TA_ETAPAS::ValidarCampos() {
   return !bError;
 }
 
-void FrmV_TA_ETAPAS::GrabarRegistro() {
-  std::string codigo, guardado;
-  bool actualizando = false;  // from just before the commit until it succeeded
-  bool commitFallido = false;  // the last commit failed and its pending row was dropped
-  size_t pasoNuevo = 0, pasoExistente = 0, pasoBaja = 0, pasoCampos = 0;
-  Pasos p([&](const RaisedError& e) {
-    bError = true;
+namespace {
+
+// One save of the window (GRABAR, or BORRAR confirmed): a new status, an existing one or a
+// deletion, each a list of steps; they share what the save has read and typed.
+class Grabacion {
+ public:
+  explicit Grabacion(FrmV_TA_ETAPAS& f)
+      : f_(f), p_([this](const RaisedError& e) { return Responder(e); }) {
+    ArmarRamas();
+    ArmarCommit();
+    p_.Paso([this] {
+      codigo_ = f_.Txtfields[0].Text;
+      guardado_ = f_.CodigoGuardado(codigo_);
+    });
+    p_.Rama([this]() -> const Pasos::Lista* {
+      if (f_.bNuevo) return &alta_;
+      if (f_.bModifica) return &modificacion_;
+      if (f_.bBorrar) return &baja_;
+      return nullptr;
+    });
+    p_.Paso([this] { PonerCodigo(); });
+    p_.Paso([this] { PonerDescripcion(); });
+    p_.Paso([this] { PonerColor(); });
+    p_.Paso([this] { PonerTipo(); });
+    p_.Paso([this] { ArmarPrevios(); });
+    p_.Paso([this] { PonerPrevios(); });
+    p_.Paso([this] {
+      if (!f_.bError) return;
+      if (f_.rsDatos && f_.rsDatos->IsOpen() && f_.rsDatos->EditPending()) f_.rsDatos->CancelUpdate();
+      sinCommit_ = true;
+    });
+    p_.Rama([this] { return sinCommit_ ? nullptr : &commit_; });
+    p_.Paso([this] { f_.Generar(f_.sTabla); });
+  }
+
+  void Ejecutar() { p_.Ejecutar(); }
+
+ private:
+  int Responder(const RaisedError& e) {
+    f_.bError = true;
     ClsUtil::IndicarEspera(false);
-    const bool enCommit = actualizando;
-    if (actualizando && rsDatos && rsDatos->IsOpen() && rsDatos->EditPending()) rsDatos->CancelUpdate();
-    actualizando = false;
-    bError = true;
+    const bool enCommit = actualizando_;
+    if (actualizando_ && f_.rsDatos && f_.rsDatos->IsOpen() && f_.rsDatos->EditPending()) f_.rsDatos->CancelUpdate();
+    actualizando_ = false;
+    f_.bError = true;
     if (enCommit) {
-      commitFallido = true;
+      commitFallido_ = true;
       // What the operator typed is still on screen: CANCELAR asks before dropping it.
-      bEditando = true;
-      if (bNuevo && e.Number() == ado::native::kDuplicateKey) {
-        Platform().MsgBox("Otro usuario creó el status " + guardado + " en la base " + SesionSistema.Datos->BaseDatos() +
+      f_.bEditando = true;
+      if (f_.bNuevo && e.Number() == ado::native::kDuplicateKey) {
+        Platform().MsgBox("Otro usuario creó el status " + guardado_ + " en la base " + SesionSistema.Datos->BaseDatos() +
                               " mientras usted lo cargaba; su status no se grabó. Sus datos siguen en pantalla: "
                               "confirme el código para ver el del otro usuario, o escriba otro código.",
                           mb::kExclamation | mb::kOk, "Aviso al operador");
@@ -130,127 +163,130 @@ void FrmV_TA_ETAPAS::GrabarRegistro() {
       }
     }
     return ClsUtil::DialogoError(e, Variant(), "");
-  });
-  auto rs = [&]() -> ado::Recordset& {
-    if (!rsDatos) throw RaisedError(91, "Object variable or With block variable not set");
-    return *rsDatos;
-  };
-  auto releer = [&] {
-    SesionSistema.Datos->AbrirRecordset("select * from V_TA_ETAPAS where CODIGOESTADO = '" + Literal(guardado) + "'",
-                                        rsDatos, nullptr, 2, 3, -1, true);
-  };
-  std::string previos;
-  auto ponerCodigo = [&] {
-    if (bNuevo) rs().Fields("CODIGOESTADO") = Variant(guardado);
-  };
-  auto ponerDescripcion = [&] { rs().Fields("Descripcion") = Variant(text::TrimCopy(Txtfields[1].Text)); };
-  auto ponerColor = [&] { rs().Fields("Color") = Variant(std::to_string(Txtfields[2].BackColor)); };
-  auto ponerTipo = [&] {
-    if (const char tipo = TipoSeleccionado()) rs().Fields("Tipo") = Variant(std::string(1, tipo));
-  };
-  auto armarPrevios = [&] {
-    previos = " ";
-    for (const auto& e : LstEstPrev.Items)
-      if (e.Selected) previos += e.Codigo + "|";
-  };
-  auto ponerPrevios = [&] { rs().Fields("PosiblesEstadoPrevio") = Variant(previos); };
+  }
+
+  ado::Recordset& Rs() {
+    if (!f_.rsDatos) throw RaisedError(91, "Object variable or With block variable not set");
+    return *f_.rsDatos;
+  }
+  void Releer() {
+    SesionSistema.Datos->AbrirRecordset("select * from V_TA_ETAPAS where CODIGOESTADO = '" + Literal(guardado_) + "'",
+                                        f_.rsDatos, nullptr, 2, 3, -1, true);
+  }
+  void PonerCodigo() {
+    if (f_.bNuevo) Rs().Fields("CODIGOESTADO") = Variant(guardado_);
+  }
+  void PonerDescripcion() { Rs().Fields("Descripcion") = Variant(text::TrimCopy(f_.Txtfields[1].Text)); }
+  void PonerColor() { Rs().Fields("Color") = Variant(std::to_string(f_.Txtfields[2].BackColor)); }
+  void PonerTipo() {
+    if (const char tipo = f_.TipoSeleccionado()) Rs().Fields("Tipo") = Variant(std::string(1, tipo));
+  }
+  void ArmarPrevios() {
+    previos_ = " ";
+    for (const auto& e : f_.LstEstPrev.Items)
+      if (e.Selected) previos_ += e.Codigo + "|";
+  }
+  void PonerPrevios() { Rs().Fields("PosiblesEstadoPrevio") = Variant(previos_); }
   // A failed commit dropped the pending row: a retry commits the window's values again.
-  auto rehacerFila = [&] {
-    if (bNuevo) {
-      rs().AddNew();
-    } else if (bModifica) {
-      releer();
-      if (rs().EOF_())
-        throw RaisedError(errnum::kRowNotFound, "El registro que intenta grabar ya no existe");
-      rs().MoveFirst();
+  void RehacerFila() {
+    if (f_.bNuevo) {
+      Rs().AddNew();
+    } else if (f_.bModifica) {
+      Releer();
+      if (Rs().EOF_()) throw RaisedError(errnum::kRowNotFound, "El registro que intenta grabar ya no existe");
+      Rs().MoveFirst();
     }
-    ponerCodigo();
-    ponerDescripcion();
-    ponerColor();
-    ponerTipo();
-    armarPrevios();
-    ponerPrevios();
-  };
-  p.Paso([&] {
-    codigo = Txtfields[0].Text;
-    guardado = CodigoGuardado(codigo);
-  });
-  p.Paso([&] {
-    if (bNuevo) p.IrA(pasoNuevo);
-    else if (bModifica) p.IrA(pasoExistente);
-    else if (bBorrar) p.IrA(pasoBaja);
-    else p.IrA(pasoCampos);
-  });
-  pasoNuevo = p.Paso([&] {
-    rs().AddNew();
-    p.IrA(pasoCampos);
-  });
-  pasoExistente = p.Paso(releer);
-  p.Paso([&] {
-    if (!rs().EOF_()) return;
-    Platform().MsgBox("El registro que intenta grabar ya no existe", mb::kInformation | mb::kOk, "Aviso al operador");
-    p.Terminar();
-  });
-  p.Paso([&] {
-    rs().MoveFirst();
-    p.IrA(pasoCampos);
-  });
-  pasoBaja = p.Paso([&] {
-    if (Platform().MsgBox("Confirma la baja de este registro?", mb::kYesNo | mb::kExclamation | mb::kDefault2, "Atención!") !=
-        mb::kAnsYes)
-      p.Terminar();
-  });
-  p.Paso([&] {
-    SesionSistema.Datos->EjecutarSQL("DELETE V_TA_ETAPAS WHERE CODIGOESTADO = '" + Literal(guardado) + "'", 0, nullptr);
-  });
-  p.Paso([&] {
-    ado::Errors& errores = SesionSistema.Datos->ConexionAbierta().Errors();
-    if (errores.Count() == 0) return;
-    Platform().MsgBox(errores.Item(0).Description, mb::kCritical | mb::kOk, "Atención");
-    p.Terminar();
-  });
-  p.Paso([&] {
-    LimpiarPantalla();
-    Generar(sTabla);
-    p.Terminar();
-  });
-  pasoCampos = p.Paso(ponerCodigo);
-  p.Paso(ponerDescripcion);
-  p.Paso(ponerColor);
-  p.Paso(ponerTipo);
-  p.Paso(armarPrevios);
-  p.Paso(ponerPrevios);
-  size_t pasoGenerar = 0;
-  p.Paso([&] {
-    if (!bError) return;
-    if (rsDatos && rsDatos->IsOpen() && rsDatos->EditPending()) rsDatos->CancelUpdate();
-    p.IrA(pasoGenerar);
-  });
-  p.Paso([&] {
-    const bool reintento = commitFallido;
-    if (reintento) rehacerFila();
-    commitFallido = false;
-    actualizando = true;
-    rs().Update();
-    actualizando = false;
-    if (reintento) bError = false;
-  });
-  p.Paso([&] {
-    if (!commitFallido) return;
-    // Ignored: nothing was saved, and the window stays as the operator left it.
-    Platform().MsgBox("El status " + guardado + " no se grabó. Sus datos siguen en pantalla: puede grabar de nuevo o cancelar.",
-                      mb::kInformation | mb::kOk, "Aviso al operador");
-    p.Terminar();
-  });
-  p.Paso([&] {
-    // Only after the commit: a failure while replicating never undoes the save.
-    std::string tabla = "V_TA_ETAPAS";
-    ReplicarTabla(tabla, 1, "'" + Literal(guardado) + "'", "", "", "", "", "", "", "", false);
-  });
-  p.Paso([&] { LimpiarPantalla(); });
-  pasoGenerar = p.Paso([&] { Generar(sTabla); });
-  p.Ejecutar();
-}
+    PonerCodigo();
+    PonerDescripcion();
+    PonerColor();
+    PonerTipo();
+    ArmarPrevios();
+    PonerPrevios();
+  }
+
+  // The row the fields are put into. A failing step ignored goes on with the steps that
+  // follow it in the save's original order: a new row's AddNew with the existing row's
+  // re-read, the existing row's MoveFirst with the deletion, the deletion's last step with
+  // the fields.
+  void ArmarRamas() {
+    alta_.Paso([this] {
+      Rs().AddNew();
+      p_.TerminarLista();
+    });
+    alta_.Sublista(modificacion_);
+
+    modificacion_.Paso([this] { Releer(); });
+    modificacion_.Paso([this] {
+      if (!Rs().EOF_()) return;
+      Platform().MsgBox("El registro que intenta grabar ya no existe", mb::kInformation | mb::kOk, "Aviso al operador");
+      p_.Terminar();
+    });
+    modificacion_.Paso([this] {
+      Rs().MoveFirst();
+      p_.TerminarLista();
+    });
+    modificacion_.Sublista(baja_);
+
+    baja_.Paso([this] {
+      if (Platform().MsgBox("Confirma la baja de este registro?", mb::kYesNo | mb::kExclamation | mb::kDefault2,
+                            "Atención!") != mb::kAnsYes)
+        p_.Terminar();
+    });
+    baja_.Paso([this] {
+      SesionSistema.Datos->EjecutarSQL("DELETE V_TA_ETAPAS WHERE CODIGOESTADO = '" + Literal(guardado_) + "'", 0, nullptr);
+    });
+    baja_.Paso([this] {
+      ado::Errors& errores = SesionSistema.Datos->ConexionAbierta().Errors();
+      if (errores.Count() == 0) return;
+      Platform().MsgBox(errores.Item(0).Description, mb::kCritical | mb::kOk, "Atención");
+      p_.Terminar();
+    });
+    baja_.Paso([this] {
+      f_.LimpiarPantalla();
+      f_.Generar(f_.sTabla);
+      p_.Terminar();
+    });
+  }
+
+  // The commit and what follows it; skipped when a field could not be put.
+  void ArmarCommit() {
+    commit_.Paso([this] {
+      const bool reintento = commitFallido_;
+      if (reintento) RehacerFila();
+      commitFallido_ = false;
+      actualizando_ = true;
+      Rs().Update();
+      actualizando_ = false;
+      if (reintento) f_.bError = false;
+    });
+    commit_.Paso([this] {
+      if (!commitFallido_) return;
+      // Ignored: nothing was saved, and the window stays as the operator left it.
+      Platform().MsgBox("El status " + guardado_ +
+                            " no se grabó. Sus datos siguen en pantalla: puede grabar de nuevo o cancelar.",
+                        mb::kInformation | mb::kOk, "Aviso al operador");
+      p_.Terminar();
+    });
+    commit_.Paso([this] {
+      // Only after the commit: a failure while replicating never undoes the save.
+      std::string tabla = "V_TA_ETAPAS";
+      ReplicarTabla(tabla, 1, "'" + Literal(guardado_) + "'", "", "", "", "", "", "", "", false);
+    });
+    commit_.Paso([this] { f_.LimpiarPantalla(); });
+  }
+
+  FrmV_TA_ETAPAS& f_;
+  std::string codigo_, guardado_, previos_;
+  bool actualizando_ = false;   // from just before the commit until it succeeded
+  bool commitFallido_ = false;  // the last commit failed and its pending row was dropped
+  bool sinCommit_ = false;      // a field could not be put: nothing is committed
+  Pasos::Lista alta_, modificacion_, baja_, commit_;
+  Pasos p_;
+};
+
+}  // namespace
+
+void FrmV_TA_ETAPAS::GrabarRegistro() { Grabacion(*this).Ejecutar(); }
 
 void FrmV_TA_ETAPAS::ConsultarCampo() {
   CajaTexto& campo = Txtfields.at(static_cast<size_t>(iCampoActual));

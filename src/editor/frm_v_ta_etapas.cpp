@@ -207,17 +207,17 @@ void FrmV_TA_ETAPAS::HabilitarCampos(bool habilitar) {
 void FrmV_TA_ETAPAS::Campo_Valida(int16_t index) {
   std::string texto, campo;
   bool existe = false;
-  size_t pasoCodigo = 0, pasoDescripcion = 0;
   Pasos p(Dialogo("Campo_Valida"));
+  Pasos::Lista codigo, descripcion;
   p.Paso([&] { bError = false; });
   p.Paso([&] { texto = text::TrimCopy(Txtfields.at(static_cast<size_t>(index)).Text); });
   p.Paso([&] { campo = Txtfields.at(static_cast<size_t>(index)).DataField; });
-  p.Paso([&] {
-    if (text::EqualsNoCase(campo, "IdStatus")) p.IrA(pasoCodigo);
-    else if (text::EqualsNoCase(campo, "Descripcion")) p.IrA(pasoDescripcion);
-    else p.Terminar();
+  p.Rama([&]() -> const Pasos::Lista* {
+    if (text::EqualsNoCase(campo, "IdStatus")) return &codigo;
+    if (text::EqualsNoCase(campo, "Descripcion")) return &descripcion;
+    return nullptr;
   });
-  pasoCodigo = p.Paso([&] {
+  codigo.Paso([&] {
     // The points of sale receive values without their apostrophes: such a code would be
     // stored there under another key.
     if (texto.find('\'') == std::string::npos) return;
@@ -227,10 +227,10 @@ void FrmV_TA_ETAPAS::Campo_Valida(int16_t index) {
     SetFocus(index);
     p.Terminar();
   });
-  p.Paso([&] {
+  codigo.Paso([&] {
     if (!bGrabando) LlenarEstadosPrevios();
   });
-  p.Paso([&] {
+  codigo.Paso([&] {
     codigoBuscado_.clear();
     codigoTabla_.clear();
     existe = SesionSistema.Datos->BuscarRegistro("V_TA_ETAPAS", texto, "CODIGOESTADO", rsDatos, 8, "", false);
@@ -238,13 +238,13 @@ void FrmV_TA_ETAPAS::Campo_Valida(int16_t index) {
     // Another program may have stored it unpadded: that row is the one saved and deleted.
     if (existe) codigoTabla_ = ClsUtil::ValorCampo(rsDatos->Fields("CODIGOESTADO")).ToText();
   });
-  p.Paso([&] {
+  codigo.Paso([&] {
     if (!existe) return;
     bModifica = true;
     bNuevo = false;
     if (!bGrabando) AsignarDatos();
   });
-  p.Paso([&] {
+  codigo.Paso([&] {
     if (existe) return;
     if (!bGrabando) {
       Txtfields[1].Text.clear();
@@ -255,12 +255,9 @@ void FrmV_TA_ETAPAS::Campo_Valida(int16_t index) {
     bModifica = false;
     bBorrar = false;
   });
-  p.Paso([&] { HabilitarCampos(true); });
-  p.Paso([&] {
-    bEditando = true;
-    p.Terminar();
-  });
-  pasoDescripcion = p.Paso([&] {
+  codigo.Paso([&] { HabilitarCampos(true); });
+  codigo.Paso([&] { bEditando = true; });
+  descripcion.Paso([&] {
     if (!texto.empty()) return;
     bError = true;
     Platform().MsgBox("Debe ingresar una descripción", mb::kInformation | mb::kOk, "Aviso al operador...");

@@ -308,26 +308,80 @@ std::string SentenciaPrueba(const std::string& tabla) {
   return sql + "ROLLBACK TRANSACTION";
 }
 
-}  // namespace
-
-void ReplicarTabla(std::string& Tabla, long Accion, const std::string& Valor1, const std::string& Valor2,
-                   const std::string& Valor3, const std::string& Valor4, const std::string& Valor5,
-                   const std::string& Valor6, const std::string& Filtro, const std::string&, bool) {
+// A call that cannot run: another replication is under way, or nothing says which row.
+bool Rehusada(const std::string& Tabla, const ValoresClave& valores, const std::string& Filtro) {
   // One replication at a time: the points of sale and the target are single objects,
   // and a save can be clicked again while a replication lets pending events through.
   if (enCurso) {
     Rehusar("Ya hay una replicación en curso: espere a que termine antes de grabar otra vez.");
-    return;
+    return true;
   }
-  const ValoresClave valores = {Valor1, Valor2, Valor3, Valor4, Valor5, Valor6};
   bool sinCondicion = text::Trim(Filtro).empty();
   for (const auto& v : valores) sinCondicion = sinCondicion && v.empty();
   if (sinCondicion) {
     Rehusar("No se replicó " + text::RemoveAllNoCase(Tabla, "@ADMIN_") +
             " en ningún destino: no se indicó la clave ni el filtro de la fila, y sin ellos se cambiarían todas "
             "las filas de cada destino.");
-    return;
+    return true;
   }
+  return false;
+}
+
+// Every target is tried at once, so a store that does not answer costs one wait, not one each.
+void ProbarDestinos(const std::string& Tabla, const std::vector<Destino>& puntos, const Destino* grupo,
+                    bool& cancelado) {
+  std::vector<DestinoConexion> intentos;
+  for (const auto& d : puntos) {
+    if (d.excluido) continue;
+    const std::string base = text::TrimCopy(d.base);
+    intentos.push_back({ExtraeServidor(text::TrimCopy(d.servidor)), base, base, base});
+  }
+  if (grupo)
+    intentos.push_back({grupo->servidor.substr(0, grupo->servidor.find(':')), grupo->base, grupo->base, grupo->base});
+  if (intentos.empty()) return;
+  cancelado = MostrarAvance(Tabla, "Comprobando los destinos...", "");
+  PoolConexiones::Compartido().Probar(SesionSistema.Datos->RaizDatos(), intentos, kEsperaConexion,
+                                      SentenciaPrueba(Tabla));
+}
+
+// The group's database, after the points of sale; false when the operator chose to stop.
+bool ServirGrupo(const std::string& Tabla, long Accion, const std::string& tipos, Destino& grupo,
+                 const ValoresClave& valores, const std::string& Filtro, bool& cancelado, Pendientes& pendientes) {
+  cancelado = cancelado || MostrarAvance(Tabla, "Base del grupo " + text::TrimCopy(grupo.base), "Actualizando...");
+  if (cancelado) return true;
+  const ResultadoEntrega r = Transferir(Tabla, Accion, tipos, grupo.servidor, grupo.base, valores, Filtro);
+  if (r.entrega == Entrega::Servida) {
+    pendientes.Servido(grupo);
+    return true;
+  }
+  pendientes.Anotar(grupo, r.motivo);
+  return r.entrega != Entrega::Detenida;
+}
+
+// After the walk: the targets it never got to (it was cancelled, or stopped at a failure)
+// are recorded, what the walk held is released and the operator is told what is pending.
+void CerrarRecorrido(std::vector<Destino>& puntos, Destino* grupo, bool cancelado, Pendientes& pendientes) {
+  const std::string motivo = cancelado ? "La replicación fue cancelada por el operador antes de llegar a este destino."
+                                       : "La replicación se detuvo antes de llegar a este destino.";
+  for (auto& d : puntos)
+    if (!d.excluido && d.estado == Destino::Estado::SinIntentar) pendientes.Anotar(d, motivo);
+  if (grupo && grupo->estado == Destino::Estado::SinIntentar) pendientes.Anotar(*grupo, motivo);
+
+  PoolConexiones::Compartido().Vaciar();
+  if (SesionSistema.DatosDestino->Conectado()) SesionSistema.DatosDestino->Desconectar();
+  if (rsPuntosVenta && rsPuntosVenta->IsOpen()) rsPuntosVenta->Close();
+  rsPuntosVenta.reset();
+  if (CartelCompartido().Ventana()) CartelCompartido().CartelCerrar();
+  pendientes.Informar();
+}
+
+}  // namespace
+
+void ReplicarTabla(std::string& Tabla, long Accion, const std::string& Valor1, const std::string& Valor2,
+                   const std::string& Valor3, const std::string& Valor4, const std::string& Valor5,
+                   const std::string& Valor6, const std::string& Filtro, const std::string&, bool) {
+  const ValoresClave valores = {Valor1, Valor2, Valor3, Valor4, Valor5, Valor6};
+  if (Rehusada(Tabla, valores, Filtro)) return;
 
   EnCurso enCursoAhora;
   CartelCedeAMensajes cartelCede;
@@ -340,11 +394,12 @@ void ReplicarTabla(std::string& Tabla, long Accion, const std::string& Valor1, c
   bool conGrupo = false, cancelado = false;
   std::string tiposGrupo;
   size_t i = 0;
-  size_t fila = 0, siguiente = 0, alGrupo = 0;
   Tabla = text::RemoveAllNoCase(Tabla, "@ADMIN_");
   Pendientes pendientes(Tabla, Accion, valores, Filtro);
 
   Rutina p;
+  // One point of sale of the walk, in CODIGO order.
+  Rutina::Lista puntoDeVenta;
   p.Paso([&] { familia = replicacion::FamiliaDe(Tabla); });
   p.Paso([&] { datos.AbrirRecordset(kConsultaPuntosVenta, rsPuntosVenta, nullptr, 0, 1, -1, true); });
   p.Paso([&] { puntos = LeerPuntosDeVenta(Abierto(rsPuntosVenta), familia); });
@@ -356,32 +411,17 @@ void ReplicarTabla(std::string& Tabla, long Accion, const std::string& Valor1, c
     grupo.servidor = Cfg("GRP_Server", aux);
     grupo.base = Cfg("GRP_Base", aux);
   });
-  p.Paso([&] {
-    // Every target is tried at once, so a store that does not answer costs one wait, not one each.
-    std::vector<DestinoConexion> intentos;
-    for (const auto& d : puntos) {
-      if (d.excluido) continue;
-      const std::string base = text::TrimCopy(d.base);
-      intentos.push_back({ExtraeServidor(text::TrimCopy(d.servidor)), base, base, base});
-    }
-    if (conGrupo)
-      intentos.push_back({grupo.servidor.substr(0, grupo.servidor.find(':')), grupo.base, grupo.base, grupo.base});
-    if (intentos.empty()) return;
-    cancelado = MostrarAvance(Tabla, "Comprobando los destinos...", "");
-    PoolConexiones::Compartido().Probar(datos.RaizDatos(), intentos, kEsperaConexion, SentenciaPrueba(Tabla));
+  p.Paso([&] { ProbarDestinos(Tabla, puntos, conGrupo ? &grupo : nullptr, cancelado); });
+  p.PorCada([&] { return puntos.size(); }, i, puntoDeVenta);
+  puntoDeVenta.Paso([&] {
+    if (puntos[i].excluido) p.TerminarLista();
   });
-  fila = p.Paso([&] {
-    if (i >= puntos.size()) p.IrA(alGrupo);
-  });
-  p.Paso([&] {
-    if (puntos[i].excluido) p.IrA(siguiente);
-  });
-  p.Paso([&] {
+  puntoDeVenta.Paso([&] {
     Destino& d = puntos[i];
     cancelado = cancelado || MostrarAvance(Tabla, PuntoDeVenta(d.codigo, d.descripcion), "Conectando con el punto de venta...");
     if (cancelado) p.Terminar();
   });
-  p.Paso([&] {
+  puntoDeVenta.Paso([&] {
     Destino& d = puntos[i];
     // A point of sale's login name and password are its database name.
     if (ConexionBaseRemota(d.servidor, d.base, d.base, d.base, d.codigo, "")) {
@@ -393,9 +433,9 @@ void ReplicarTabla(std::string& Tabla, long Accion, const std::string& Valor1, c
     const std::string motivo = remotos.MotivoFallo();
     pendientes.Anotar(d, "No se pudo conectar al Punto de ventas " + d.descripcion +
                              (motivo.empty() ? "" : ": " + motivo));
-    p.IrA(siguiente);
+    p.TerminarLista();
   });
-  p.Paso([&] {
+  puntoDeVenta.Paso([&] {
     Destino& d = puntos[i];
     MostrarAvance(Tabla, PuntoDeVenta(d.codigo, d.descripcion), "Enviando los cambios...");
     const std::string servidor = ExtraeServidor(text::TrimCopy(d.servidor));
@@ -409,37 +449,11 @@ void ReplicarTabla(std::string& Tabla, long Accion, const std::string& Valor1, c
     // What the store missed before is sent while it is at hand.
     p.Llamar(!ServirPendientesDe(d.codigo, kTiposPuntoVenta, servidor, d.base).detenido);
   });
-  siguiente = p.Paso([&] {
-    ++i;
-    p.IrA(fila);
-  });
-  alGrupo = p.Paso([&] {
-    if (!conGrupo) return;
-    cancelado = cancelado || MostrarAvance(Tabla, "Base del grupo " + text::TrimCopy(grupo.base), "Actualizando...");
-    if (cancelado) return;
-    const ResultadoEntrega r = Transferir(Tabla, Accion, tiposGrupo, grupo.servidor, grupo.base, valores, Filtro);
-    if (r.entrega == Entrega::Servida) {
-      pendientes.Servido(grupo);
-    } else {
-      pendientes.Anotar(grupo, r.motivo);
-      p.Llamar(r.entrega != Entrega::Detenida);
-    }
+  p.Paso([&] {
+    if (conGrupo) p.Llamar(ServirGrupo(Tabla, Accion, tiposGrupo, grupo, valores, Filtro, cancelado, pendientes));
   });
   p.Ejecutar();
-
-  // Targets the walk never got to: it was cancelled, or stopped at a failure.
-  const std::string motivo = cancelado ? "La replicación fue cancelada por el operador antes de llegar a este destino."
-                                       : "La replicación se detuvo antes de llegar a este destino.";
-  for (auto& d : puntos)
-    if (!d.excluido && d.estado == Destino::Estado::SinIntentar) pendientes.Anotar(d, motivo);
-  if (conGrupo && grupo.estado == Destino::Estado::SinIntentar) pendientes.Anotar(grupo, motivo);
-
-  PoolConexiones::Compartido().Vaciar();
-  if (SesionSistema.DatosDestino->Conectado()) SesionSistema.DatosDestino->Desconectar();
-  if (rsPuntosVenta && rsPuntosVenta->IsOpen()) rsPuntosVenta->Close();
-  rsPuntosVenta.reset();
-  if (CartelCompartido().Ventana()) CartelCompartido().CartelCerrar();
-  pendientes.Informar();
+  CerrarRecorrido(puntos, conGrupo ? &grupo : nullptr, cancelado, pendientes);
 }
 
 }  // namespace etapas

@@ -14,9 +14,18 @@ class Rutina {
  public:
   Rutina() : pasos_([](const RaisedError& e) { return ReportaError(e); }) {}
 
-  size_t Paso(std::function<void()> paso) { return pasos_.Paso(std::move(paso)); }
+  using Lista = Pasos::Lista;
+
+  // The steps and sub-lists of failure.h.
+  void Paso(std::function<void()> paso) { pasos_.Paso(std::move(paso)); }
+  void Sublista(const Lista& lista) { pasos_.Sublista(lista); }
+  void Rama(std::function<const Lista*()> elegir) { pasos_.Rama(std::move(elegir)); }
+  void Mientras(std::function<bool()> condicion, const Lista& cuerpo) { pasos_.Mientras(std::move(condicion), cuerpo); }
+  void PorCada(std::function<size_t()> cuantos, size_t& indice, const Lista& cuerpo) {
+    pasos_.PorCada(std::move(cuantos), indice, cuerpo);
+  }
   void Terminar() { pasos_.Terminar(); }
-  void IrA(size_t n) { pasos_.IrA(n); }
+  void TerminarLista() { pasos_.TerminarLista(); }
   // From a step: a called routine that was left leaves this one too.
   void Llamar(bool completa) {
     if (!completa) {

@@ -103,16 +103,16 @@ bool ValoresFila(const std::string& Tabla, const std::string& filtro, const std:
                  std::string& valores) {
   ClsDatos& datos = *SesionSistema.Datos;
   ado::RecordsetPtr rs;
-  size_t fila = 0, cerrar = 0;
   Rutina p;
+  // One home row a turn; a failed move ignored ends the walk.
+  Rutina::Lista fila;
+  bool movida = true;
   p.Paso([&] {
     datos.AbrirRecordset("SELECT " + columnas + " FROM [" + datos.BaseDatos() + "].DBO." + Tabla + filtro, rs,
                          nullptr, 0, 1, -1, true);
   });
-  fila = p.Paso([&] {
-    if (Abierto(rs).EOF_()) p.IrA(cerrar);
-  });
-  p.Paso([&] {
+  p.Mientras([&] { return movida && !Abierto(rs).EOF_(); }, fila);
+  fila.Paso([&] {
     Platform().DoEvents();
     ado::Recordset& r = Abierto(rs);
     valores.clear();
@@ -124,12 +124,13 @@ bool ValoresFila(const std::string& Tabla, const std::string& filtro, const std:
       valores += (i == 0 ? "" : ",") + literal;
     }
   });
-  p.Paso([&] {
+  fila.Paso([&] {
     // With several home rows the last one's values are kept.
+    movida = false;
     Abierto(rs).MoveNext();
-    p.IrA(fila);
+    movida = true;
   });
-  cerrar = p.Paso([&] { datos.CerrarRecordset(rs); });
+  p.Paso([&] { datos.CerrarRecordset(rs); });
   const bool completa = p.Ejecutar();
   if (rs && rs->IsOpen()) rs->Close();
   return completa;
@@ -162,17 +163,14 @@ bool ActualizarFila(const std::string& Tabla, const std::string& Tipos, const st
   ado::RecordsetPtr casa;
   std::string lista, sql;
   long campo = 0;
-  size_t siguienteCampo = 0, cerrar = 0;
+  bool sinFila = false;
   Rutina p;
+  // One column of the target's row a turn, compared with the home row.
+  Rutina::Lista columna;
   p.Paso([&] { datos.AbrirRecordset("SELECT * FROM  " + Tabla + filtro, casa, nullptr, 0, 1, -1, true); });
-  p.Paso([&] {
-    if (Abierto(casa).EOF_()) p.IrA(cerrar);
-  });
-  siguienteCampo = p.Paso([&] {
-    if (campo >= destinoFila.FieldCount()) {
-      p.IrA(cerrar);
-      return;
-    }
+  p.Paso([&] { sinFila = Abierto(casa).EOF_(); });
+  p.Mientras([&] { return !sinFila && campo < destinoFila.FieldCount(); }, columna);
+  columna.Paso([&] {
     ado::Field t = destinoFila.Fields(campo);
     const std::string nombre = t.Name();
     if (EnLista(nombre, kNoActualizadas)) return;
@@ -193,11 +191,8 @@ bool ActualizarFila(const std::string& Tabla, const std::string& Tipos, const st
       lista += columna + "=" +
                datos.ValorSQL(tipo == ado::adtype::kBoolean ? Variant(Booleano(textoCasa)) : valorCasa, "@") + "  , ";
   });
-  p.Paso([&] {
-    ++campo;
-    p.IrA(siguienteCampo);
-  });
-  cerrar = p.Paso([&] { datos.CerrarRecordset(casa); });
+  columna.Paso([&] { ++campo; });
+  p.Paso([&] { datos.CerrarRecordset(casa); });
   p.Paso([&] {
     if (lista.empty()) {
       p.Terminar();

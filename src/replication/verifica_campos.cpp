@@ -33,11 +33,12 @@ std::string VerificaCampos(const std::string& Tabla, ClsDatos& sesion, const std
     // Any owner: the catalogue and the table restrict, the schema does not.
     rs = conexion->OpenSchema(ado::kSchemaColumns, {Variant(sesion.BaseDatos()), Variant(), Variant(Tabla), Variant()});
   });
-  const size_t fila = p.Paso([&] {
-    // Going on past a schema that could not be read leaves nothing to walk.
-    if (!rs || rs->EOF_()) p.Terminar();
-  });
-  p.Paso([&] {
+  // One column of the catalogue a turn. Going on past a schema that could not be read
+  // leaves nothing to walk; a failed move ignored ends the walk.
+  Pasos::Lista columna;
+  bool movida = true;
+  p.Mientras([&] { return movida && rs && !rs->EOF_(); }, columna);
+  columna.Paso([&] {
     ado::Recordset& r = abierto();
     const std::string nombre = ClsUtil::ValorCampo(r.Fields("COLUMN_NAME")).ToText();
     if (excluida(nombre)) return;
@@ -49,9 +50,10 @@ std::string VerificaCampos(const std::string& Tabla, ClsDatos& sesion, const std
     const std::string tipo = ClsUtil::ValorCampo(r.Fields("DATA_TYPE")).ToText();
     tipos += (tipos.empty() ? "" : ",") + tipo;
   });
-  p.Paso([&] {
+  columna.Paso([&] {
+    movida = false;
     abierto().MoveNext();
-    p.IrA(fila);
+    movida = true;
   });
   completa = p.Ejecutar();
   if (rs && rs->IsOpen()) rs->Close();

@@ -120,14 +120,11 @@ void IniciarSesion(bool usarIni, const std::string& comandoDado, std::string& ca
     if (text::Length(text::Trim(s.EquipoUsuario)) > 50) s.EquipoUsuario = text::Left(s.EquipoUsuario, 50);
   });
   p.Paso([&] { s.BarrasPlanas = Variant(ValNumero(ClsIni::LeerValor(kArchivoIni, s.EquipoUsuario, "FlatToolbars", "1"))); });
-  size_t pasoRegistro = 0, pasoConectado = 0;  // numbers of steps added further down
-  p.Paso([&] {
-    if (datos.Conectado()) p.IrA(pasoConectado);
-  });
-  p.Paso([&] { ParsearComando(comando, v); });
-
-  // Second half: the connection.
-  p.Paso([&] {
+  // Second half: the connection, unless the session is connected already.
+  Pasos::Lista conectar, configurar;
+  p.Rama([&] { return datos.Conectado() ? nullptr : &conectar; });
+  conectar.Paso([&] { ParsearComando(comando, v); });
+  conectar.Paso([&] {
     if (!v.servidor.empty() && v.servidor.front() == '#') {
       v.servidor.erase(0, 1);
       if (cadenaConexion.empty())
@@ -135,46 +132,44 @@ void IniciarSesion(bool usarIni, const std::string& comandoDado, std::string& ca
                          ";Password=" + v.clave + ";";
     }
   });
-  p.Paso([&] {
+  conectar.Paso([&] {
     datos.Usuario(v.usuario);
     datos.BaseDatos(v.baseDatos);
     datos.Clave(v.clave);
     datos.Servidor(ExtraeServidor(v.servidor));
   });
-  p.Paso([&] {
+  conectar.Paso([&] {
     const bool faltan = text::Trim(v.servidor).empty() || text::Trim(v.usuario).empty();
     datos.Conectar(faltan, modoConexion, cadenaConexion, true, true);
   });
-  p.Paso([&] {
+  conectar.Paso([&] {
     if (!datos.Conectado()) Platform().TerminarProceso(1);
   });
-  p.Paso([&] { ConectarEstadistica(); });
-  p.Paso([&] { s.UsuarioLogeado = datos.Usuario(); });
-  p.Paso([&] { datos.ConexionAbierta().SetCommandTimeout(s.TiempoEspera); });
-  p.Paso([&] { datos.ConexionAbierta().SetIsolationLevel(ado::kReadUncommitted); });
+  conectar.Paso([&] { ConectarEstadistica(); });
+  conectar.Paso([&] { s.UsuarioLogeado = datos.Usuario(); });
+  conectar.Paso([&] { datos.ConexionAbierta().SetCommandTimeout(s.TiempoEspera); });
+  conectar.Paso([&] { datos.ConexionAbierta().SetIsolationLevel(ado::kReadUncommitted); });
   // Both paths meet here: connected now, or already connected before start-up.
-  pasoConectado = p.Paso([&] {
-    if (datos.BaseDatos().empty()) p.IrA(pasoRegistro);
-  });
-  p.Paso([&] { s.CadenaDSN = "DSN=" + datos.BaseDatos() + "; UID=" + datos.Usuario() + "; PWD=" + datos.Clave(); });
-  p.Paso([&] { ClsAux::Inicializar(carpeta); });
-  p.Paso([&] { datos.ConexionAbierta().SetDefaultDatabase(datos.BaseDatos()); });
-  p.Paso([&] {
+  p.Rama([&] { return datos.BaseDatos().empty() ? nullptr : &configurar; });
+  configurar.Paso([&] { s.CadenaDSN = "DSN=" + datos.BaseDatos() + "; UID=" + datos.Usuario() + "; PWD=" + datos.Clave(); });
+  configurar.Paso([&] { ClsAux::Inicializar(carpeta); });
+  configurar.Paso([&] { datos.ConexionAbierta().SetDefaultDatabase(datos.BaseDatos()); });
+  configurar.Paso([&] {
     Consulta().Proveedor = datos.Proveedor();
     Consulta().Conexion = datos.Conexion();
     ClsPlanilla::SetConexion(datos.Conexion());
     Consulta().Activar = true;
     Consulta().ArchivoConsultas(carpeta + "consultas.cvl");
   });
-  p.Paso([&] {
+  configurar.Paso([&] {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(Consulta().ArchivoConsultas(), ec)) GrabaConsultasBase();
   });
-  p.Paso([&] {
+  configurar.Paso([&] {
     datos.ConexionAbierta().SetDefaultDatabase(datos.BaseDatos());
     if (!datos.BaseDatos().empty()) CargaConfiguracion(carpeta);
   });
-  pasoRegistro = p.Paso([&] { RegistrarAcceso(""); });
+  p.Paso([&] { RegistrarAcceso(""); });
   p.Ejecutar();
 }
 
