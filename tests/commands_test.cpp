@@ -21,17 +21,18 @@ class Commands : public test::EditorTest {
     Exec(*test::Connect("CASA", "EMPRESA1"),
          "INSERT INTO V_TA_TPV (CODIGO, Descripcion, Server, Dbname, INTERNET, BAJA) VALUES "
          "('0001','Sucursal Centro','SUC1','TPV1',0,0),('0002','Sucursal Norte','SUC2','TPV2',0,0)");
-    ClsConsulta::SetVentana([this](const PeticionConsulta& p) {
-      lookups.push_back(p.sql + "|" + p.campoClave);
-      return lookupAnswer;
-    });
-    ClsPlanilla::SetVentana([this](const PeticionPlanilla& p) { listings.push_back(p.sql + "|" + p.proveedor + "|" + p.titulo); });
     Load();
   }
-  void TearDown() override {
-    ClsConsulta::SetVentana(nullptr);
-    ClsPlanilla::SetVentana(nullptr);
-    EditorTest::TearDown();
+  // What the lookup and listing windows were asked.
+  std::vector<std::string> Lookups() const {
+    std::vector<std::string> l;
+    for (const auto& p : platform.lookups) l.push_back(p.sql + "|" + p.campoClave);
+    return l;
+  }
+  std::vector<std::string> Listings() const {
+    std::vector<std::string> l;
+    for (const auto& p : platform.listings) l.push_back(p.sql + "|" + p.proveedor + "|" + p.titulo);
+    return l;
   }
   std::vector<std::string> Titles() const {
     std::vector<std::string> t;
@@ -39,8 +40,6 @@ class Commands : public test::EditorTest {
     return t;
   }
 
-  std::vector<std::string> lookups, listings;
-  std::string lookupAnswer;
 };
 
 // The points of sale receive values without apostrophes: a code with one would reach
@@ -221,9 +220,9 @@ TEST_F(Commands, AnEmptyDescriptionStopsTheSave) {
 }
 
 TEST_F(Commands, ConsultarLooksUpTheFocusedField) {
-  lookupAnswer = " 0003 ";
+  platform.lookupAnswers = {" 0003 "};
   form.Botonera1_Click("CONSULTAR");
-  EXPECT_EQ(lookups, (std::vector<std::string>{"SELECT CODIGOESTADO, DESCRIPCION FROM V_TA_ETAPAS ORDER BY CODIGOESTADO|CODIGOESTADO"}));
+  EXPECT_EQ(Lookups(), (std::vector<std::string>{"SELECT CODIGOESTADO, DESCRIPCION FROM V_TA_ETAPAS ORDER BY CODIGOESTADO|CODIGOESTADO"}));
   EXPECT_EQ(Consulta().ArchivoConsultas(), platform.folder + "/consultas.cvl");  // the file start-up wrote
   EXPECT_EQ(form.Txtfields[0].Text, "0003");
   EXPECT_EQ(form.Txtfields[1].Text, "REPARADO");
@@ -232,26 +231,25 @@ TEST_F(Commands, ConsultarLooksUpTheFocusedField) {
 
   // The description field has no lookup.
   form.Botonera1_Click("CONSULTAR");
-  EXPECT_EQ(lookups.size(), 1u);
+  EXPECT_EQ(platform.lookups.size(), 1u);
 
   // An empty answer confirms an empty code: a new status.
   form.SetFocus(0);
-  lookupAnswer = "";
+  platform.lookupAnswers = {""};
   form.Botonera1_Click("CONSULTAR");
   EXPECT_EQ(form.Txtfields[0].Text, "");
   EXPECT_TRUE(form.bNuevo);
 
   // The colour field opens the colour dialog and keeps no text.
-  DialogoColor::SetSelector([](int32_t) { return std::optional<int32_t>(255); });
+  platform.colours = {255};
   form.SetFocus(2);
   form.Botonera1_Click("CONSULTAR");
   EXPECT_EQ(form.Txtfields[2].BackColor, 255);
   EXPECT_EQ(form.Txtfields[2].Text, "");
-  DialogoColor::SetSelector(nullptr);
 
   form.Botonera1_Click("PLANILLA");
   const std::string proveedor = test::OnPostgreSQL() ? "postgresql" : "sqlite";
-  EXPECT_EQ(listings, (std::vector<std::string>{"SELECT * FROM V_TA_ETAPAS|" + proveedor + "|V_TA_ETAPAS"}));
+  EXPECT_EQ(Listings(), (std::vector<std::string>{"SELECT * FROM V_TA_ETAPAS|" + proveedor + "|V_TA_ETAPAS"}));
 }
 
 // Another program stored a status without its leading zeros: the editor opens, saves,
@@ -273,7 +271,7 @@ TEST_F(Commands, AStatusStoredUnpaddedIsOpenedSavedAndDeletedUnderItsOwnCode) {
             (std::vector<std::string>{"77|CAMBIADA"}));
 
   // Chosen in the lookup window.
-  lookupAnswer = "77";
+  platform.lookupAnswers = {"77"};
   form.SetFocus(0);
   form.Botonera1_Click("CONSULTAR");
   EXPECT_TRUE(form.bModifica);

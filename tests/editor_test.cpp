@@ -122,9 +122,7 @@ TEST_F(Editor, TheDescriptionIsRequiredAndTheColourFieldIsNotChecked) {
 
 TEST_F(Editor, TheColourDialogReappliesItsLastColourOnCancel) {
   Load();
-  std::vector<std::optional<int32_t>> answers = {255, std::nullopt};
-  size_t next = 0;
-  DialogoColor::SetSelector([&](int32_t) { return answers[next++]; });
+  platform.colours = {255, std::nullopt};
   Confirm("0001");
   form.cmdColor_Click();
   EXPECT_EQ(form.Txtfields[2].BackColor, 255);
@@ -132,7 +130,7 @@ TEST_F(Editor, TheColourDialogReappliesItsLastColourOnCancel) {
   EXPECT_EQ(form.Txtfields[2].BackColor, 16711680);
   form.cmdColor_Click();  // cancelled
   EXPECT_EQ(form.Txtfields[2].BackColor, 255);
-  DialogoColor::SetSelector(nullptr);
+  EXPECT_EQ(platform.coloursAsked, 2);
 }
 
 TEST_F(Editor, LongDescriptionsStillGiveTheirCode) {

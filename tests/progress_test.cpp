@@ -56,19 +56,16 @@ class VentanaDePrueba : public VentanaProgresoSinPantalla {
 class Progreso : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetPlatform(&platform);
-    RegistrarVentanaProgreso([this](EventosVentanaProgreso& eventos) {
+    platform.ventanaProgreso = [this](EventosVentanaProgreso& eventos) {
       historias.push_back(std::make_unique<Historia>());
       historias.back()->eventos = &eventos;
       auto v = std::make_unique<VentanaDePrueba>(*historias.back(), rehusar);
       ultima = v.get();
       return v;
-    });
+    };
+    SetPlatform(&platform);
   }
-  void TearDown() override {
-    RegistrarVentanaProgreso({});
-    SetPlatform(nullptr);
-  }
+  void TearDown() override { SetPlatform(nullptr); }
   Historia& Ultima() { return *historias.back(); }
 
   PlataformaGuionada platform;

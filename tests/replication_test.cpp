@@ -99,11 +99,11 @@ class Replicacion : public test::SystemTest {
     SystemTest::SetUp();
     observada.folder = platform.folder;
     observada.environment = platform.environment;
-    SetPlatform(&observada);
-    RegistrarVentanaProgreso([this](EventosVentanaProgreso& e) {
+    observada.ventanaProgreso = [this](EventosVentanaProgreso& e) {
       eventosCartel = &e;
       return std::make_unique<Banner>(lineas);
-    });
+    };
+    SetPlatform(&observada);
     ConnectSessions("operador");
     test::CreateDatabase("NORTE", "SUC1", "pos.sql");
     test::CreateDatabase("SUR", "SUC2", "pos.sql");
@@ -124,10 +124,6 @@ class Replicacion : public test::SystemTest {
     suc2 = test::Connect("SUR", "SUC2");
     suc4 = test::Connect("ESTE", "SUC4");
     grupo = test::Connect("CENTRAL", "GRUPO");
-  }
-  void TearDown() override {
-    RegistrarVentanaProgreso({});
-    SystemTest::TearDown();
   }
 
   // Every line the banner showed, in order.

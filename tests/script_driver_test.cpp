@@ -1,7 +1,12 @@
 // The headless front end, run as the real program: a script in, JSON events out.
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
+#include <sstream>
 
 #include "db_fixture.h"
 #include "test_support.h"
@@ -77,6 +82,69 @@ TEST_F(ScriptDriver, NoConnectionTellsWhyAndEnds) {
   EXPECT_EQ(out[0].rfind("{\"event\":\"message\",\"title\":\"Sin conexión\",\"text\":\"No se pudo conectar a la base de datos NO_EXISTE del servidor CASA.", 0), 0u);
   EXPECT_NE(out[0].find("etapas-admin demo"), std::string::npos);
   EXPECT_EQ(out[1], "{\"event\":\"end\"}");
+}
+
+extern "C" char** environ;
+
+// The libraries a running `etapas --script -` has mapped once its window is loaded (it
+// waits for the next line of its script meanwhile).
+std::string MapasDelGuion(const std::string& commandLine) {
+  int entrada[2], salida[2];
+  if (pipe(entrada) != 0 || pipe(salida) != 0) return "pipe";
+  posix_spawn_file_actions_t acciones;
+  posix_spawn_file_actions_init(&acciones);
+  posix_spawn_file_actions_adddup2(&acciones, entrada[0], 0);
+  posix_spawn_file_actions_adddup2(&acciones, salida[1], 1);
+  posix_spawn_file_actions_addclose(&acciones, entrada[1]);
+  posix_spawn_file_actions_addclose(&acciones, salida[0]);
+  std::string programa = ETAPAS_PATH;
+  std::vector<std::string> args = {programa, "--script", "-"};
+  std::istringstream palabras(commandLine);
+  for (std::string w; palabras >> w;) args.push_back(w);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  const int fallo = posix_spawn(&pid, programa.c_str(), &acciones, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&acciones);
+  close(entrada[0]);
+  close(salida[1]);
+  if (fallo != 0) return "spawn";
+  // The dump's answer proves the load sequence ran: whatever it opens is open by then.
+  const std::string dump = "dump\n";
+  if (write(entrada[1], dump.data(), dump.size()) != static_cast<ssize_t>(dump.size())) return "write";
+  std::FILE* out = fdopen(salida[0], "r");
+  char linea[1 << 16];
+  const bool respondio = out && std::fgets(linea, sizeof linea, out) != nullptr;
+  std::ifstream mapas("/proc/" + std::to_string(pid) + "/maps");
+  std::string texto((std::istreambuf_iterator<char>(mapas)), std::istreambuf_iterator<char>());
+  close(entrada[1]);
+  while (out && std::fgets(linea, sizeof linea, out)) {
+  }
+  if (out) std::fclose(out);
+  int estado = 0;
+  waitpid(pid, &estado, 0);
+  return respondio ? texto : "no answer";
+}
+
+TEST_F(ScriptDriver, TheHeadlessProgramLoadsNoQt) {
+  const std::string mapas = MapasDelGuion("@Server=CASA; @DbName=EMPRESA1; @Usuario=sa; @Password=x;");
+  ASSERT_NE(mapas.find("/etapas"), std::string::npos) << mapas;
+  EXPECT_EQ(mapas.find("libQt6"), std::string::npos) << mapas;
+  EXPECT_EQ(mapas.find("libetapas_qt"), std::string::npos) << mapas;
+}
+
+// Without --script the program loads its window from the module beside it: a platform Qt
+// does not know makes Qt itself refuse to start.
+TEST_F(ScriptDriver, TheWindowComesFromTheQtModule) {
+  test::RunOptions options;
+  options.timeoutSeconds = 60;
+  auto result = test::RunProcess({ETAPAS_PATH, "@Server=CASA;", "@DbName=EMPRESA1;", "@Usuario=sa;", "@Password=x;"},
+                                 {{"QT_QPA_PLATFORM", "ninguna"}, {"LD_DEBUG", "libs"}}, options);
+  EXPECT_NE(result.exitCode, 0);
+  EXPECT_NE(result.stderrText.find("libetapas_qt.so"), std::string::npos) << result.stderrText;
+  EXPECT_NE(result.stderrText.find("libQt6Widgets"), std::string::npos);
+  EXPECT_NE(result.stderrText.find("ninguna"), std::string::npos);
 }
 
 }  // namespace

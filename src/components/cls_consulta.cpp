@@ -4,14 +4,11 @@
 
 #include <fstream>
 
+#include "components/platform.h"
 #include "components/text.h"
 
 namespace etapas {
 namespace {
-ClsConsulta::Ventana& Window() {
-  static ClsConsulta::Ventana w;
-  return w;
-}
 
 constexpr size_t kRegistro = 1202;
 
@@ -69,7 +66,7 @@ void ClsConsulta::ArchivoConsultas(const std::string& ruta) {
 void ClsConsulta::Mostrar(const std::string& sql, void*, const std::string&, const std::string&, const std::string&,
                           const std::string&, int, const std::string&) {
   resultado_.clear();
-  if (!Window()) return;
+  if (!Platform().DibujaVentanas()) return;
   PeticionConsulta p{sql, CampoClave, archivo_, Proveedor, TablaDe(sql), {}, {}, 0};
   // A definition for the table gives the lookup its name.
   for (const auto& d : LeerDefinicionesConsulta(archivo_))
@@ -77,10 +74,8 @@ void ClsConsulta::Mostrar(const std::string& sql, void*, const std::string&, con
   if (Conexion && Conexion->IsOpen()) LeerFilas(*Conexion, sql, p.columnas, p.filas);
   for (size_t i = 0; i < p.columnas.size(); ++i)
     if (text::EqualsNoCase(p.columnas[i], CampoClave)) p.columnaClave = static_cast<int>(i);
-  resultado_ = Window()(p);
+  resultado_ = Platform().MostrarConsulta(p);
 }
-
-void ClsConsulta::SetVentana(Ventana v) { Window() = std::move(v); }
 
 ClsConsulta& Consulta() {
   static ClsConsulta c;

@@ -45,10 +45,6 @@ class ClsConsulta {
                const std::string& = "");
   const std::string& Resultado() const { return resultado_; }
 
-  // The front end's lookup window: given the request, answers the chosen value.
-  using Ventana = std::function<std::string(const PeticionConsulta&)>;
-  static void SetVentana(Ventana v);
-
  private:
   std::string archivo_;
   std::string resultado_;

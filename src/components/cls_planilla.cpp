@@ -8,28 +8,22 @@
 #include <string_view>
 
 #include "components/cls_consulta.h"
+#include "components/platform.h"
 #include "components/text.h"
 
 namespace etapas {
 namespace {
-ClsPlanilla::Ventana& Window() {
-  static ClsPlanilla::Ventana w;
-  return w;
-}
-ado::ConnectionPtr& Connection() {
-  static ado::ConnectionPtr c;
-  return c;
-}
 bool IsNumeric(int t) { return t == 2 || t == 3 || t == 4 || t == 5 || t == 6 || t == 17 || t == 20 || t == 131; }
 }  // namespace
 
 void ClsPlanilla::MostrarPlanilla(const std::string& sql, const std::string& proveedor, const std::string& titulo,
                                   const std::string& extra) {
-  if (!Window()) return;
+  if (!Platform().DibujaVentanas()) return;
   PeticionPlanilla p{sql, proveedor, titulo, extra, {}, {}, {}, ""};
-  if (Connection() && Connection()->IsOpen()) {
+  const ado::ConnectionPtr& conexion = Consulta().Conexion;
+  if (conexion && conexion->IsOpen()) {
     try {
-      auto rs = Connection()->OpenRecordset(sql, 0, 1);
+      auto rs = conexion->OpenRecordset(sql, 0, 1);
       for (long i = 0; i < rs->FieldCount(); ++i) {
         p.columnas.push_back(rs->Fields(i).Name());
         p.tipos.push_back(rs->Fields(i).Type());
@@ -43,11 +37,8 @@ void ClsPlanilla::MostrarPlanilla(const std::string& sql, const std::string& pro
       p.error = e.Description();
     }
   }
-  Window()(p);
+  Platform().MostrarPlanilla(p);
 }
-
-void ClsPlanilla::SetVentana(Ventana v) { Window() = std::move(v); }
-void ClsPlanilla::SetConexion(ado::ConnectionPtr conexion) { Connection() = std::move(conexion); }
 
 namespace {
 

@@ -1,7 +1,6 @@
 #pragma once
 // The spreadsheet listing component: shows a statement's rows in a grid the operator can
 // sort and export; the window is the front end's.
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,10 +22,8 @@ struct PeticionPlanilla {
 struct ClsPlanilla {
   static void MostrarPlanilla(const std::string& sql, const std::string& proveedor, const std::string& titulo,
                               const std::string& extra);
-  using Ventana = std::function<void(const PeticionPlanilla&)>;
-  static void SetVentana(Ventana v);
-  // Where the listing reads its rows: the session's connection, given at start-up.
-  static void SetConexion(ado::ConnectionPtr conexion);
+  // The rows are read on the lookup's connection (the session's, given at start-up) and
+  // shown in the front end's window (Plataforma::MostrarPlanilla).
 
   enum class FormaCsv {
     kExcel,    // ";" separated, UTF-8 with a byte-order mark, codes kept as text

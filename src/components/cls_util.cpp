@@ -19,11 +19,6 @@ bool& Waiting() {
   return w;
 }
 
-std::function<std::string()>& DateSelector() {
-  static std::function<std::string()> s;
-  return s;
-}
-
 std::string& AuxFolder() {
   static std::string f;
   return f;
@@ -131,14 +126,12 @@ void ClsUtil::IndicarEspera(bool espera) { Waiting() = espera; }
 bool ClsUtil::Esperando() { return Waiting(); }
 
 std::string ClsUtil::PedirFecha() {
-  if (DateSelector()) return DateSelector()();
+  if (auto elegida = Platform().ElegirFecha()) return *elegida;
   DateTime now = DateTime::Now();
   char buf[16];
   std::snprintf(buf, sizeof buf, "%02d/%02d/%04d", now.day, now.month, now.year);
   return buf;
 }
-
-void ClsUtil::SetSelectorFecha(std::function<std::string()> selector) { DateSelector() = std::move(selector); }
 
 std::string ClsEntorno::NombreMaquina() { return Platform().NombreMaquina(); }
 std::string ClsEntorno::UsuarioSesion() { return Platform().UsuarioSesion(); }

@@ -41,8 +41,8 @@ struct ClsUtil {
   static void IndicarEspera(bool espera);
   static bool Esperando();
   // A date chosen by the operator, as "dd/mm/yyyy"; the front end installs the dialog.
+  // The front end's date picker (Plataforma::ElegirFecha); without one, today.
   static std::string PedirFecha();
-  static void SetSelectorFecha(std::function<std::string()> selector);
 };
 
 struct ClsEntorno {

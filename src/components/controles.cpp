@@ -1,21 +1,13 @@
 #include "components/controles.h"
 
+#include "components/platform.h"
 #include "components/text.h"
 
 namespace etapas {
-namespace {
-DialogoColor::Selector& ColourSelector() {
-  static DialogoColor::Selector s;
-  return s;
-}
-}  // namespace
 
 void DialogoColor::ShowColor() {
-  if (!ColourSelector()) return;
-  if (auto elegido = ColourSelector()(Color)) Color = *elegido;
+  if (auto elegido = Platform().ElegirColor(Color)) Color = *elegido;
 }
-
-void DialogoColor::SetSelector(Selector s) { ColourSelector() = std::move(s); }
 
 Botonera::Botonera()
     : botones_{{"NUEVO", "Nuevo", "Nuevo registro (F2)", tecla::kF2},

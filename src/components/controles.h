@@ -54,13 +54,11 @@ struct Boton {
   bool Enabled = true;
 };
 
-// The colour dialog: keeps the colour it last reported and reports it again on cancel.
+// The colour dialog (the front end's, Plataforma::ElegirColor): keeps the colour it last
+// reported and reports it again on cancel.
 struct DialogoColor {
   int32_t Color = kBlanco;
   void ShowColor();
-  // The front end's dialog: given the current colour, the chosen one or nothing (cancel).
-  using Selector = std::function<std::optional<int32_t>(int32_t actual)>;
-  static void SetSelector(Selector s);
 };
 
 // The suite's command bar: one button per command key, raising its click with the key.

@@ -9,6 +9,9 @@
 #include <iostream>
 
 #include "engine/session.h"
+#include "components/cls_consulta.h"
+#include "components/cls_planilla.h"
+#include "components/progress_window.h"
 #include "components/text.h"
 
 namespace etapas {
@@ -49,6 +52,24 @@ Plataforma& Platform() {
 }
 
 void SetPlatform(Plataforma* p) { Installed() = p; }
+
+std::unique_ptr<VentanaProgreso> Plataforma::NuevaVentanaProgreso(EventosVentanaProgreso&) {
+  return std::make_unique<VentanaProgresoSinPantalla>();
+}
+
+std::unique_ptr<VentanaProgreso> CrearVentanaProgreso(EventosVentanaProgreso& eventos) {
+  if (auto ventana = Platform().NuevaVentanaProgreso(eventos)) return ventana;
+  return std::make_unique<VentanaProgresoSinPantalla>();
+}
+
+std::unique_ptr<VentanaProgreso> PlataformaDelegada::NuevaVentanaProgreso(EventosVentanaProgreso& eventos) {
+  return interior_.NuevaVentanaProgreso(eventos);
+}
+
+void PlataformaDelegada::TerminarProceso(int estado) {
+  interior_.TerminarProceso(estado);
+  std::abort();  // a platform's end of the process does not come back
+}
 
 PlataformaProceso::PlataformaProceso() {
   char buf[PATH_MAX];
@@ -96,6 +117,34 @@ int PlataformaGuionada::MsgBox(const std::string& prompt, int style, const std::
   }
   shown.push_back({title, prompt, style, answer});
   return answer;
+}
+
+PlataformaGuionada::PlataformaGuionada() = default;
+PlataformaGuionada::~PlataformaGuionada() = default;
+
+std::optional<int32_t> PlataformaGuionada::ElegirColor(int32_t) {
+  ++coloursAsked;
+  if (colours.empty()) return std::nullopt;
+  auto chosen = colours.front();
+  colours.pop_front();
+  return chosen;
+}
+
+std::string PlataformaGuionada::MostrarConsulta(const PeticionConsulta& peticion) {
+  lookups.push_back(peticion);
+  if (lookupAnswers.empty()) return "";
+  std::string answer = lookupAnswers.front();
+  lookupAnswers.pop_front();
+  return answer;
+}
+
+void PlataformaGuionada::MostrarPlanilla(const PeticionPlanilla& peticion) { listings.push_back(peticion); }
+
+std::unique_ptr<VentanaProgreso> PlataformaGuionada::NuevaVentanaProgreso(EventosVentanaProgreso& eventos) {
+  if (ventanaProgreso) {
+    if (auto ventana = ventanaProgreso(eventos)) return ventana;
+  }
+  return Plataforma::NuevaVentanaProgreso(eventos);
 }
 
 std::string PlataformaGuionada::Entorno(const std::string& variable) const {

@@ -1,9 +1,8 @@
 #pragma once
 // The window service behind the progress window: the model (progress/) keeps what the
-// window shows and calls the platform through this interface; a front end registers a
-// factory that draws it. Without one, a headless window records what it was asked.
+// window shows and calls the platform through this interface; the front end's platform
+// makes the windows that draw it. Without one, a headless window records what it was asked.
 #include <array>
-#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -153,22 +152,8 @@ class VentanaProgresoSinPantalla : public VentanaProgreso {
   int alfa = 255;
 };
 
-// The front end's factory: a new window for the model that receives its events.
-using FabricaVentanaProgreso = std::function<std::unique_ptr<VentanaProgreso>(EventosVentanaProgreso&)>;
-
-inline FabricaVentanaProgreso& FabricaVentanaProgresoRegistrada() {
-  static FabricaVentanaProgreso fabrica;
-  return fabrica;
-}
-// An empty factory goes back to headless windows.
-inline void RegistrarVentanaProgreso(FabricaVentanaProgreso fabrica) {
-  FabricaVentanaProgresoRegistrada() = std::move(fabrica);
-}
-inline std::unique_ptr<VentanaProgreso> CrearVentanaProgreso(EventosVentanaProgreso& eventos) {
-  if (auto& f = FabricaVentanaProgresoRegistrada()) {
-    if (auto ventana = f(eventos)) return ventana;
-  }
-  return std::make_unique<VentanaProgresoSinPantalla>();
-}
+// A new window from the front end in place (Platform().NuevaVentanaProgreso); a front end
+// that gives none gets a headless one.
+std::unique_ptr<VentanaProgreso> CrearVentanaProgreso(EventosVentanaProgreso& eventos);
 
 }  // namespace etapas

@@ -47,14 +47,9 @@ Dll_Display& CartelCompartido() {
   return cartel;
 }
 
-CartelCedeAMensajes::CartelCedeAMensajes() : interior_(Platform()) { SetPlatform(this); }
+CartelCedeAMensajes::CartelCedeAMensajes() : PlataformaDelegada(Platform()) { SetPlatform(this); }
 
 CartelCedeAMensajes::~CartelCedeAMensajes() { SetPlatform(&interior_); }
-
-void CartelCedeAMensajes::TerminarProceso(int estado) {
-  interior_.TerminarProceso(estado);
-  std::abort();  // a platform's end of the process does not come back
-}
 
 int CartelCedeAMensajes::MsgBox(const std::string& prompt, int style, const std::string& title) {
   if (CartelCompartido().Ventana()) CartelCompartido().CartelCerrar();

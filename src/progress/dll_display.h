@@ -38,25 +38,14 @@ Dll_Display& CartelCompartido();
 // While alive, every message box first takes the shared banner off the screen, so no
 // message is ever hidden behind it (whoever shows the message). Installs itself as the
 // process's platform and puts the previous one back when it goes.
-class CartelCedeAMensajes : public Plataforma {
+class CartelCedeAMensajes : public PlataformaDelegada {
  public:
-  CartelCedeAMensajes();
+  CartelCedeAMensajes();  // over the platform in place, put back on destruction
   ~CartelCedeAMensajes() override;
   CartelCedeAMensajes(const CartelCedeAMensajes&) = delete;
   CartelCedeAMensajes& operator=(const CartelCedeAMensajes&) = delete;
 
   int MsgBox(const std::string& prompt, int style, const std::string& title) override;
-  void DoEvents() override { interior_.DoEvents(); }
-  [[noreturn]] void TerminarProceso(int estado = 0) override;
-  std::string NombreEjecutable() const override { return interior_.NombreEjecutable(); }
-  std::string CarpetaPrograma() const override { return interior_.CarpetaPrograma(); }
-  std::string LineaComando() const override { return interior_.LineaComando(); }
-  std::string Entorno(const std::string& variable) const override { return interior_.Entorno(variable); }
-  std::string NombreMaquina() const override { return interior_.NombreMaquina(); }
-  std::string UsuarioSesion() const override { return interior_.UsuarioSesion(); }
-
- private:
-  Plataforma& interior_;  // the platform in place before, put back on destruction
 };
 
 }  // namespace etapas

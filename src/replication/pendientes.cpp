@@ -74,31 +74,17 @@ std::string Texto(ado::Recordset& rs, const char* campo) { return ClsUtil::Valor
 
 // Forwards everything to the platform in place and keeps the first message shown: the
 // transfer tells every failure in a message, and nothing else.
-class PlataformaVigilada : public Plataforma {
+class PlataformaVigilada : public PlataformaDelegada {
  public:
-  explicit PlataformaVigilada(Plataforma& base) : base_(base) {}
+  explicit PlataformaVigilada(Plataforma& base) : PlataformaDelegada(base) {}
   int MsgBox(const std::string& prompt, int style, const std::string& title) override {
     if (!avisado) primerAviso = prompt;
     avisado = true;
-    return base_.MsgBox(prompt, style, title);
+    return interior_.MsgBox(prompt, style, title);
   }
-  void DoEvents() override { base_.DoEvents(); }
-  [[noreturn]] void TerminarProceso(int estado) override {
-    base_.TerminarProceso(estado);
-    std::abort();  // every platform's end is final; the compiler cannot know it through the reference
-  }
-  std::string NombreEjecutable() const override { return base_.NombreEjecutable(); }
-  std::string CarpetaPrograma() const override { return base_.CarpetaPrograma(); }
-  std::string LineaComando() const override { return base_.LineaComando(); }
-  std::string Entorno(const std::string& variable) const override { return base_.Entorno(variable); }
-  std::string NombreMaquina() const override { return base_.NombreMaquina(); }
-  std::string UsuarioSesion() const override { return base_.UsuarioSesion(); }
 
   bool avisado = false;
   std::string primerAviso;
-
- private:
-  Plataforma& base_;
 };
 
 class Vigilancia {

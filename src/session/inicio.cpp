@@ -157,7 +157,6 @@ void IniciarSesion(bool usarIni, const std::string& comandoDado, std::string& ca
   configurar.Paso([&] {
     Consulta().Proveedor = datos.Proveedor();
     Consulta().Conexion = datos.Conexion();
-    ClsPlanilla::SetConexion(datos.Conexion());
     Consulta().Activar = true;
     Consulta().ArchivoConsultas(carpeta + "consultas.cvl");
   });

@@ -20,6 +20,7 @@
 #include <sstream>
 
 #include "components/platform.h"
+#include "frente_qt_prueba.h"
 #include "progress/dll_display.h"
 #include "test_support.h"
 #include "ui/qt/dialogos_qt.h"
@@ -188,7 +189,7 @@ class QtListing : public ::testing::Test {
   }
 
   test::TempDataRoot root;
-  ui::PlataformaQt plataforma;
+  test::FrenteQtDePrueba plataforma;
   std::vector<std::string> cajas, pedidos, ocultas;
   std::vector<int> respuestas;
   QString elegido;
@@ -367,7 +368,9 @@ TEST_F(QtListing, AFailedWriteIsReportedAndNeverAsWritten) {
 }
 
 TEST(QtProgress, TheBannerAnimatesAndTakesTheCancel) {
-  RegistrarVentanaProgreso([](EventosVentanaProgreso& e) { return std::make_unique<ui::VentanaProgresoQt>(e); });
+  test::FrenteQtDePrueba frente;
+  frente.progresoQt = true;
+  test::FrenteInstalado instalado(frente);
   Dll_Display cartel;
   cartel.CartelInicio("Replicando", true);
   auto* ventana = dynamic_cast<ui::VentanaProgresoQt*>(&cartel.Ventana()->Ventana());
@@ -389,11 +392,10 @@ TEST(QtProgress, TheBannerAnimatesAndTakesTheCancel) {
   EXPECT_TRUE(cancelado);
   cartel.CartelCerrar();
   EXPECT_EQ(cartel.Ventana(), nullptr);
-  RegistrarVentanaProgreso(nullptr);
 }
 
 TEST(QtMessages, BoxesCarryTheirTitleTextIconAndDefaultButton) {
-  ui::PlataformaQt plataforma;
+  test::FrenteQtDePrueba plataforma;
   struct Visto {
     QString title, text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;

@@ -21,6 +21,7 @@
 
 #include "common/mod_global.h"
 #include "db_fixture.h"
+#include "frente_qt_prueba.h"
 #include "test_support.h"
 #include "ui/qt/progreso_qt.h"
 #include "ui/qt/ventana_qt.h"
@@ -64,7 +65,7 @@ class QtWindow : public ::testing::Test {
   }
 
   test::TempDataRoot root;
-  ui::PlataformaQt platform;
+  test::FrenteQtDePrueba platform;
   FrmV_TA_ETAPAS model;
   std::unique_ptr<ui::VentanaQt> window;
   std::vector<std::string> boxes;
@@ -376,7 +377,7 @@ TEST_F(QtWindow, TheProgressWindowAnimatesWhileAStoreIsTried) {
   test::Exec(*test::Connect("CASA", "EMPRESA1"),
              "INSERT INTO V_TA_TPV (CODIGO, Descripcion, Server, Dbname, INTERNET, BAJA) VALUES "
              "('0007','Sucursal Puerto','COLGADO','TPV7',0,0)");
-  RegistrarVentanaProgreso([](EventosVentanaProgreso& e) { return std::make_unique<ui::VentanaProgresoQt>(e); });
+  platform.progresoQt = true;
   Abrir(*window, "0002");
 
   // Looks at the progress window from inside the wait, as the operator would.
@@ -401,7 +402,6 @@ TEST_F(QtWindow, TheProgressWindowAnimatesWhileAStoreIsTried) {
   mirar.start(100);
   QTest::keyClick(window->Campo(1), Qt::Key_F5);
   mirar.stop();
-  RegistrarVentanaProgreso(nullptr);
 
   EXPECT_GE(visto.vistas, 15);  // about three seconds of waiting, seen ten times a second
   EXPECT_TRUE(visto.expuesta);
@@ -425,7 +425,7 @@ TEST_F(QtWindow, CancelOnTheProgressWindowLeavesTheStoresPending) {
   auto casa = test::Connect("CASA", "EMPRESA1");
   test::Exec(*casa, "INSERT INTO V_TA_TPV (CODIGO, Descripcion, Server, Dbname, INTERNET, BAJA) VALUES "
                     "('0001','Sucursal Norte','NORTE','TPV1',0,0),('0007','Sucursal Puerto','COLGADO','TPV7',0,0)");
-  RegistrarVentanaProgreso([](EventosVentanaProgreso& e) { return std::make_unique<ui::VentanaProgresoQt>(e); });
+  platform.progresoQt = true;
   Abrir(*window, "0002");
 
   bool pulsado = false;
@@ -441,7 +441,6 @@ TEST_F(QtWindow, CancelOnTheProgressWindowLeavesTheStoresPending) {
   mirar.start(300);
   QTest::keyClick(window->Campo(1), Qt::Key_F5);
   mirar.stop();
-  RegistrarVentanaProgreso(nullptr);
 
   EXPECT_TRUE(pulsado);
   EXPECT_EQ(test::Rows(*casa, "SELECT DESTINO, VALOR1 FROM V_TA_REPLICACION_PENDIENTE ORDER BY DESTINO"),

@@ -301,16 +301,4 @@ bool VentanaPlanillaQt::Exportar(Formato formato) {
 
 void VentanaPlanillaQt::SetElegirArchivo(ElegirArchivo f) { Chooser() = std::move(f); }
 
-void InstalarDialogos(QWidget* padre) {
-  ClsConsulta::SetVentana([padre](const PeticionConsulta& p) {
-    VentanaConsultaQt ventana(p, padre);
-    ventana.exec();
-    return ventana.Resultado();
-  });
-  ClsPlanilla::SetVentana([padre](const PeticionPlanilla& p) {
-    VentanaPlanillaQt ventana(p, padre);
-    ventana.exec();
-  });
-}
-
 }  // namespace etapas::ui

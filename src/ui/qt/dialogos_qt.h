@@ -58,7 +58,4 @@ class VentanaPlanillaQt : public QDialog {
   QTableWidget* tabla_ = nullptr;
 };
 
-// Installs both windows behind ClsConsulta and ClsPlanilla.
-void InstalarDialogos(QWidget* padre);
-
 }  // namespace etapas::ui

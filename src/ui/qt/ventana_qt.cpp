@@ -139,6 +139,27 @@ void InstalarTraducciones() {
 
 void PlataformaQt::DoEvents() { QCoreApplication::processEvents(); }
 
+std::optional<int32_t> PlataformaQt::ElegirColor(int32_t actual) {
+  QColor c = QColorDialog::getColor(DeColor(actual), QApplication::activeWindow(), "Color");
+  if (!c.isValid()) return std::nullopt;
+  return AColor(c);
+}
+
+std::string PlataformaQt::MostrarConsulta(const PeticionConsulta& peticion) {
+  VentanaConsultaQt ventana(peticion, padre);
+  ventana.exec();
+  return ventana.Resultado();
+}
+
+void PlataformaQt::MostrarPlanilla(const PeticionPlanilla& peticion) {
+  VentanaPlanillaQt ventana(peticion, padre);
+  ventana.exec();
+}
+
+std::unique_ptr<VentanaProgreso> PlataformaQt::NuevaVentanaProgreso(EventosVentanaProgreso& eventos) {
+  return std::make_unique<VentanaProgresoQt>(eventos);
+}
+
 VentanaQt::VentanaQt(FrmV_TA_ETAPAS& modelo, QWidget* parent) : QMainWindow(parent), modelo_(modelo) { Construir(); }
 
 // The widgets going away move the focus: the model must not hear of it.
@@ -411,15 +432,9 @@ int EjecutarVentana(int argc, char** argv, const std::string& commandLine) {
   PlataformaQt plataforma;
   plataforma.commandLine = commandLine;
   SetPlatform(&plataforma);
-  DialogoColor::SetSelector([](int32_t actual) -> std::optional<int32_t> {
-    QColor c = QColorDialog::getColor(DeColor(actual), QApplication::activeWindow(), "Color");
-    if (!c.isValid()) return std::nullopt;
-    return AColor(c);
-  });
   FrmV_TA_ETAPAS modelo;
   VentanaQt ventana(modelo);
-  InstalarDialogos(&ventana);
-  RegistrarVentanaProgreso([](EventosVentanaProgreso& eventos) { return std::make_unique<VentanaProgresoQt>(eventos); });
+  plataforma.padre = &ventana;
   try {
     modelo.Form_Load();
   } catch (const std::exception& e) {

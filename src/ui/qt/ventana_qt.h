@@ -19,13 +19,21 @@ class QToolBar;
 
 namespace etapas::ui {
 
-// The platform of the desktop program: Qt message boxes, Qt's event loop.
+// The platform of the desktop program: Qt message boxes, Qt's event loop, Qt's colour
+// dialog, the lookup and listing windows and the progress window.
 class PlataformaQt : public PlataformaProceso {
  public:
   int MsgBox(const std::string& prompt, int style, const std::string& title) override;
   void DoEvents() override;
   std::string LineaComando() const override { return commandLine; }
+  std::optional<int32_t> ElegirColor(int32_t actual) override;
+  bool DibujaVentanas() const override { return true; }
+  std::string MostrarConsulta(const PeticionConsulta& peticion) override;
+  void MostrarPlanilla(const PeticionPlanilla& peticion) override;
+  std::unique_ptr<VentanaProgreso> NuevaVentanaProgreso(EventosVentanaProgreso& eventos) override;
+
   std::string commandLine;
+  QWidget* padre = nullptr;  // the lookup's and the listing's parent window
   // Tests answer message boxes without showing them (nothing may block a test run).
   std::function<int(const std::string& prompt, int style, const std::string& title)> answerer;
 };

@@ -46,30 +46,33 @@ void ScriptDriver::TerminarProceso(int estado) {
   _exit(estado);
 }
 
+std::optional<int32_t> ScriptDriver::ElegirColor(int32_t actual) {
+  std::optional<int32_t> chosen;
+  if (!colours_.empty()) {
+    chosen = colours_.front();
+    colours_.pop_front();
+  }
+  Emit("{\"event\":\"colour\",\"answer\":" + std::to_string(chosen.value_or(actual)) + "}");
+  return chosen;
+}
+
+std::string ScriptDriver::MostrarConsulta(const PeticionConsulta& p) {
+  std::string answer;
+  if (!lookups_.empty()) {
+    answer = lookups_.front();
+    lookups_.pop_front();
+  }
+  Emit("{\"event\":\"lookup\",\"sql\":" + JsonString(p.sql) + ",\"key\":" + JsonString(p.campoClave) +
+       ",\"answer\":" + JsonString(answer) + "}");
+  return answer;
+}
+
+void ScriptDriver::MostrarPlanilla(const PeticionPlanilla& p) {
+  Emit("{\"event\":\"listing\",\"sql\":" + JsonString(p.sql) + ",\"provider\":" + JsonString(p.proveedor) + "}");
+}
+
 int ScriptDriver::Run() {
   SetPlatform(this);
-  DialogoColor::SetSelector([this](int32_t actual) -> std::optional<int32_t> {
-    std::optional<int32_t> chosen;
-    if (!colours_.empty()) {
-      chosen = colours_.front();
-      colours_.pop_front();
-    }
-    Emit("{\"event\":\"colour\",\"answer\":" + std::to_string(chosen.value_or(actual)) + "}");
-    return chosen;
-  });
-  ClsConsulta::SetVentana([this](const PeticionConsulta& p) {
-    std::string answer;
-    if (!lookups_.empty()) {
-      answer = lookups_.front();
-      lookups_.pop_front();
-    }
-    Emit("{\"event\":\"lookup\",\"sql\":" + JsonString(p.sql) + ",\"key\":" + JsonString(p.campoClave) +
-         ",\"answer\":" + JsonString(answer) + "}");
-    return answer;
-  });
-  ClsPlanilla::SetVentana([this](const PeticionPlanilla& p) {
-    Emit("{\"event\":\"listing\",\"sql\":" + JsonString(p.sql) + ",\"provider\":" + JsonString(p.proveedor) + "}");
-  });
   try {
     form_.Form_Load();
   } catch (const std::exception& e) {

@@ -20,6 +20,11 @@ class ScriptDriver : public PlataformaProceso {
   int MsgBox(const std::string& prompt, int style, const std::string& title) override;
   [[noreturn]] void TerminarProceso(int estado = 0) override;
   std::string LineaComando() const override { return commandLine_; }
+  // Its windows answer from the script's queues and report what they were asked.
+  std::optional<int32_t> ElegirColor(int32_t actual) override;
+  bool DibujaVentanas() const override { return true; }
+  std::string MostrarConsulta(const PeticionConsulta& peticion) override;
+  void MostrarPlanilla(const PeticionPlanilla& peticion) override;
 
  private:
   void Execute(const std::string& line, int number);
