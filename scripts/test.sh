@@ -3,7 +3,8 @@
 # the embedded engine, then again on two PostgreSQL servers on loopback (the home server and
 # a points-of-sale server, started here and stopped at the end whatever happens).
 # The tests make their own temporary data roots; the user's data is never touched.
-# ETAPAS_SKIP_POSTGRESQL=1 leaves the second run out. Last, each fuzzer runs for
+# ETAPAS_SKIP_POSTGRESQL=1 leaves the second run out. Then the formatting and clang-tidy
+# checks (scripts/lint.sh). Last, each fuzzer runs for
 # ETAPAS_FUZZ_SECONDS (default 10) seconds; ETAPAS_FUZZ_SECONDS=0 leaves them out.
 set -euo pipefail
 
@@ -11,7 +12,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
 
 bash scripts/deps.sh
-cmake -S . -B build-test -DETAPAS_SANITIZE=ON
+cmake -S . -B build-test -DETAPAS_SANITIZE=ON -DETAPAS_WERROR=ON
 cmake --build build-test -j2
 
 status=0
@@ -29,6 +30,9 @@ if [ "${ETAPAS_SKIP_POSTGRESQL:-0}" != "1" ]; then
   set +a
   ctest --test-dir build-test --output-on-failure -j2 || status=1
 fi
+
+echo "== Style and lint"
+bash scripts/lint.sh build-test || status=1
 
 if [ "${ETAPAS_FUZZ_SECONDS:-10}" != "0" ]; then
   echo "== Fuzzers"

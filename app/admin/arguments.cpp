@@ -57,7 +57,7 @@ bool Arguments::Has(std::string_view name) const {
   return values_.count(name) > 0 || flags_.count(name) > 0;
 }
 
-std::string Arguments::Value(std::string_view name, std::string fallback) const {
+std::string Arguments::Value(std::string_view name, const std::string& fallback) const {
   auto it = values_.find(name);
   return it == values_.end() ? fallback : it->second;
 }

@@ -31,7 +31,7 @@ class Arguments {
   bool HelpAsked() const { return help_; }
   bool Has(std::string_view name) const;
   // The value, or fallback when the option was not given.
-  std::string Value(std::string_view name, std::string fallback = {}) const;
+  std::string Value(std::string_view name, const std::string& fallback = {}) const;
   // Throws UsageError when the option is missing or empty.
   std::string Required(std::string_view name) const;
   const std::vector<std::string>& Positionals() const { return positionals_; }

@@ -179,6 +179,7 @@ int RunMigrate(const Args& args, std::ostream& out, std::ostream& err) {
   return 0;
 }
 
+// NOLINTNEXTLINE(readability-function-cognitive-complexity): the command walks every store in turn, one case per outcome.
 int RunSincronizar(const Args& args, std::ostream& out, std::ostream& err) {
   Arguments a(args, {{"server", true}, {"database", true}, {"tabla", true}, {"punto", true}, {"comparar", false},
                      {"borrar", false}, {"user", true}, {"password", true}});

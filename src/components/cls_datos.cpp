@@ -119,7 +119,7 @@ ado::Connection& ClsDatos::RequireConnection() const {
   return *conexion_;
 }
 
-void ClsDatos::AbrirRecordset(const std::string& sql, ado::RecordsetPtr& rs, ado::ConnectionPtr conexion,
+void ClsDatos::AbrirRecordset(const std::string& sql, ado::RecordsetPtr& rs, const ado::ConnectionPtr& conexion,
                               int cursor, int lock, int, bool) {
   ado::Connection& c = conexion ? *conexion : RequireConnection();
   // The recordset being replaced is closed first when nobody else holds it: its rows need

@@ -58,7 +58,7 @@ class ClsDatos {
   // Opens rs on a query; raises the provider's error when it cannot be opened.
   // cursor/lock 0/1: forward read-only; 2/3: updatable.
   void AbrirRecordset(const std::string& sql, ado::RecordsetPtr& rs,
-                      ado::ConnectionPtr conexion = nullptr, int cursor = 0, int lock = 1,
+                      const ado::ConnectionPtr& conexion = nullptr, int cursor = 0, int lock = 1,
                       int opciones = -1, bool cliente = true);
   void CerrarRecordset(ado::RecordsetPtr& rs);
   // Runs a statement or batch; refusals go to Conexion()->Errors(), never raised.

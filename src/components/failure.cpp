@@ -4,7 +4,7 @@
 
 namespace etapas {
 
-RaisedError ComoError(std::exception_ptr e) {
+RaisedError ComoError(const std::exception_ptr& e) {
   try {
     std::rethrow_exception(e);
   } catch (const RaisedError& r) {

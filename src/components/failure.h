@@ -99,7 +99,7 @@ class Pasos : public ListaPasos {
 };
 
 // Turns any failure escaping a step into a RaisedError (standard exceptions included).
-RaisedError ComoError(std::exception_ptr e);
+RaisedError ComoError(const std::exception_ptr& e);
 
 // Reporters for the routines that never ask: skip every failing step.
 inline int SaltarSiempre(const RaisedError&) { return kIgnorar; }

@@ -512,6 +512,7 @@ class TsqlSession final : public Session {
 
   // Runs one planned statement; false when the batch must end. `stream`: a query's rows
   // are handed over unread instead of being kept in out.
+  // NOLINTNEXTLINE(readability-function-cognitive-complexity): one statement's run, in the order the server takes its steps.
   bool RunStatement(const Planned& p, ExecOutcome& out, std::unique_ptr<RowStream>* stream) {
     const sql::Translation& t = p.translation;
     switch (t.kind) {
@@ -603,7 +604,10 @@ class TsqlSession final : public Session {
         if (keep) rs.rows.push_back(std::move(row));
       if (fault) return fail(fault);
       if (keep) {
-        rs.columns = shared ? *shared : std::move(columns);
+        if (shared)
+          rs.columns = *shared;
+        else
+          rs.columns = std::move(columns);
         out.result = std::move(rs);
         out.hasResult = true;
       }

@@ -172,7 +172,7 @@ bool ActualizarFila(const std::string& Tabla, const std::string& Tipos, const st
   p.Mientras([&] { return !sinFila && campo < destinoFila.FieldCount(); }, columna);
   columna.Paso([&] {
     ado::Field t = destinoFila.Fields(campo);
-    const std::string nombre = t.Name();
+    const std::string& nombre = t.Name();
     if (EnLista(nombre, kNoActualizadas)) return;
     ado::Recordset& home = Abierto(casa);
     const Variant valorCasa = ClsUtil::ValorCampo(home.Fields(nombre));

@@ -175,8 +175,10 @@ class PgBackend final : public Backend {
       }
     }
     std::vector<std::optional<std::string>> texts;
+    texts.reserve(params.size());
     for (const Variant* p : params) texts.push_back(ParamText(*p));
     std::vector<const char*> values;
+    values.reserve(texts.size());
     for (const auto& t : texts) values.push_back(t ? t->c_str() : nullptr);
     const std::string q = ValidUtf8(sql);
 

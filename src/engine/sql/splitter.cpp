@@ -93,9 +93,8 @@ class Splitter : Cursor {
         if (st.routine && st.block == 0 && u == "AS") st.wholeBatch = true;
       }
       if (st.routine) {
-        if (u == "BEGIN" && !OneOf(KeyAt(Next(i)), {"TRAN", "TRANSACTION", "DISTRIBUTED"}))
-          ++st.block;
-        else if (u == "CASE" && st.block > 0)
+        if ((u == "BEGIN" && !OneOf(KeyAt(Next(i)), {"TRAN", "TRANSACTION", "DISTRIBUTED"})) ||
+            (u == "CASE" && st.block > 0))
           ++st.block;
         else if (u == "END" && st.block > 0)
           --st.block;

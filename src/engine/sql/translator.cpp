@@ -151,9 +151,8 @@ std::string Translator::Quoted(const Token& t) const {
 void Translator::RewriteNames(std::vector<std::string>& otherDatabases) {
   for (size_t i = 0; i < Size(); ++i) {
     Token& t = t_[i];
-    if (t.kind == TokenKind::QuotedName || (t.kind == TokenKind::Word && t.text.find('#') != npos))
-      t.text = Ident(t.value);
-    else if (t.kind == TokenKind::Word && QuotesWord(t))
+    if (t.kind == TokenKind::QuotedName ||
+        (t.kind == TokenKind::Word && (t.text.find('#') != npos || QuotesWord(t))))
       t.text = Ident(t.value);
     else if (t.kind == TokenKind::String && t.text[0] != '\'')
       t.text.erase(0, 1);

@@ -57,9 +57,8 @@ icu::RuleBasedCollator* Colacion() {
     std::unique_ptr<icu::Collator> base(icu::Collator::createInstance(icu::Locale("es", "ES"), estado));
     auto* reglas = dynamic_cast<icu::RuleBasedCollator*>(base.get());
     if (U_FAILURE(estado) || !reglas) return std::unique_ptr<icu::RuleBasedCollator>();
-    base.release();
     reglas->setStrength(icu::Collator::PRIMARY);
-    return std::unique_ptr<icu::RuleBasedCollator>(reglas);
+    return std::unique_ptr<icu::RuleBasedCollator>(static_cast<icu::RuleBasedCollator*>(base.release()));
   }();
   return colacion.get();
 }
@@ -280,6 +279,7 @@ bool VentanaPlanillaQt::Exportar(Formato formato) {
   datos.filas.clear();
   for (int r = 0; r < tabla_->rowCount(); ++r) {
     std::vector<std::string> f;
+    f.reserve(static_cast<size_t>(tabla_->columnCount()));
     for (int c = 0; c < tabla_->columnCount(); ++c) f.push_back(tabla_->item(r, c) ? tabla_->item(r, c)->text().toStdString() : "");
     datos.filas.push_back(std::move(f));
   }

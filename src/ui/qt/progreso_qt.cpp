@@ -66,12 +66,12 @@ void VentanaProgresoQt::Temporizador(int intervaloMs, bool activo) {
 
 long VentanaProgresoQt::AnchoPantalla() const {
   const QScreen* s = QGuiApplication::primaryScreen();
-  return (s ? s->geometry().width() : 1024) * kTwips;
+  return static_cast<long>(s ? s->geometry().width() : 1024) * kTwips;
 }
 
 long VentanaProgresoQt::AltoPantalla() const {
   const QScreen* s = QGuiApplication::primaryScreen();
-  return (s ? s->geometry().height() : 768) * kTwips;
+  return static_cast<long>(s ? s->geometry().height() : 768) * kTwips;
 }
 
 PuntoPx VentanaProgresoQt::ClientToScreen(PuntoPx punto) {

@@ -22,10 +22,10 @@ class VentanaProgresoQt : public QWidget, public VentanaProgreso {
   long Handle() const override { return static_cast<long>(winId()); }
   long AnchoPantalla() const override;
   long AltoPantalla() const override;
-  long Izquierda() const override { return x() * kTwips; }
-  long Arriba() const override { return y() * kTwips; }
-  long Ancho() const override { return frameGeometry().width() * kTwips; }
-  long Alto() const override { return frameGeometry().height() * kTwips; }
+  long Izquierda() const override { return static_cast<long>(x()) * kTwips; }
+  long Arriba() const override { return static_cast<long>(y()) * kTwips; }
+  long Ancho() const override { return static_cast<long>(frameGeometry().width()) * kTwips; }
+  long Alto() const override { return static_cast<long>(frameGeometry().height()) * kTwips; }
   void Posicionar(long izquierda, long arriba) override { move(static_cast<int>(izquierda / kTwips), static_cast<int>(arriba / kTwips)); }
   PuntoPx ClientToScreen(PuntoPx punto) override;
   RectanguloPx GetClientRect() override { return {0, 0, width(), height()}; }
