@@ -7,6 +7,7 @@
 #include "components/failure.h"
 #include "components/platform.h"
 #include "components/text.h"
+#include "components/sql_text.h"
 
 namespace etapas {
 namespace {
@@ -66,7 +67,7 @@ bool ConexionBaseRemota(const std::string& Servidor, const std::string& Base, co
   size_t intento = 0;
   size_t noConectado = 0, estadistica = 0;  // where the two modes' forks lead
   // The code is V_TA_TPV's own data: quoted with its quotes doubled, it selects only its row.
-  const std::string codigo = text::ReplaceAll(ClsUtil::FormatoCodigo(Codigo), "'", "''");
+  const std::string codigo = sqltext::Doubled(ClsUtil::FormatoCodigo(Codigo));
 
   Pasos p([](const RaisedError& e) {
     // Closing what is already closed is no failure here.
@@ -130,7 +131,7 @@ bool ConexionBaseRemota(const std::string& Servidor, const std::string& Base, co
   });
   p.Paso([&] {
     datos.EjecutarSQL("UPDATE V_TA_TPV SET CONECTADO = 0, ULTIMA_DETECCION = '" +
-                          text::ReplaceAll(FechaServidor().ToIso(), "'", "''") +
+                          sqltext::Doubled(FechaServidor().ToIso()) +
                           "' WHERE CODIGO = '" + codigo + "'",
                       0, nullptr);
   });

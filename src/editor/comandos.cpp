@@ -6,13 +6,13 @@
 #include "components/failure.h"
 #include "components/platform.h"
 #include "components/text.h"
+#include "components/sql_text.h"
 #include "editor/frm_v_ta_etapas.h"
 #include "replication/mod_grupos_emp.h"
 
 namespace etapas {
 namespace {
 
-std::string Literal(const std::string& v) { return text::ReplaceAll(v, "'", "''"); }
 
 }  // namespace
 
@@ -132,11 +132,11 @@ void FrmV_TA_ETAPAS::GrabarRegistro() {
     return ClsUtil::DialogoError(e, Variant(), "");
   });
   auto rs = [&]() -> ado::Recordset& {
-    if (!rsDatos) throw RaisedError(91, "Object variable or With block variable not set");
+    if (!rsDatos) throw ObjectNotSet();
     return *rsDatos;
   };
   auto releer = [&] {
-    SesionSistema.Datos->AbrirRecordset("select * from V_TA_ETAPAS where CODIGOESTADO = '" + Literal(guardado) + "'",
+    SesionSistema.Datos->AbrirRecordset("select * from V_TA_ETAPAS where CODIGOESTADO = '" + sqltext::Doubled(guardado) + "'",
                                         rsDatos, nullptr, 2, 3, -1, true);
   };
   std::string previos;
@@ -201,7 +201,7 @@ void FrmV_TA_ETAPAS::GrabarRegistro() {
       p.Terminar();
   });
   p.Paso([&] {
-    SesionSistema.Datos->EjecutarSQL("DELETE V_TA_ETAPAS WHERE CODIGOESTADO = '" + Literal(guardado) + "'", 0, nullptr);
+    SesionSistema.Datos->EjecutarSQL("DELETE V_TA_ETAPAS WHERE CODIGOESTADO = '" + sqltext::Doubled(guardado) + "'", 0, nullptr);
   });
   p.Paso([&] {
     ado::Errors& errores = SesionSistema.Datos->ConexionAbierta().Errors();
@@ -245,7 +245,7 @@ void FrmV_TA_ETAPAS::GrabarRegistro() {
   p.Paso([&] {
     // Only after the commit: a failure while replicating never undoes the save.
     std::string tabla = "V_TA_ETAPAS";
-    ReplicarTabla(tabla, 1, "'" + Literal(guardado) + "'", "", "", "", "", "", "", "", false);
+    ReplicarTabla(tabla, 1, "'" + sqltext::Doubled(guardado) + "'", "", "", "", "", "", "", "", false);
   });
   p.Paso([&] { LimpiarPantalla(); });
   pasoGenerar = p.Paso([&] { Generar(sTabla); });
