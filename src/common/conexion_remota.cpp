@@ -6,6 +6,7 @@
 #include "components/cls_util.h"
 #include "components/failure.h"
 #include "components/platform.h"
+#include "components/sql_text.h"
 #include "components/text.h"
 
 namespace etapas {
@@ -67,7 +68,7 @@ class ConexionRemota {
                  const std::string& Clave, const std::string& Codigo, const std::string& Puerto)
       : Servidor_(Servidor), Base_(Base), Usuario_(Usuario), Clave_(Clave), Codigo_(Codigo),
         // The code is V_TA_TPV's own data: quoted with its quotes doubled, it selects only its row.
-        codigo_(text::ReplaceAll(ClsUtil::FormatoCodigo(Codigo), "'", "''")),
+        codigo_(sqltext::Doubled(ClsUtil::FormatoCodigo(Codigo))),
         p_([](const RaisedError& e) {
           // Closing what is already closed is no failure here.
           if (e.Number() == errnum::kObjectClosed) return kIgnorar;
@@ -134,7 +135,7 @@ class ConexionRemota {
     });
     sinConexion_.Paso([this] {
       datos_.EjecutarSQL("UPDATE V_TA_TPV SET CONECTADO = 0, ULTIMA_DETECCION = '" +
-                             text::ReplaceAll(FechaServidor().ToIso(), "'", "''") + "' WHERE CODIGO = '" + codigo_ + "'",
+                             sqltext::Doubled(FechaServidor().ToIso()) + "' WHERE CODIGO = '" + codigo_ + "'",
                          0, nullptr);
     });
     sinConexion_.Paso([this] {

@@ -10,6 +10,7 @@
 #include "components/failure.h"
 #include "components/platform.h"
 #include "components/text.h"
+#include "components/sql_text.h"
 
 namespace etapas {
 
@@ -29,7 +30,6 @@ void ReiniciarEstadoGlobal() {
 
 namespace {
 
-std::string Literal(const std::string& v) { return text::ReplaceAll(v, "'", "''"); }
 
 // Cfg and CfgCV: one key of the session's configuration table. Ignore goes on with the
 // next step; any other answer closes the recordset and gives an empty text.
@@ -47,12 +47,12 @@ std::string LeerClave(ClsDatos& sesion, const std::string& clave, std::string& v
   p.Paso([&] {
     const std::string key = text::TrimCopy(clave);
     // Keys come from the program, but a quote in one must still not end the literal.
-    sql = "SELECT VALOR, valoraux FROM " + TablaConfiguracion + " with(nolock)  WHERE CLAVE = '" + Literal(key) + "'";
+    sql = "SELECT VALOR, valoraux FROM " + TablaConfiguracion + " with(nolock)  WHERE CLAVE = '" + sqltext::Doubled(key) + "'";
     if (text::EqualsNoCase(key, "[FECHA HASTA]") || text::EqualsNoCase(key, "[FECHA DESDE]")) sql = text::Upper(sql);
   });
   p.Paso([&] { sesion.AbrirRecordset(sql, rs, nullptr, 0, 1, -1, true); });
   p.Paso([&] {
-    if (!rs) throw RaisedError(91, "Object variable or With block variable not set");
+    if (!rs) throw ObjectNotSet();
     if (rs->EOF_()) {
       resultado = " ";
       valorAux.clear();
@@ -88,12 +88,12 @@ void GrabaCfgCV(const std::string& clave, const Variant& valor, const std::strin
   ClsDatos& est = *SesionSistema.DatosEstadistica;
   ado::RecordsetPtr rs;
   auto abierto = [&]() -> ado::Recordset& {
-    if (!rs) throw RaisedError(91, "Object variable or With block variable not set");
+    if (!rs) throw ObjectNotSet();
     return *rs;
   };
   Pasos p(SaltarSiempre);
   std::string sql;
-  p.Paso([&] { sql = "SELECT * FROM " + TablaConfiguracion + " with(nolock)  WHERE CLAVE = '" + Literal(clave) + "'"; });
+  p.Paso([&] { sql = "SELECT * FROM " + TablaConfiguracion + " with(nolock)  WHERE CLAVE = '" + sqltext::Doubled(clave) + "'"; });
   p.Paso([&] { est.AbrirRecordset(sql, rs, est.Conexion(), 2, 3, -1, true); });
   p.Paso([&] {
     if (abierto().EOF_()) abierto().AddNew();
@@ -168,7 +168,7 @@ void CargaConfiguracion(const std::string& carpetaPrograma) {
   ado::RecordsetPtr usuario;
   p.Paso([&] {
     SesionSistema.Datos->AbrirRecordset("Select * from ta_usuarios  with(nolock)  where Nombre = '" +
-                                            text::ReplaceAll(SesionSistema.UsuarioLogeado, "'", "''") + "'",
+                                            sqltext::Doubled(SesionSistema.UsuarioLogeado) + "'",
                                         usuario, nullptr, 0, 1, -1, true);
   });
   p.Paso([&] {

@@ -25,7 +25,7 @@ std::string TextoRespuesta(int respuesta) {
 
 // A null recordset is the platform's "object variable not set".
 ado::Recordset& Abierto(const ado::RecordsetPtr& rs) {
-  if (!rs) throw RaisedError(91, "Object variable or With block variable not set");
+  if (!rs) throw ObjectNotSet();
   return *rs;
 }
 

@@ -157,7 +157,7 @@ void GrabaConsultasBase() {
     crear.close();
     f.open(ruta, std::ios::in | std::ios::out | std::ios::binary);
   }
-  if (!f) throw RaisedError(75, "Path/File access error: " + ruta);
+  if (!f) throw RaisedError(errnum::kPathFileAccess, "Path/File access error: " + ruta);
   auto campo = [](std::string valor, size_t largo) {
     valor = text::Utf8ToCp1252(valor);
     valor.resize(largo, ' ');
@@ -171,7 +171,7 @@ void GrabaConsultasBase() {
                         campo(text::TrimCopy(d.campos), 500) + campo("", 500) + "\r\n";
     f.seekp(static_cast<std::streamoff>((registro - 1) * kLargoRegistroConsulta));
     f.write(datos.data(), static_cast<std::streamsize>(datos.size()));
-    if (!f) throw RaisedError(75, "Path/File access error: " + ruta);
+    if (!f) throw RaisedError(errnum::kPathFileAccess, "Path/File access error: " + ruta);
   }
 }
 

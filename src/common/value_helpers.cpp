@@ -6,6 +6,7 @@
 #include "components/cls_util.h"
 #include "components/failure.h"
 #include "components/text.h"
+#include "components/sql_text.h"
 
 namespace etapas {
 
@@ -94,13 +95,13 @@ double ValNumero(const std::string& texto) {
 
 int16_t CInt(double v) {
   const double r = std::nearbyint(v);
-  if (!(r >= -32768.0 && r <= 32767.0)) throw RaisedError(6, "Overflow");
+  if (!(r >= -32768.0 && r <= 32767.0)) throw RaisedError(errnum::kOverflow, "Overflow");
   return static_cast<int16_t>(r);
 }
 
 int32_t CLng(double v) {
   const double r = std::nearbyint(v);
-  if (!(r >= -2147483648.0 && r <= 2147483647.0)) throw RaisedError(6, "Overflow");
+  if (!(r >= -2147483648.0 && r <= 2147483647.0)) throw RaisedError(errnum::kOverflow, "Overflow");
   return static_cast<int32_t>(r);
 }
 
@@ -159,14 +160,10 @@ DateTime FechaServidor() {
 
 namespace {
 bool EsDigito(char c) { return c >= '0' && c <= '9'; }
-bool EsLetra(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 }  // namespace
 
 std::string NombreSQL(const std::string& nombre) {
-  bool simple = !nombre.empty();
-  for (char c : nombre) simple = simple && (EsLetra(c) || EsDigito(c) || c == '_');
-  if (simple) return nombre;
-  return "[" + text::ReplaceAll(nombre, "]", "]]") + "]";
+  return sqltext::Name(nombre);
 }
 
 bool EsLiteralNumerico(const std::string& texto) {
@@ -192,6 +189,6 @@ bool EsLiteralNumerico(const std::string& texto) {
   return i == n;
 }
 
-std::string LiteralTexto(const std::string& texto) { return "'" + text::ReplaceAll(texto, "'", "''") + "'"; }
+std::string LiteralTexto(const std::string& texto) { return sqltext::Literal(texto); }
 
 }  // namespace etapas

@@ -12,25 +12,6 @@ namespace {
   throw RaisedError(number, text, "ADODB");
 }
 
-bool IsNumericType(int t) {
-  switch (t) {
-    case adtype::kSmallInt: case adtype::kInteger: case adtype::kSingle:
-    case adtype::kDouble: case adtype::kCurrency: case adtype::kTinyInt:
-    case adtype::kBigInt: case adtype::kNumeric: return true;
-    default: return false;
-  }
-}
-
-bool IsIntegerType(int t) {
-  return t == adtype::kSmallInt || t == adtype::kInteger || t == adtype::kTinyInt ||
-         t == adtype::kBigInt;
-}
-
-bool IsDateType(int t) {
-  return t == adtype::kDate || t == adtype::kDBDate || t == adtype::kDBTime ||
-         t == adtype::kDBTimeStamp;
-}
-
 // What a field of the given type holds after the assignment of value, as the platform
 // coerces it; a value that cannot be converted is a type mismatch.
 Variant Coerce(const Variant& value, int type) {
@@ -41,18 +22,18 @@ Variant Coerce(const Variant& value, int type) {
     if (!b) Raise(errnum::kTypeMismatch, "Type mismatch");
     return Variant(*b);
   }
-  if (IsNumericType(type)) {
+  if (adtype::IsNumeric(type)) {
     if (value.kind() == Variant::Kind::Text && text::Trim(value.AsText()).empty())
       return Variant::Null();
     auto n = value.ToNumber();
     if (!n) Raise(errnum::kTypeMismatch, "Type mismatch");
-    if (IsIntegerType(type)) {
+    if (adtype::IsInteger(type)) {
       double r = std::nearbyint(*n);  // halves to even, as the platform rounds
       return Variant(static_cast<long long>(r));
     }
     return Variant(*n);
   }
-  if (IsDateType(type)) {
+  if (adtype::IsDate(type)) {
     auto d = value.ToDate();
     if (!d) Raise(errnum::kTypeMismatch, "Type mismatch");
     return Variant(*d);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/session.h"
+#include "components/ado_types.h"
 #include "components/error.h"
 #include "components/variant.h"
 
@@ -16,15 +17,6 @@ namespace etapas::ado {
 // The native error numbers, as SQL Server numbers them.
 namespace native = engine::native;
 
-// ADO type codes of fields.
-namespace adtype {
-inline constexpr int kSmallInt = 2, kInteger = 3, kSingle = 4, kDouble = 5, kCurrency = 6,
-                     kDate = 7, kBoolean = 11, kTinyInt = 17, kBigInt = 20, kGuid = 72,
-                     kDBDate = 133, kDBTime = 134, kDBTimeStamp = 135, kNumeric = 131,
-                     kChar = 129, kWChar = 130, kVarChar = 200, kLongVarChar = 201,
-                     kVarWChar = 202, kLongVarWChar = 203, kVarBinary = 204,
-                     kLongVarBinary = 205;
-}
 inline constexpr int kSchemaColumns = 4;  // adSchemaColumns
 inline constexpr int kReadUncommitted = 256;
 

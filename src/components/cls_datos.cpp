@@ -6,13 +6,13 @@
 #include "components/platform.h"
 #include "components/pool_conexiones.h"
 #include "components/text.h"
+#include "components/sql_text.h"
 
 namespace etapas {
 namespace {
 
 constexpr const char* kDatoSesionKey = "ETAPAS_DATA=";
 
-std::string Bracket(const std::string& name) { return "[" + text::ReplaceAll(name, "]", "]]") + "]"; }
 
 bool AllDigits(std::string_view s) {
   if (s.empty()) return false;
@@ -153,11 +153,11 @@ std::string ClsDatos::ValorSQL(const Variant& valor, const std::string& tipo) co
     if (auto b = Variant(t).ToBool()) return *b ? "1" : "0";
     throw RaisedError(errnum::kTypeMismatch, "Type mismatch: '" + t + "' is not a number.", "ClsDatos");
   }
-  return "'" + text::ReplaceAll(valor.ToText(), "'", "''") + "'";
+  return sqltext::Literal(valor.ToText());
 }
 
 Variant ClsDatos::UltimoCodigo(const std::string& tabla, const std::string& columna, const Variant&, const Variant&) {
-  auto rs = RequireConnection().OpenRecordset("SELECT " + Bracket(columna) + " FROM " + Bracket(tabla), 0, 1);
+  auto rs = RequireConnection().OpenRecordset("SELECT " + sqltext::Bracketed(columna) + " FROM " + sqltext::Bracketed(tabla), 0, 1);
   std::string best;
   for (; !rs->EOF_(); rs->MoveNext()) {
     std::string code = text::TrimCopy(rs->Fields(0L).Value().ToText());
@@ -169,7 +169,7 @@ Variant ClsDatos::UltimoCodigo(const std::string& tabla, const std::string& colu
 bool ClsDatos::BuscarRegistro(const std::string& tabla, const std::string& valor, const std::string& columna,
                               ado::RecordsetPtr& rs, int, const std::string&, bool) {
   ado::Connection& c = RequireConnection();
-  const std::string consulta = "SELECT * FROM " + Bracket(tabla) + " WHERE " + Bracket(columna) + " = ";
+  const std::string consulta = "SELECT * FROM " + sqltext::Bracketed(tabla) + " WHERE " + sqltext::Bracketed(columna) + " = ";
   const std::string tecleado = text::TrimCopy(valor);
   rs = c.OpenRecordset(consulta + ValorSQL(tecleado, "'"), 2, 3);
   if (!rs->EOF_()) return true;

@@ -13,7 +13,6 @@
 
 namespace etapas {
 namespace {
-bool IsNumeric(int t) { return t == 2 || t == 3 || t == 4 || t == 5 || t == 6 || t == 17 || t == 20 || t == 131; }
 }  // namespace
 
 void ClsPlanilla::MostrarPlanilla(const std::string& sql, const std::string& proveedor, const std::string& titulo,
@@ -45,14 +44,14 @@ namespace {
 [[noreturn]] void FalloArchivo(int err, const std::string& ruta) {
   switch (err) {
     case ENOSPC:
-    case EDQUOT: throw RaisedError(61, "Disk full: " + ruta);
+    case EDQUOT: throw RaisedError(errnum::kDiskFull, "Disk full: " + ruta);
     case EACCES:
     case EPERM:
     case EROFS:
-    case ETXTBSY: throw RaisedError(70, "Permission denied: " + ruta);
+    case ETXTBSY: throw RaisedError(errnum::kPermissionDenied, "Permission denied: " + ruta);
     case ENOENT:
-    case ENOTDIR: throw RaisedError(76, "Path not found: " + ruta);
-    default: throw RaisedError(75, "Path/File access error: " + ruta);
+    case ENOTDIR: throw RaisedError(errnum::kPathNotFound, "Path not found: " + ruta);
+    default: throw RaisedError(errnum::kPathFileAccess, "Path/File access error: " + ruta);
   }
 }
 
@@ -107,9 +106,7 @@ bool ExcelLoConvertiria(std::string_view v) {
 std::string ComoTextoDeExcel(std::string_view v) {
   std::string f = "=";
   for (size_t desde = 0; desde < v.size();) {
-    size_t hasta = desde;
-    for (int n = 0; hasta < v.size(); ++hasta)
-      if ((static_cast<unsigned char>(v[hasta]) & 0xC0) != 0x80 && n++ == 120) break;
+    const size_t hasta = desde + text::Left(v.substr(desde), 120).size();
     if (desde) f += "&";
     f += Entrecomillado(v.substr(desde, hasta - desde));
     desde = hasta;
@@ -148,7 +145,7 @@ void ClsPlanilla::ExportarCsv(const std::string& ruta, const PeticionPlanilla& d
   auto fila = [&](const std::vector<std::string>& valores, bool datos) {
     for (size_t i = 0; i < valores.size(); ++i) {
       if (i) out += excel ? ";" : ",";
-      const bool numero = datos && i < d.tipos.size() && IsNumeric(d.tipos[i]);
+      const bool numero = datos && i < d.tipos.size() && ado::adtype::IsNumeric(d.tipos[i]);
       out += excel ? CampoExcel(valores[i], numero) : CampoRfc(valores[i]);
     }
     out += "\r\n";
@@ -161,8 +158,7 @@ void ClsPlanilla::ExportarCsv(const std::string& ruta, const PeticionPlanilla& d
 std::string ClsPlanilla::NombreArchivo(const std::string& titulo) {
   std::string s = Reemplazar(text::Left(titulo, 100), "\\/:*?\"<>|");
   // Windows drops trailing dots and blanks; a name of dots alone is no name.
-  while (!s.empty() && (s.back() == '.' || s.back() == ' ')) s.pop_back();
-  s = std::string(text::Trim(s));
+  s = std::string(text::Trim(text::TrimEnd(s, ". ")));
   return s.empty() ? "planilla" : s;
 }
 
@@ -176,12 +172,12 @@ std::string ClsPlanilla::NombreHoja(const std::string& titulo) {
 
 void ClsPlanilla::ExportarXlsx(const std::string& ruta, const PeticionPlanilla& d) {
   lxw_workbook* libro = workbook_new(ruta.c_str());
-  if (!libro) throw RaisedError(75, "Path/File access error: " + ruta);
+  if (!libro) throw RaisedError(errnum::kPathFileAccess, "Path/File access error: " + ruta);
   lxw_worksheet* hoja = workbook_add_worksheet(libro, NombreHoja(d.titulo).c_str());
   lxw_format* negrita = workbook_add_format(libro);
   if (!hoja || !negrita) {
     lxw_workbook_free(libro);
-    throw RaisedError(75, "Path/File access error: " + ruta);
+    throw RaisedError(errnum::kPathFileAccess, "Path/File access error: " + ruta);
   }
   format_set_bold(negrita);
   lxw_error escrito = LXW_NO_ERROR;
@@ -196,7 +192,7 @@ void ClsPlanilla::ExportarXlsx(const std::string& ruta, const PeticionPlanilla& 
       const auto fila = static_cast<lxw_row_t>(r + 1);
       const auto col = static_cast<lxw_col_t>(c);
       auto numero = Variant(v).ToNumber();
-      if (c < d.tipos.size() && IsNumeric(d.tipos[c]) && numero)
+      if (c < d.tipos.size() && ado::adtype::IsNumeric(d.tipos[c]) && numero)
         anotar(worksheet_write_number(hoja, fila, col, *numero, nullptr));
       else if (!v.empty()) anotar(worksheet_write_string(hoja, fila, col, v.c_str(), nullptr));
     }
@@ -204,7 +200,7 @@ void ClsPlanilla::ExportarXlsx(const std::string& ruta, const PeticionPlanilla& 
   // A cell the format cannot hold (a text over 32767 characters) would be left out.
   if (escrito != LXW_NO_ERROR) {
     lxw_workbook_free(libro);
-    throw RaisedError(75, "Path/File access error: " + ruta + ": " + lxw_strerror(escrito));
+    throw RaisedError(errnum::kPathFileAccess, "Path/File access error: " + ruta + ": " + lxw_strerror(escrito));
   }
   worksheet_freeze_panes(hoja, 1, 0);
   errno = 0;

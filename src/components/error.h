@@ -5,10 +5,26 @@
 
 namespace etapas {
 
-// Numbers raised by the data API itself (the provider's own numbers are the engines').
+// Numbers the system raises itself, as the platform numbers them (the provider's own
+// numbers are the engines').
 namespace errnum {
-inline constexpr long kTypeMismatch = 13;
+inline constexpr long kApiFailure = 0;           // a system call refused, reported by its library
 inline constexpr long kInvalidArgument = 5;      // "Invalid procedure call or argument"
+inline constexpr long kOverflow = 6;
+inline constexpr long kOutOfMemory = 7;
+inline constexpr long kSubscriptOutOfRange = 9;
+inline constexpr long kTypeMismatch = 13;
+inline constexpr long kFileNotFound = 53;
+inline constexpr long kDiskFull = 61;
+inline constexpr long kPermissionDenied = 70;
+inline constexpr long kPathFileAccess = 75;      // "Path/File access error"
+inline constexpr long kPathNotFound = 76;
+inline constexpr long kObjectNotSet = 91;        // "Object variable or With block variable not set"
+inline constexpr long kResourceNotFound = 326;
+inline constexpr long kAutomationError = 440;
+inline constexpr long kControlNotFound = 730;
+inline constexpr long kNotASkin = 31036;         // a skin file this program cannot read
+inline constexpr long kIndexOutOfBounds = 35600; // an image list's index
 inline constexpr long kNoCurrentRecord = 3021;   // BOF or EOF, or the record was deleted
 inline constexpr long kNotSupported = 3251;      // the recordset does not support the operation
 inline constexpr long kItemNotFound = 3265;      // no field of that name or position
@@ -31,5 +47,10 @@ class RaisedError : public std::runtime_error {
   std::string description_;
   std::string source_;
 };
+
+// The failure of using an object that was never set (a recordset or connection not open).
+inline RaisedError ObjectNotSet() {
+  return RaisedError(errnum::kObjectNotSet, "Object variable or With block variable not set");
+}
 
 }  // namespace etapas

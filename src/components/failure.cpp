@@ -10,13 +10,13 @@ RaisedError ComoError(const std::exception_ptr& e) {
   } catch (const RaisedError& r) {
     return r;
   } catch (const std::bad_alloc&) {
-    return RaisedError(7, "Out of memory");
+    return RaisedError(errnum::kOutOfMemory, "Out of memory");
   } catch (const std::out_of_range& x) {
-    return RaisedError(9, std::string("Subscript out of range: ") + x.what());
+    return RaisedError(errnum::kSubscriptOutOfRange, std::string("Subscript out of range: ") + x.what());
   } catch (const std::invalid_argument& x) {
     return RaisedError(errnum::kInvalidArgument, std::string("Invalid procedure call or argument: ") + x.what());
   } catch (const std::exception& x) {
-    return RaisedError(440, x.what());
+    return RaisedError(errnum::kAutomationError, x.what());
   }
 }
 

@@ -3,8 +3,6 @@
 namespace etapas::text {
 namespace {
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
 // Case mapping of one UTF-8 sequence: ASCII letters and the Latin-1 letters
 // U+00C0..U+00DE / U+00E0..U+00FE (the letters of the suite's languages).
 template <bool ToUpper>
@@ -27,15 +25,20 @@ std::string MapCase(std::string_view s) {
 
 }  // namespace
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsSpace(s.back())) s.remove_suffix(1);
+std::string_view TrimEnd(std::string_view s, std::string_view chars) {
+  while (!s.empty() && chars.find(s.back()) != std::string_view::npos) s.remove_suffix(1);
   return s;
+}
+
+std::string_view Trim(std::string_view s, std::string_view chars) {
+  while (!s.empty() && chars.find(s.front()) != std::string_view::npos) s.remove_prefix(1);
+  return TrimEnd(s, chars);
 }
 
 std::string TrimCopy(std::string_view s) { return std::string(Trim(s)); }
 std::string Upper(std::string_view s) { return MapCase<true>(s); }
 std::string Lower(std::string_view s) { return MapCase<false>(s); }
+std::string CompareKey(std::string_view s) { return Upper(TrimEnd(s, " ")); }
 
 namespace {
 // One byte folded to upper case; `lead` is the previous byte (0xC3 starts the Latin-1
@@ -150,6 +153,8 @@ constexpr char32_t kCp1252High[32] = {
     0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0,
     0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178};
 
+}  // namespace
+
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
@@ -168,32 +173,67 @@ void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
-// Decodes one UTF-8 sequence at i (advancing i); malformed bytes stand for themselves.
-char32_t Next(std::string_view s, size_t& i) {
-  unsigned char c = static_cast<unsigned char>(s[i]);
-  int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-  if (len == 0 || i + static_cast<size_t>(len) > s.size()) {
-    ++i;
-    return c;
-  }
-  char32_t cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
-  for (int k = 1; k < len; ++k) {
-    unsigned char d = static_cast<unsigned char>(s[i + static_cast<size_t>(k)]);
-    if ((d & 0xC0) != 0x80) {
-      ++i;
-      return c;
-    }
+size_t Utf8SequenceLength(std::string_view s, size_t i) {
+  const auto c = static_cast<unsigned char>(s[i]);
+  if (c < 0x80) return 1;
+  size_t len;
+  char32_t cp, min;
+  if (c >= 0xC2 && c <= 0xDF) { len = 2; cp = c & 0x1F; min = 0x80; }
+  else if (c >= 0xE0 && c <= 0xEF) { len = 3; cp = c & 0x0F; min = 0x800; }
+  else if (c >= 0xF0 && c <= 0xF4) { len = 4; cp = c & 0x07; min = 0x10000; }
+  else return 0;
+  if (i + len > s.size()) return 0;
+  for (size_t k = 1; k < len; ++k) {
+    const auto d = static_cast<unsigned char>(s[i + k]);
+    if ((d & 0xC0) != 0x80) return 0;
     cp = (cp << 6) | (d & 0x3F);
   }
-  i += static_cast<size_t>(len);
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return len;
+}
+
+char32_t NextChar(std::string_view s, size_t& i, BadUtf8 bad) {
+  const auto c = static_cast<unsigned char>(s[i]);
+  const size_t len = Utf8SequenceLength(s, i);
+  if (len == 0) {
+    ++i;
+    return bad == BadUtf8::kReplace ? U'\uFFFD' : c;
+  }
+  char32_t cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
+  for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+  i += len;
   return cp;
 }
-}  // namespace
+
+std::u32string DecodeUtf8(std::string_view s, BadUtf8 bad) {
+  std::u32string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size();) out.push_back(NextChar(s, i, bad));
+  return out;
+}
+
+std::string ReplaceBadUtf8(std::string_view s, bool nulIsBad) {
+  std::string out;
+  size_t done = 0;
+  for (size_t i = 0; i < s.size();) {
+    const size_t len = Utf8SequenceLength(s, i);
+    if (len == 0 || (nulIsBad && s[i] == '\0')) {
+      out.append(s.substr(done, i - done));
+      out += "\xEF\xBF\xBD";
+      done = ++i;
+    } else {
+      i += len;
+    }
+  }
+  if (done == 0) return std::string(s);
+  out.append(s.substr(done));
+  return out;
+}
 
 std::string Utf8ToCp1252(std::string_view utf8) {
   std::string out;
   for (size_t i = 0; i < utf8.size();) {
-    char32_t cp = Next(utf8, i);
+    char32_t cp = NextChar(utf8, i, BadUtf8::kKeepByte);
     if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
       out += static_cast<char>(cp);
       continue;
@@ -219,13 +259,13 @@ std::string Cp1252ToUtf8(std::string_view cp1252) {
 
 size_t Length(std::string_view utf8) {
   size_t n = 0;
-  for (size_t i = 0; i < utf8.size(); ++n) Next(utf8, i);
+  for (size_t i = 0; i < utf8.size(); ++n) NextChar(utf8, i, BadUtf8::kKeepByte);
   return n;
 }
 
 std::string Left(std::string_view utf8, size_t n) {
   size_t i = 0;
-  for (size_t k = 0; k < n && i < utf8.size(); ++k) Next(utf8, i);
+  for (size_t k = 0; k < n && i < utf8.size(); ++k) NextChar(utf8, i, BadUtf8::kKeepByte);
   return std::string(utf8.substr(0, i));
 }
 

@@ -6,6 +6,8 @@
 #include <ctime>
 #include <sys/time.h>
 
+#include "components/text.h"
+
 namespace etapas {
 namespace {
 
@@ -22,23 +24,6 @@ bool ReadInt(std::string_view s, size_t& i, int digits, int& out) {
   return true;
 }
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string DateTime::ToIso() const {
@@ -49,7 +34,7 @@ std::string DateTime::ToIso() const {
 }
 
 std::optional<DateTime> DateTime::ParseIso(std::string_view s) {
-  s = Trim(s);
+  s = text::Trim(s, text::kBlanksAndTabs);
   DateTime d;
   size_t i = 0;
   if (!ReadInt(s, i, 4, d.year) || i >= s.size() || s[i++] != '-' ||
@@ -151,7 +136,7 @@ std::optional<double> Variant::ToNumber() const {
     case Kind::Double: return AsDouble();
     case Kind::Date: return std::nullopt;
     case Kind::Text: {
-      std::string t(Trim(AsText()));
+      std::string t(text::Trim(AsText(), text::kBlanksAndTabs));
       if (t.empty()) return std::nullopt;
       for (char& c : t)
         if (c == ',') c = '.';
@@ -176,9 +161,9 @@ std::optional<bool> Variant::ToBool() const {
     case Kind::Double: return AsDouble() != 0;
     case Kind::Date: return std::nullopt;
     case Kind::Text: {
-      std::string_view t = Trim(AsText());
-      if (EqualsNoCase(t, "True") || EqualsNoCase(t, "Verdadero")) return true;
-      if (EqualsNoCase(t, "False") || EqualsNoCase(t, "Falso")) return false;
+      std::string_view t = text::Trim(AsText(), text::kBlanksAndTabs);
+      if (text::EqualsNoCase(t, "True") || text::EqualsNoCase(t, "Verdadero")) return true;
+      if (text::EqualsNoCase(t, "False") || text::EqualsNoCase(t, "Falso")) return false;
       if (auto n = ToNumber()) return *n != 0;
       return std::nullopt;
     }

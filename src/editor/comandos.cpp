@@ -5,6 +5,7 @@
 #include "components/cls_util.h"
 #include "components/failure.h"
 #include "components/platform.h"
+#include "components/sql_text.h"
 #include "components/text.h"
 #include "editor/frm_v_ta_etapas.h"
 #include "replication/mod_grupos_emp.h"
@@ -12,7 +13,6 @@
 namespace etapas {
 namespace {
 
-std::string Literal(const std::string& v) { return text::ReplaceAll(v, "'", "''"); }
 
 }  // namespace
 
@@ -166,11 +166,11 @@ class Grabacion {
   }
 
   ado::Recordset& Rs() {
-    if (!f_.rsDatos) throw RaisedError(91, "Object variable or With block variable not set");
+    if (!f_.rsDatos) throw ObjectNotSet();
     return *f_.rsDatos;
   }
   void Releer() {
-    SesionSistema.Datos->AbrirRecordset("select * from V_TA_ETAPAS where CODIGOESTADO = '" + Literal(guardado_) + "'",
+    SesionSistema.Datos->AbrirRecordset("select * from V_TA_ETAPAS where CODIGOESTADO = '" + sqltext::Doubled(guardado_) + "'",
                                         f_.rsDatos, nullptr, 2, 3, -1, true);
   }
   void PonerCodigo() {
@@ -233,7 +233,7 @@ class Grabacion {
         p_.Terminar();
     });
     baja_.Paso([this] {
-      SesionSistema.Datos->EjecutarSQL("DELETE V_TA_ETAPAS WHERE CODIGOESTADO = '" + Literal(guardado_) + "'", 0, nullptr);
+      SesionSistema.Datos->EjecutarSQL("DELETE V_TA_ETAPAS WHERE CODIGOESTADO = '" + sqltext::Doubled(guardado_) + "'", 0, nullptr);
     });
     baja_.Paso([this] {
       ado::Errors& errores = SesionSistema.Datos->ConexionAbierta().Errors();
@@ -270,7 +270,7 @@ class Grabacion {
     commit_.Paso([this] {
       // Only after the commit: a failure while replicating never undoes the save.
       std::string tabla = "V_TA_ETAPAS";
-      ReplicarTabla(tabla, 1, "'" + Literal(guardado_) + "'", "", "", "", "", "", "", "", false);
+      ReplicarTabla(tabla, 1, "'" + sqltext::Doubled(guardado_) + "'", "", "", "", "", "", "", "", false);
     });
     commit_.Paso([this] { f_.LimpiarPantalla(); });
   }

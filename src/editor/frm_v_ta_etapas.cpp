@@ -10,6 +10,7 @@
 #include "components/failure.h"
 #include "components/platform.h"
 #include "components/text.h"
+#include "components/sql_text.h"
 #include "editor/ast.h"
 #include "session/inicio.h"
 
@@ -61,7 +62,7 @@ char FrmV_TA_ETAPAS::TipoSeleccionado() const {
 bool FrmV_TA_ETAPAS::ElegirTipo(char letra) {
   if (!frmAttr.Enabled || Ocupado()) return false;
   const std::string letras = "PEFAT";
-  const auto pos = letras.find(static_cast<char>(std::toupper(static_cast<unsigned char>(letra))));
+  const auto pos = letras.find(text::Upper(std::string(1, letra)));
   if (pos == std::string::npos) return false;
   SeleccionarTipo(*Opciones()[pos]);
   return true;
@@ -270,7 +271,7 @@ void FrmV_TA_ETAPAS::LlenarEstadosPrevios() {
   LstEstPrev.Clear();
   // The stored form of the typed code, so the open status is never offered as its own
   // predecessor; a quote in the code stays a character.
-  const std::string propio = text::ReplaceAll(ClsUtil::FormatoCodigo(Txtfields[0].Text, kLargoCodigo), "'", "''");
+  const std::string propio = sqltext::Doubled(ClsUtil::FormatoCodigo(Txtfields[0].Text, kLargoCodigo));
   // A row stored unpadded by another program is the open status too.
   const std::string tecleado = text::TrimCopy(Txtfields[0].Text);
   ado::RecordsetPtr rs;
@@ -306,7 +307,7 @@ void FrmV_TA_ETAPAS::AsignarDatos() {
   });
   auto valor = [&](const char* campo) { return ClsUtil::ValorCampo(rsDatos->Fields(campo)).ToText(); };
   auto requiereRs = [&] {
-    if (!rsDatos) throw RaisedError(91, "Object variable or With block variable not set");
+    if (!rsDatos) throw ObjectNotSet();
   };
   p.Paso([&] { bModifica = true; });
   p.Paso([&] {
@@ -377,12 +378,12 @@ void FrmV_TA_ETAPAS::Generar(const std::string&) {
 // ---- The window's icon and skin --------------------------------------------------------
 
 void FrmV_TA_ETAPAS::IconoDeRecurso(const std::string& nombre) {
-  if (!ExisteRecursoIcono(nombre)) throw RaisedError(326, "Resource with identifier '" + nombre + "' not found");
+  if (!ExisteRecursoIcono(nombre)) throw RaisedError(errnum::kResourceNotFound, "Resource with identifier '" + nombre + "' not found");
   icono_ = "recurso:" + text::Upper(nombre);
 }
 
 void FrmV_TA_ETAPAS::IconoDeArchivo(const std::string& ruta) {
-  if (!std::filesystem::is_regular_file(ruta)) throw RaisedError(53, "File not found: " + ruta);
+  if (!std::filesystem::is_regular_file(ruta)) throw RaisedError(errnum::kFileNotFound, "File not found: " + ruta);
   icono_ = "archivo:" + ruta;
 }
 
@@ -391,20 +392,20 @@ void FrmV_TA_ETAPAS::AsignarPropiedad(const std::string& control, const std::str
     Botonera1.StyleBar = valor;
     return;
   }
-  throw RaisedError(730, "Control '" + control + "' not found");
+  throw RaisedError(errnum::kControlNotFound, "Control '" + control + "' not found");
 }
 
 void FrmV_TA_ETAPAS::LoadSkin(const std::string& ruta, const std::string& ini) {
   std::string archivo = ruta;
   if (std::filesystem::is_directory(ruta) && !ini.empty()) archivo = ruta + "/" + ini;
   std::ifstream in(archivo, std::ios::binary);
-  if (!in) throw RaisedError(53, "File not found: " + archivo);
+  if (!in) throw RaisedError(errnum::kFileNotFound, "File not found: " + archivo);
   std::stringstream s;
   s << in.rdbuf();
   const std::string contenido = s.str();
   // Our skins are style sheets: text, not another program's binary skin format.
   if (contenido.find('\0') != std::string::npos || text::Trim(contenido).empty())
-    throw RaisedError(31036, "The file " + archivo + " is not a skin this program can read");
+    throw RaisedError(errnum::kNotASkin, "The file " + archivo + " is not a skin this program can read");
   skinPendiente_ = contenido;
   skinRuta_ = archivo;
 }

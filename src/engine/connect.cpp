@@ -9,6 +9,7 @@
 #include "engine/backend.h"
 #include "engine/postgres/postgres_backend.h"
 #include "engine/sqlite/sqlite_backend.h"
+#include "components/ado_types.h"
 #include "components/text.h"
 
 namespace etapas::engine {
@@ -162,28 +163,28 @@ int AdoTypeFromDeclared(std::string_view declared, long* size) {
   }
   // Only the first word decides ("int identity", "varchar collate ...").
   base = base.substr(0, base.find(' '));
-  if (base == "int" || base == "integer" || base == "mediumint") return 3;
-  if (base == "smallint") return 2;
-  if (base == "tinyint") return 17;
-  if (base == "bigint") return 20;
-  if (base == "bit" || base == "boolean" || base == "bool") return 11;
-  if (base == "float" || base == "double" || base == "double precision") return 5;
-  if (base == "real") return 4;
-  if (base == "money" || base == "smallmoney") return 6;
-  if (base == "decimal" || base == "numeric") return 131;
-  if (base == "datetime" || base == "smalldatetime" || base == "datetime2" || base == "timestamp") return 135;
-  if (base == "date") return 133;
-  if (base == "time") return 134;
-  if (base == "char" || base == "character") return 129;
-  if (base == "nchar") return 130;
-  if (base == "varchar" || base == "sysname") return 200;
-  if (base == "nvarchar") return 202;
-  if (base == "text") return 201;
-  if (base == "ntext") return 203;
-  if (base == "uniqueidentifier") return 72;
-  if (base == "varbinary" || base == "binary" || base == "blob") return 204;
-  if (base == "image") return 205;
-  return 200;
+  if (base == "int" || base == "integer" || base == "mediumint") return ado::adtype::kInteger;
+  if (base == "smallint") return ado::adtype::kSmallInt;
+  if (base == "tinyint") return ado::adtype::kTinyInt;
+  if (base == "bigint") return ado::adtype::kBigInt;
+  if (base == "bit" || base == "boolean" || base == "bool") return ado::adtype::kBoolean;
+  if (base == "float" || base == "double" || base == "double precision") return ado::adtype::kDouble;
+  if (base == "real") return ado::adtype::kSingle;
+  if (base == "money" || base == "smallmoney") return ado::adtype::kCurrency;
+  if (base == "decimal" || base == "numeric") return ado::adtype::kNumeric;
+  if (base == "datetime" || base == "smalldatetime" || base == "datetime2" || base == "timestamp") return ado::adtype::kDBTimeStamp;
+  if (base == "date") return ado::adtype::kDBDate;
+  if (base == "time") return ado::adtype::kDBTime;
+  if (base == "char" || base == "character") return ado::adtype::kChar;
+  if (base == "nchar") return ado::adtype::kWChar;
+  if (base == "varchar" || base == "sysname") return ado::adtype::kVarChar;
+  if (base == "nvarchar") return ado::adtype::kVarWChar;
+  if (base == "text") return ado::adtype::kLongVarChar;
+  if (base == "ntext") return ado::adtype::kLongVarWChar;
+  if (base == "uniqueidentifier") return ado::adtype::kGuid;
+  if (base == "varbinary" || base == "binary" || base == "blob") return ado::adtype::kVarBinary;
+  if (base == "image") return ado::adtype::kLongVarBinary;
+  return ado::adtype::kVarChar;
 }
 
 }  // namespace etapas::engine

@@ -8,7 +8,7 @@ namespace {
 // The pictures of ImageList1 are numbered 1 to kCuadros; another index is refused.
 void RequiereCuadro(int indice) {
   if (indice < 1 || indice > Lbf_CtrlDisplay::kCuadros)
-    throw RaisedError(35600, "Index out of bounds", "ImageList1");
+    throw RaisedError(errnum::kIndexOutOfBounds, "Index out of bounds", "ImageList1");
 }
 
 }  // namespace

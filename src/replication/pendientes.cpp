@@ -141,15 +141,11 @@ std::string SinCorchetes(const std::string& nombre) {
 
 // A key value compared as the engines compare text: letter case and trailing blanks aside.
 std::string ClaveNormal(const std::string& v) {
-  std::string t = text::Upper(v);
-  while (!t.empty() && t.back() == ' ') t.pop_back();
-  return t;
+  return text::CompareKey(v);
 }
 
 bool EsNumerico(int tipo) {
-  using namespace ado::adtype;
-  return tipo == kSmallInt || tipo == kInteger || tipo == kSingle || tipo == kDouble || tipo == kCurrency ||
-         tipo == kTinyInt || tipo == kBigInt || tipo == kNumeric || tipo == kBoolean;
+  return ado::adtype::IsNumeric(tipo) || tipo == ado::adtype::kBoolean;
 }
 
 struct Fila {

@@ -43,7 +43,7 @@ class Rutina {
 
 // A recordset the routine expected to have opened.
 inline ado::Recordset& Abierto(const ado::RecordsetPtr& rs) {
-  if (!rs) throw RaisedError(91, "Object variable or With block variable not set");
+  if (!rs) throw ObjectNotSet();
   return *rs;
 }
 

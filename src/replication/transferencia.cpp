@@ -60,7 +60,7 @@ std::string Literal(const std::string& texto, int tipo) {
 }
 
 ado::Connection& ConexionDe(ClsDatos& sesion) {
-  if (!sesion.Conexion()) throw RaisedError(91, "Object variable or With block variable not set");
+  if (!sesion.Conexion()) throw ObjectNotSet();
   return *sesion.Conexion();
 }
 

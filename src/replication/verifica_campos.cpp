@@ -21,7 +21,7 @@ std::string VerificaCampos(const std::string& Tabla, ClsDatos& sesion, const std
     return false;
   };
   auto abierto = [&]() -> ado::Recordset& {
-    if (!rs) throw RaisedError(91, "Object variable or With block variable not set");
+    if (!rs) throw ObjectNotSet();
     return *rs;
   };
 
@@ -29,7 +29,7 @@ std::string VerificaCampos(const std::string& Tabla, ClsDatos& sesion, const std
   p.Paso([&] { TiposCampos.clear(); });
   p.Paso([&] {
     ado::ConnectionPtr conexion = sesion.Conexion();
-    if (!conexion) throw RaisedError(91, "Object variable or With block variable not set");
+    if (!conexion) throw ObjectNotSet();
     // Any owner: the catalogue and the table restrict, the schema does not.
     rs = conexion->OpenSchema(ado::kSchemaColumns, {Variant(sesion.BaseDatos()), Variant(), Variant(Tabla), Variant()});
   });

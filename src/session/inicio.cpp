@@ -11,6 +11,7 @@
 #include "components/failure.h"
 #include "components/platform.h"
 #include "components/text.h"
+#include "components/sql_text.h"
 
 namespace etapas {
 namespace {
@@ -244,8 +245,8 @@ void RegistrarAcceso(const std::string& procesoDado) {
   p.Paso([&] {
     if (!buscar) return;
     // Both values are placed between quotes: a quote in them must stay a character.
-    const std::string usuario = text::ReplaceAll(s.UsuarioLogeado, "'", "''");
-    const std::string nombre = text::ReplaceAll(programa, "'", "''");
+    const std::string usuario = sqltext::Doubled(s.UsuarioLogeado);
+    const std::string nombre = sqltext::Doubled(programa);
     datos.AbrirRecordset(std::string("SELECT TA_TAREAS.USUARIO, TA_MENU.Proceso, TA_MENU.Clave , TA_MENU.Nombre ") +
                              " FROM TA_TAREAS  with(nolock) INNER JOIN TA_MENU ON TA_TAREAS.TAREA = TA_MENU.Clave " +
                              " WHERE (TA_TAREAS.USUARIO = '" + usuario + " ') AND (TA_MENU.Proceso LIKE '%" + nombre + "%')",

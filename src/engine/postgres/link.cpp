@@ -150,32 +150,4 @@ void Link::Abandon() {
   current_.reset();
 }
 
-std::string ValidUtf8(std::string_view s) {
-  std::string out;
-  size_t done = 0;
-  for (size_t i = 0; i < s.size();) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    if (len > 1 && (i + len > s.size() || (len == 2 && c < 0xC2) || c > 0xF4)) len = 0;
-    for (size_t k = 1; k < len; ++k)
-      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) len = 0;
-    if (len > 2) {
-      // Overlong forms, surrogates and code points past U+10FFFF.
-      const auto d = static_cast<unsigned char>(s[i + 1]);
-      if ((c == 0xE0 && d < 0xA0) || (c == 0xED && d >= 0xA0) || (c == 0xF0 && d < 0x90) || (c == 0xF4 && d >= 0x90))
-        len = 0;
-    }
-    if (len == 0 || (len == 1 && c == 0)) {
-      out.append(s.substr(done, i - done));
-      out += "\xEF\xBF\xBD";
-      done = ++i;
-    } else {
-      i += len;
-    }
-  }
-  if (done == 0) return std::string(s);
-  out.append(s.substr(done));
-  return out;
-}
-
 }  // namespace etapas::engine::postgres

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "components/text.h"
+
 namespace etapas::engine::postgres {
 
 using Clock = std::chrono::steady_clock;
@@ -115,7 +117,8 @@ class Link {
 };
 
 // The server takes only UTF-8: a byte that starts no valid sequence becomes U+FFFD, as a
-// code page conversion replaces what it cannot map, instead of refusing the statement.
-std::string ValidUtf8(std::string_view s);
+// code page conversion replaces what it cannot map, instead of refusing the statement. NUL
+// too: the server refuses it in a text.
+inline std::string ValidUtf8(std::string_view s) { return text::ReplaceBadUtf8(s, true); }
 
 }  // namespace etapas::engine::postgres

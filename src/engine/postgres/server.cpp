@@ -40,8 +40,7 @@ bool Whole(const std::string& value, int least, int& out) {
 
 std::string ConnectionMessage(PGconn* conn) {
   std::string msg = conn ? PQerrorMessage(conn) : "out of memory";
-  while (!msg.empty() && (msg.back() == '\n' || msg.back() == ' ')) msg.pop_back();
-  return msg;
+  return std::string(text::TrimEnd(msg, "\n "));
 }
 
 // Why a connection attempt failed, in the terms the session words.

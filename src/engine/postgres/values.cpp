@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "components/text.h"
+
 namespace etapas::engine::postgres {
 namespace {
 
@@ -125,8 +127,7 @@ Fault MapFault(const Result& res, PGconn* conn) {
   f.sqlState = state;
   f.message = res.Field(PG_DIAG_MESSAGE_PRIMARY);
   if (f.message.empty() && conn) {
-    f.message = PQerrorMessage(conn);
-    while (!f.message.empty() && (f.message.back() == '\n' || f.message.back() == ' ')) f.message.pop_back();
+    f.message = text::TrimEnd(PQerrorMessage(conn), "\n ");
   }
   f.table = res.Field(PG_DIAG_TABLE_NAME);
   f.column = res.Field(PG_DIAG_COLUMN_NAME);

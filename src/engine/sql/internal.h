@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "components/text.h"
 #include "engine/sql/lexer.h"
 #include "engine/sql/translator.h"
 
@@ -18,16 +19,8 @@ using Words = std::initializer_list<std::string_view>;
 
 inline char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
-inline std::string ToUpper(std::string_view s) {
-  std::string out(s);
-  std::transform(out.begin(), out.end(), out.begin(), Upper);
-  return out;
-}
-
-inline bool IEquals(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Upper(x) == Upper(y); });
-}
+inline std::string ToUpper(std::string_view s) { return text::Upper(s); }
+inline bool IEquals(std::string_view a, std::string_view b) { return text::EqualsNoCase(a, b); }
 
 template <typename List>
 bool OneOf(std::string_view upper, const List& words) {
@@ -50,11 +43,7 @@ inline bool IsPlainName(std::string_view s) {
   return !s.empty() && IsWordStart(s[0]) && s.find('#') == npos && std::all_of(s.begin(), s.end(), IsWordChar);
 }
 
-inline std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
+inline std::string_view Trim(std::string_view s) { return text::Trim(s, text::kWhiteSpace); }
 
 inline bool IsSignificant(const Token& t) { return t.kind != TokenKind::Space && t.kind != TokenKind::Comment; }
 inline bool IsName(const Token& t) { return t.kind == TokenKind::Word || t.kind == TokenKind::QuotedName; }

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "engine/sql/internal.h"
+#include "components/sql_text.h"
 
 namespace etapas::engine::sql {
 
@@ -105,23 +106,13 @@ std::vector<Token> Tokenize(std::string_view s) {
   return out;
 }
 
-std::string QuoteLiteral(std::string_view text) {
-  std::string out = "'";
-  for (char c : text) {
-    if (c == '\'') out += '\'';
-    out += c;
-  }
-  return out + "'";
-}
+std::string QuoteLiteral(std::string_view text) { return sqltext::Literal(text); }
 
 std::string FirstWord(std::string_view statement) {
   try {
     for (const auto& t : Tokenize(statement))
       if (t.kind != TokenKind::Space && t.kind != TokenKind::Comment) {
-        std::string w = t.value;
-        for (char& c : w)
-          if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        return w;
+        return text::Upper(t.value);
       }
   } catch (const SyntaxError&) {
   }

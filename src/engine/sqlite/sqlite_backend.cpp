@@ -13,40 +13,23 @@
 #include "engine/recycled.h"
 #include "engine/sqlite/like.h"
 #include "engine/sql/tsql.h"
+#include "components/ado_types.h"
 #include "components/text.h"
 
 namespace etapas::engine::sqlite {
 namespace {
 
 namespace fs = std::filesystem;
+namespace adtype = ado::adtype;
 
 // ---- SQL Server's comparison rules as SQLite functions --------------------------------
 
-std::string_view RTrimBlanks(std::string_view s) {
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
-
 // Text columns compare ignoring letter case and trailing blanks ('sa' = 'SA ').
 int CompareCi(void*, int na, const void* a, int nb, const void* b) {
-  std::string x = text::Upper(RTrimBlanks({static_cast<const char*>(a), static_cast<size_t>(na)}));
-  std::string y = text::Upper(RTrimBlanks({static_cast<const char*>(b), static_cast<size_t>(nb)}));
+  std::string x = text::CompareKey({static_cast<const char*>(a), static_cast<size_t>(na)});
+  std::string y = text::CompareKey({static_cast<const char*>(b), static_cast<size_t>(nb)});
   int c = x.compare(y);
   return c < 0 ? -1 : (c > 0 ? 1 : 0);
-}
-
-std::u32string Decode(std::string_view s) {
-  std::u32string out;
-  for (size_t i = 0; i < s.size();) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
-    char32_t cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
-    for (int k = 1; k < len && i + k < s.size(); ++k)
-      cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-    out.push_back(cp);
-    i += static_cast<size_t>(len);
-  }
-  return out;
 }
 
 void LikeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
@@ -58,11 +41,11 @@ void LikeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     const unsigned char* t = sqlite3_value_text(v);
     return std::string(t ? reinterpret_cast<const char*>(t) : "", static_cast<size_t>(sqlite3_value_bytes(v)));
   };
-  std::u32string pattern = Decode(text::Upper(text(argv[0])));
-  std::u32string subject = Decode(text::Upper(text(argv[1])));
+  std::u32string pattern = text::DecodeUtf8(text::Upper(text(argv[0])), text::BadUtf8::kKeepByte);
+  std::u32string subject = text::DecodeUtf8(text::Upper(text(argv[1])), text::BadUtf8::kKeepByte);
   char32_t esc = 0;
   if (argc == 3 && sqlite3_value_type(argv[2]) != SQLITE_NULL) {
-    auto e = Decode(text(argv[2]));
+    auto e = text::DecodeUtf8(text(argv[2]), text::BadUtf8::kKeepByte);
     if (!e.empty()) esc = e[0];
   }
   // SQL Server's LIKE does not hold the value's trailing blanks against the pattern.
@@ -243,14 +226,14 @@ Variant ReadValue(sqlite3_stmt* st, int i, int adoType) {
   const int t = sqlite3_column_type(st, i);
   if (t == SQLITE_NULL) return Variant::Null();
   switch (adoType) {
-    case 11: return Variant(sqlite3_column_int64(st, i) != 0);
-    case 2: case 3: case 17: case 20:
+    case adtype::kBoolean: return Variant(sqlite3_column_int64(st, i) != 0);
+    case adtype::kSmallInt: case adtype::kInteger: case adtype::kTinyInt: case adtype::kBigInt:
       if (t == SQLITE_INTEGER) return Variant(static_cast<long long>(sqlite3_column_int64(st, i)));
       break;
-    case 4: case 5: case 6: case 131:
+    case adtype::kSingle: case adtype::kDouble: case adtype::kCurrency: case adtype::kNumeric:
       if (t == SQLITE_INTEGER || t == SQLITE_FLOAT) return Variant(sqlite3_column_double(st, i));
       break;
-    case 7: case 133: case 134: case 135: {
+    case adtype::kDate: case adtype::kDBDate: case adtype::kDBTime: case adtype::kDBTimeStamp: {
       std::string s = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
       if (auto d = DateTime::ParseIso(s)) return Variant(*d);
       return Variant(s);
@@ -273,9 +256,8 @@ Variant ReadValue(sqlite3_stmt* st, int i, int adoType) {
 // As ReadValue, into a value whose text storage is reused from row to row.
 void Read(sqlite3_stmt* st, int i, int adoType, Variant& out) {
   const int t = sqlite3_column_type(st, i);
-  const bool plainText = t == SQLITE_TEXT && adoType != 7 && adoType != 133 && adoType != 134 && adoType != 135 &&
-                         adoType != 11 && adoType != 2 && adoType != 3 && adoType != 17 && adoType != 20 &&
-                         adoType != 4 && adoType != 5 && adoType != 6 && adoType != 131;
+  const bool plainText = t == SQLITE_TEXT && !adtype::IsDate(adoType) && adoType != adtype::kBoolean &&
+                         !adtype::IsNumeric(adoType);
   if (plainText) {
     const auto* s = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
     out.AssignText({s, static_cast<size_t>(sqlite3_column_bytes(st, i))});

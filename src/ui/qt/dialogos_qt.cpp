@@ -1,5 +1,7 @@
 #include "ui/qt/dialogos_qt.h"
 
+#include "components/ado_types.h"
+
 #include <unicode/coll.h>
 #include <unicode/locid.h>
 #include <unicode/stsearch.h>
@@ -32,8 +34,6 @@ VentanaPlanillaQt::ElegirArchivo& Chooser() {
   static VentanaPlanillaQt::ElegirArchivo f;
   return f;
 }
-
-bool EsNumerico(int t) { return t == 2 || t == 3 || t == 4 || t == 5 || t == 6 || t == 17 || t == 20 || t == 131; }
 
 // A cell that sorts numbers as numbers.
 class Celda : public QTableWidgetItem {
@@ -184,7 +184,7 @@ VentanaPlanillaQt::VentanaPlanillaQt(const PeticionPlanilla& p, QWidget* parent)
   tabla_->setHorizontalHeaderLabels(encabezados);
   for (size_t r = 0; r < p.filas.size(); ++r)
     for (size_t c = 0; c < p.filas[r].size() && c < p.columnas.size(); ++c) {
-      const bool numero = c < p.tipos.size() && EsNumerico(p.tipos[c]);
+      const bool numero = c < p.tipos.size() && ado::adtype::IsNumeric(p.tipos[c]);
       auto* item = new Celda(Q(p.filas[r][c]), numero);
       if (numero) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
       tabla_->setItem(static_cast<int>(r), static_cast<int>(c), item);

@@ -90,7 +90,7 @@ void VentanaProgresoQt::SetWindowLongA(int indice, long valor) {
 }
 
 void VentanaProgresoQt::SetLayeredWindowAttributes(unsigned long, int alfa, unsigned long banderas) {
-  if (!(estiloExtendido_ & w32::kWsExLayered)) throw RaisedError(0, "The window is not layered.", "user32");
+  if (!(estiloExtendido_ & w32::kWsExLayered)) throw RaisedError(errnum::kApiFailure, "The window is not layered.", "user32");
   if (banderas & w32::kLwaAlpha) setWindowOpacity(alfa / 255.0);
 }
 
