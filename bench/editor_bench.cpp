@@ -51,8 +51,10 @@ void BM_ConfirmCode_Editor(benchmark::State& state) {
 void BM_ConfirmCode_Engine(benchmark::State& state) {
   Shared();
   sqlite3* db = bench::OpenRaw(Shared().file);
-  const std::string list = engine::sql::Translate("SELECT CODIGOESTADO, DESCRIPCION FROM V_TA_ETAPAS WHERE CODIGOESTADO<>'5000'",
-                                          {engine::sql::Engine::SQLite, "EMPRESA1"}).sql;
+  const std::string list =
+      engine::sql::Translate("SELECT CODIGOESTADO, DESCRIPCION FROM V_TA_ETAPAS WHERE CODIGOESTADO<>'5000'",
+                             {engine::sql::Engine::SQLite, "EMPRESA1"})
+          .sql;
   const std::string row = "SELECT * FROM \"V_TA_ETAPAS\" WHERE \"CODIGOESTADO\" = '5000'";
   for (auto _ : state) {
     bench::RawStatement(db, list);

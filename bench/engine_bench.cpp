@@ -38,10 +38,11 @@ struct ListingDatabase {
     std::string batch;
     for (int i = 1; i <= kRows; ++i) {
       const std::string n = std::to_string(i);
-      batch += std::string(batch.empty() ? "" : ",") + "(" + n + ",'C" + n + "','DESCRIPCION DEL ARTICULO " + n + "'," + n +
-               ".25,'" + (i % 2 ? "A" : "B") + "')";
+      batch += std::string(batch.empty() ? "" : ",") + "(" + n + ",'C" + n + "','DESCRIPCION DEL ARTICULO " + n + "'," +
+               n + ".25,'" + (i % 2 ? "A" : "B") + "')";
       if (i % 1000 == 0) {
-        bench::RunOn("LOCAL", "EMPRESA1", "INSERT INTO LISTADO (ID, CODIGO, DESCRIPCION, IMPORTE, TIPO) VALUES " + batch);
+        bench::RunOn("LOCAL", "EMPRESA1",
+                     "INSERT INTO LISTADO (ID, CODIGO, DESCRIPCION, IMPORTE, TIPO) VALUES " + batch);
         batch.clear();
       }
     }
@@ -140,7 +141,8 @@ void Program(benchmark::State& state, bool admin) {
   Shared();
   const int rows = static_cast<int>(state.range(0));
   const std::vector<std::string> argv =
-      admin ? std::vector<std::string>{ETAPAS_ADMIN_PATH, "sql", "--server", "LOCAL", "--database", "EMPRESA1", Query(rows)}
+      admin ? std::vector<std::string>{ETAPAS_ADMIN_PATH, "sql",      "--server", "LOCAL",
+                                       "--database",      "EMPRESA1", Query(rows)}
             : std::vector<std::string>{"sqlite3", "-json", Shared().home.file, RawQuery(rows)};
   long peak = 0;
   for (auto _ : state) {

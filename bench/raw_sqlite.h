@@ -71,7 +71,8 @@ struct HomeDatabase {
     for (int i = 1; i <= statuses; ++i) {
       char code[8];
       std::snprintf(code, sizeof code, "%04d", i % 10000);
-      rows += std::string(rows.empty() ? "" : ",") + "('" + code + "','ESTADO NUMERO " + code + "','255','E',' 0001|0002|')";
+      rows += std::string(rows.empty() ? "" : ",") + "('" + code + "','ESTADO NUMERO " + code +
+              "','255','E',' 0001|0002|')";
       if (i % 1000 == 0 || i == statuses) {
         RunOn("LOCAL", "EMPRESA1",
               "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion, Color, Tipo, PosiblesEstadoPrevio) VALUES " + rows);

@@ -44,10 +44,10 @@ namespace {
 using namespace etapas;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kBases = 15;      // databases; the 45 reachable stores are three logins' worth each
+constexpr int kBases = 15;  // databases; the 45 reachable stores are three logins' worth each
 constexpr int kAlcanzables = 45;
 constexpr int kColgados = 5;
-constexpr int kTimeout = 2;     // connect_timeout of the hung stores
+constexpr int kTimeout = 2;  // connect_timeout of the hung stores
 
 std::string Env(const char* name, const char* fallback, const std::string& last = "") {
   for (const char* n : {name, fallback})
@@ -99,8 +99,8 @@ struct Fixture {
       conf << "POSB = postgresql " << kPos << " admin=" << kUser << " prefix=" << prefix << "\n";
       for (int i = 0; i < kColgados; ++i) {
         colgados.push_back(std::make_unique<Colgado>());
-        conf << "COLGADO" << i << " = postgresql 127.0.0.1:" << colgados.back()->port
-             << " connect_timeout=" << kTimeout << "\n";
+        conf << "COLGADO" << i << " = postgresql 127.0.0.1:" << colgados.back()->port << " connect_timeout=" << kTimeout
+             << "\n";
       }
     }
     for (int i = 1; i <= kBases; ++i) {
@@ -269,9 +269,16 @@ PGconn* Abrir(const std::string& address, const std::string& database, const std
   const auto colon = address.rfind(':');
   const std::string host = address.substr(0, colon), port = colon == std::string::npos ? "" : address.substr(colon + 1);
   const std::string user = text::Lower(login);
-  const char* keys[] = {"host", "port", "dbname", "user", "password", "connect_timeout", "options", "client_encoding", nullptr};
-  const char* values[] = {host.c_str(), port.c_str(), database.c_str(), user.c_str(), login.c_str(), "5",
-                          "-c DateStyle=ISO,DMY -c standard_conforming_strings=on -c statement_timeout=30000", "UTF8",
+  const char* keys[] = {"host", "port", "dbname", "user", "password", "connect_timeout", "options", "client_encoding",
+                        nullptr};
+  const char* values[] = {host.c_str(),
+                          port.c_str(),
+                          database.c_str(),
+                          user.c_str(),
+                          login.c_str(),
+                          "5",
+                          "-c DateStyle=ISO,DMY -c standard_conforming_strings=on -c statement_timeout=30000",
+                          "UTF8",
                           nullptr};
   PGconn* c = PQconnectdbParams(keys, values, 0);
   if (PQstatus(c) != CONNECTION_OK) {

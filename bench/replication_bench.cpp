@@ -130,7 +130,8 @@ void BM_Piso(benchmark::State& state) {
   sqlite3* casa = Abrir(f.File("CASA", "EMPRESA1"));
   const std::string puntos =
       Motor("SELECT * FROM V_TA_TPV  with(nolock)  WHERE INTERNET = 0 AND BAJA = 0 ORDER BY CODIGO ", "EMPRESA1");
-  const std::string cfg = Motor("SELECT VALOR, valoraux FROM ta_configuracion with(nolock)  WHERE CLAVE = 'GRP_Tablas'", "EMPRESA1");
+  const std::string cfg =
+      Motor("SELECT VALOR, valoraux FROM ta_configuracion with(nolock)  WHERE CLAVE = 'GRP_Tablas'", "EMPRESA1");
   const std::string filaCasa = Motor("SELECT * FROM  V_TA_ETAPAS WHERE CODIGOESTADO = '0013'", "EMPRESA1");
   const std::string guardar[2] = {Motor(Guardar(0), "EMPRESA1"), Motor(Guardar(1), "EMPRESA1")};
   std::vector<std::string> conectado, buscar, actualizar[2];

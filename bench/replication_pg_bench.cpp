@@ -90,9 +90,11 @@ struct Fixture {
       std::ofstream conf(root + "/servers.conf");
       conf << "CASA = postgresql " << kHome << " admin=" << kUser << " prefix=" << prefix << "casa_\n";
       for (int i = 1; i <= kMaxPuntos; ++i)
-        conf << Servidor(i) << " = postgresql " << Direccion(i) << " admin=" << kUser << " prefix=" << Prefix(i) << "\n";
+        conf << Servidor(i) << " = postgresql " << Direccion(i) << " admin=" << kUser << " prefix=" << Prefix(i)
+             << "\n";
       for (int i = 1; i <= kColgados; ++i)
-        conf << "COLGADO" << i << " = postgresql 127.0.0.1:" << Colgado() << " connect_timeout=" << kEsperaColgados << "\n";
+        conf << "COLGADO" << i << " = postgresql 127.0.0.1:" << Colgado() << " connect_timeout=" << kEsperaColgados
+             << "\n";
     }
     const std::string fila = "INSERT INTO V_TA_ETAPAS VALUES ('0013','EN REPARACION','255','E',' 0001|')";
     Run("CASA", "master", "CREATE DATABASE [EMPRESA1]");
@@ -139,8 +141,9 @@ struct Fixture {
     }
   }
   void Habilitar(int n, bool colgados = false) {
-    Run("CASA", "EMPRESA1", "UPDATE V_TA_TPV SET BAJA = CASE WHEN CODIGO <= '" + Codigo(n) + "' THEN 0 " +
-                                (colgados ? "WHEN CODIGO > '0090' THEN 0 " : "") + "ELSE 1 END");
+    Run("CASA", "EMPRESA1",
+        "UPDATE V_TA_TPV SET BAJA = CASE WHEN CODIGO <= '" + Codigo(n) + "' THEN 0 " +
+            (colgados ? "WHEN CODIGO > '0090' THEN 0 " : "") + "ELSE 1 END");
   }
 };
 
@@ -212,9 +215,16 @@ PGconn* Abrir(const std::string& address, const std::string& database, const std
   const auto colon = address.rfind(':');
   const std::string host = address.substr(0, colon), port = colon == std::string::npos ? "" : address.substr(colon + 1);
   const std::string user = text::Lower(login);
-  const char* keys[] = {"host", "port", "dbname", "user", "password", "connect_timeout", "options", "client_encoding", nullptr};
-  const char* values[] = {host.c_str(), port.c_str(), database.c_str(), user.c_str(), login.c_str(), "5",
-                          "-c DateStyle=ISO,DMY -c standard_conforming_strings=on -c statement_timeout=30000", "UTF8",
+  const char* keys[] = {"host", "port", "dbname", "user", "password", "connect_timeout", "options", "client_encoding",
+                        nullptr};
+  const char* values[] = {host.c_str(),
+                          port.c_str(),
+                          database.c_str(),
+                          user.c_str(),
+                          login.c_str(),
+                          "5",
+                          "-c DateStyle=ISO,DMY -c standard_conforming_strings=on -c statement_timeout=30000",
+                          "UTF8",
                           nullptr};
   PGconn* c = PQconnectdbParams(keys, values, 0);
   if (PQstatus(c) != CONNECTION_OK) {
@@ -254,18 +264,23 @@ void BM_Piso(benchmark::State& state) {
   PGconn* casa = Abrir(kHome, f.prefix + "casa_empresa1", "EMPRESA1");
   const std::string puntos =
       Motor("SELECT * FROM V_TA_TPV  with(nolock)  WHERE INTERNET = 0 AND BAJA = 0 ORDER BY CODIGO ", "EMPRESA1");
-  const std::string cfg = Motor("SELECT VALOR, valoraux FROM ta_configuracion with(nolock)  WHERE CLAVE = 'GRP_Tablas'", "EMPRESA1");
+  const std::string cfg =
+      Motor("SELECT VALOR, valoraux FROM ta_configuracion with(nolock)  WHERE CLAVE = 'GRP_Tablas'", "EMPRESA1");
   const std::string filaCasa = Motor("SELECT * FROM  V_TA_ETAPAS WHERE CODIGOESTADO = '0013'", "EMPRESA1");
   const std::string guardar[2] = {Motor(Guardar(0), "EMPRESA1"), Motor(Guardar(1), "EMPRESA1")};
   std::vector<std::string> conectado, buscar, actualizar[2], descartar, listar;
   const std::string prueba[4] = {"BEGIN", Motor("SELECT TOP 0 * FROM V_TA_ETAPAS", "X"),
-                                 Motor("UPDATE V_TA_ETAPAS SET CODIGOESTADO = CODIGOESTADO WHERE 1 = 0", "X"), "ROLLBACK"};
+                                 Motor("UPDATE V_TA_ETAPAS SET CODIGOESTADO = CODIGOESTADO WHERE 1 = 0", "X"),
+                                 "ROLLBACK"};
   for (int i = 1; i <= n; ++i) {
-    const std::string donde = " WHERE TABLA = 'V_TA_ETAPAS' AND VALOR1 = '''0013''' AND VALOR2 = '' AND VALOR3 = '' AND "
-                              "VALOR4 = '' AND VALOR5 = '' AND VALOR6 = '' AND FILTRO = '' AND DESTINO = '" + Codigo(i) + "'";
+    const std::string donde =
+        " WHERE TABLA = 'V_TA_ETAPAS' AND VALOR1 = '''0013''' AND VALOR2 = '' AND VALOR3 = '' AND "
+        "VALOR4 = '' AND VALOR5 = '' AND VALOR6 = '' AND FILTRO = '' AND DESTINO = '" +
+        Codigo(i) + "'";
     descartar.push_back(Motor("DELETE FROM V_TA_REPLICACION_PENDIENTE" + donde, "EMPRESA1"));
-    listar.push_back(Motor("SELECT * FROM V_TA_REPLICACION_PENDIENTE WHERE 1 = 1 AND DESTINO = '" + Codigo(i) +
-                               "' ORDER BY DESTINO, ID", "EMPRESA1"));
+    listar.push_back(Motor(
+        "SELECT * FROM V_TA_REPLICACION_PENDIENTE WHERE 1 = 1 AND DESTINO = '" + Codigo(i) + "' ORDER BY DESTINO, ID",
+        "EMPRESA1"));
     conectado.push_back(Motor("UPDATE V_TA_TPV SET CONECTADO = 1 WHERE CODIGO = '" + Codigo(i) + "'", "EMPRESA1"));
     buscar.push_back(Motor("SELECT * FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0013'", Base(i)));
     for (int k = 0; k < 2; ++k)

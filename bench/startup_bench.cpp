@@ -47,7 +47,8 @@ double Median(std::vector<double> v) {
 }
 
 void BM_Startup_EtapasScript_vs_AdminHelp(benchmark::State& state) {
-  const std::string root = std::filesystem::temp_directory_path() / ("etapas-bench-startup-" + std::to_string(getpid()));
+  const std::string root =
+      std::filesystem::temp_directory_path() / ("etapas-bench-startup-" + std::to_string(getpid()));
   std::filesystem::create_directories(root);
   setenv("ETAPAS_DATA", root.c_str(), 1);
   setenv("TEMP", root.c_str(), 1);

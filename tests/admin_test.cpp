@@ -27,9 +27,7 @@ const std::string kEditorLine =
     "etapas \"@Server=DEMO; @DbName=EMPRESA1; @Usuario=OPERADOR; @Password=OPERADOR; "
     "@UsuarioLogeado=OPERADOR; @Caja=1;\"";
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // The stored form of a list of previous statuses: a blank, then each code and "|".
 bool IsPreviousList(const std::string& s) {
@@ -50,8 +48,7 @@ class AdminTest : public ::testing::Test {
   }
 
   // Rows of a query run through etapas-admin sql, one JSON line each.
-  std::vector<std::string> Sql(const std::string& server, const std::string& database,
-                               const std::string& text) {
+  std::vector<std::string> Sql(const std::string& server, const std::string& database, const std::string& text) {
     auto r = Admin({"sql", "--server", server, "--database", database, text});
     EXPECT_EQ(r.exitCode, 0) << text << "\n" << r.stderrText;
     EXPECT_EQ(r.stderrText, "");
@@ -59,8 +56,7 @@ class AdminTest : public ::testing::Test {
   }
 
   // The same query read in-process, the way the editor reads it.
-  std::vector<Row> Query(const std::string& server, const std::string& database,
-                         const std::string& sql) {
+  std::vector<Row> Query(const std::string& server, const std::string& database, const std::string& sql) {
     ClsDatos db;
     db.Servidor(server);
     db.BaseDatos(database);
@@ -74,8 +70,7 @@ class AdminTest : public ::testing::Test {
     db.AbrirRecordset(sql, rs);
     for (; !rs->EOF_(); rs->MoveNext()) {
       Row row;
-      for (long i = 0; i < rs->FieldCount(); ++i)
-        row[rs->Fields(i).Name()] = rs->Fields(i).Value();
+      for (long i = 0; i < rs->FieldCount(); ++i) row[rs->Fields(i).Name()] = rs->Fields(i).Value();
       rows.push_back(row);
     }
     return rows;
@@ -136,21 +131,22 @@ TEST_F(AdminTest, AddPosRegistersThePointAndCreatesItsDatabase) {
   auto r = Admin({"add-pos", "--server", "CASA", "--database", "EMP", "--code", "1", "--description",
                   "Sucursal O'Higgins", "--pos-server", "SUC1", "--pos-database", "TPV1"});
   ASSERT_EQ(r.exitCode, 0) << r.stderrText;
-  EXPECT_EQ(Sql("CASA", "EMP", list),
-            (std::vector<std::string>{
-                R"({"CODIGO": "0001", "Descripcion": "Sucursal O'Higgins", "Server": "SUC1", "Dbname": "TPV1", "INTERNET": 0, "BAJA": 0})"}));
+  EXPECT_EQ(
+      Sql("CASA", "EMP", list),
+      (std::vector<std::string>{
+          R"({"CODIGO": "0001", "Descripcion": "Sucursal O'Higgins", "Server": "SUC1", "Dbname": "TPV1", "INTERNET": 0, "BAJA": 0})"}));
   EXPECT_TRUE(Sql("SUC1", "TPV1", "SELECT * FROM V_TA_ETAPAS").empty());
 
   // The same code again: refused, and no database is made for it.
-  r = Admin({"add-pos", "--server", "CASA", "--database", "EMP", "--code", "0001", "--description",
-             "Otra", "--pos-server", "SUC1", "--pos-database", "TPV9"});
+  r = Admin({"add-pos", "--server", "CASA", "--database", "EMP", "--code", "0001", "--description", "Otra",
+             "--pos-server", "SUC1", "--pos-database", "TPV9"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(Contains(r.stderrText, "0001 already exists")) << r.stderrText;
   EXPECT_FALSE(etapas::test::DatabaseExists("SUC1", "TPV9"));
 
   // Registering without creating leaves the point unreachable.
-  r = Admin({"add-pos", "--server", "CASA", "--database", "EMP", "--code", "0002", "--description",
-             "Norte", "--pos-server", "SUC2", "--pos-database", "TPV2", "--no-create"});
+  r = Admin({"add-pos", "--server", "CASA", "--database", "EMP", "--code", "0002", "--description", "Norte",
+             "--pos-server", "SUC2", "--pos-database", "TPV2", "--no-create"});
   ASSERT_EQ(r.exitCode, 0) << r.stderrText;
   EXPECT_FALSE(Reachable("SUC2", "TPV2"));
   r = Admin({"sql", "--server", "SUC2", "--database", "TPV2", "SELECT 1"});
@@ -159,16 +155,16 @@ TEST_F(AdminTest, AddPosRegistersThePointAndCreatesItsDatabase) {
   EXPECT_FALSE(etapas::test::DatabaseExists("SUC2", "TPV2"));
 
   // A point database that exists already is not overwritten nor registered silently.
-  r = Admin({"add-pos", "--server", "CASA", "--database", "EMP", "--code", "0003", "--description",
-             "Sur", "--pos-server", "SUC1", "--pos-database", "TPV1"});
+  r = Admin({"add-pos", "--server", "CASA", "--database", "EMP", "--code", "0003", "--description", "Sur",
+             "--pos-server", "SUC1", "--pos-database", "TPV1"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(Contains(r.stderrText, "--no-create")) << r.stderrText;
   EXPECT_EQ(Sql("CASA", "EMP", list).size(), 2u);
 
   // The home database must be one: a stats database has no points of sale.
   ASSERT_EQ(Admin({"init", "--server", "CASA", "--database", "ST", "--kind", "stats"}).exitCode, 0);
-  r = Admin({"add-pos", "--server", "CASA", "--database", "ST", "--code", "0004", "--description",
-             "Oeste", "--pos-server", "SUC4", "--pos-database", "TPV4"});
+  r = Admin({"add-pos", "--server", "CASA", "--database", "ST", "--code", "0004", "--description", "Oeste",
+             "--pos-server", "SUC4", "--pos-database", "TPV4"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(Contains(r.stderrText, "error 208:")) << r.stderrText;
   EXPECT_FALSE(etapas::test::DatabaseExists("SUC4", "TPV4"));
@@ -196,8 +192,10 @@ TEST_F(AdminTest, DemoBuildsTheWholeDemonstrationAndKeepsItUnlessForced) {
   for (auto& s : statuses) {
     const std::string code = s["CODIGOESTADO"].ToText();
     const std::string colour = s["Color"].ToText();
-    if (colour.empty()) ++withoutColour;
-    else EXPECT_LE(std::stoll(colour), 0xFFFFFFLL) << code;
+    if (colour.empty())
+      ++withoutColour;
+    else
+      EXPECT_LE(std::stoll(colour), 0xFFFFFFLL) << code;
     EXPECT_EQ(colour.find_first_not_of("0123456789"), std::string::npos) << code;
     EXPECT_EQ(std::string("PEFAT").find(s["Tipo"].ToText()) == std::string::npos, false) << code;
     const std::string previous = s["PosiblesEstadoPrevio"].ToText();
@@ -219,11 +217,13 @@ TEST_F(AdminTest, DemoBuildsTheWholeDemonstrationAndKeepsItUnlessForced) {
     std::transform(key.begin(), key.end(), key.begin(), ::tolower);
     EXPECT_TRUE(settings.emplace(key, row["Valor"].ToText()).second) << "twice: " << key;
   }
-  EXPECT_EQ(settings, (std::map<std::string, std::string>{
-                          {"digitos_capitulo", "1"}, {"digitos_subcapitulo", "2"},
-                          {"digitos_rubro", "2"}, {"digitos_subrubro", "2"},
-                          {"digitos_cuenta", "3"}, {"digitos_subcuenta", "4"},
-                          {"grp_deshabilitado", "1"}}));
+  EXPECT_EQ(settings, (std::map<std::string, std::string>{{"digitos_capitulo", "1"},
+                                                          {"digitos_subcapitulo", "2"},
+                                                          {"digitos_rubro", "2"},
+                                                          {"digitos_subrubro", "2"},
+                                                          {"digitos_cuenta", "3"},
+                                                          {"digitos_subcuenta", "4"},
+                                                          {"grp_deshabilitado", "1"}}));
 
   auto users = Query("DEMO", "EMPRESA1", "SELECT Nombre, UNegocio, verproforma FROM ta_usuarios");
   ASSERT_EQ(users.size(), 1u);
@@ -235,11 +235,11 @@ TEST_F(AdminTest, DemoBuildsTheWholeDemonstrationAndKeepsItUnlessForced) {
                 R"({"Menu": "", "Clave": "ETAPAS", "Proceso": "etapas", "Nombre": "Tabla de Status"})"}));
   EXPECT_EQ(Sql("DEMO", "EMPRESA1", "SELECT USUARIO, SISTEMA, TAREA FROM TA_TAREAS"),
             (std::vector<std::string>{R"({"USUARIO": "OPERADOR", "SISTEMA": "", "TAREA": "ETAPAS"})"}));
-  EXPECT_EQ(Sql("DEMO", "EMPRESA1",
-                "SELECT CODIGO, Descripcion, Server, Dbname, BAJA FROM V_TA_TPV ORDER BY CODIGO"),
-            (std::vector<std::string>{
-                R"({"CODIGO": "0001", "Descripcion": "Sucursal Centro", "Server": "SUCURSAL1", "Dbname": "TPV_CENTRO", "BAJA": 0})",
-                R"({"CODIGO": "0002", "Descripcion": "Sucursal Norte", "Server": "SUCURSAL2", "Dbname": "TPV_NORTE", "BAJA": 0})"}));
+  EXPECT_EQ(
+      Sql("DEMO", "EMPRESA1", "SELECT CODIGO, Descripcion, Server, Dbname, BAJA FROM V_TA_TPV ORDER BY CODIGO"),
+      (std::vector<std::string>{
+          R"({"CODIGO": "0001", "Descripcion": "Sucursal Centro", "Server": "SUCURSAL1", "Dbname": "TPV_CENTRO", "BAJA": 0})",
+          R"({"CODIGO": "0002", "Descripcion": "Sucursal Norte", "Server": "SUCURSAL2", "Dbname": "TPV_NORTE", "BAJA": 0})"}));
   EXPECT_EQ(Sql("DEMO", "CV_TORNASOLADAS", "SELECT Grupo, Clave, Valor FROM TA_CONFIGURACION"),
             (std::vector<std::string>{R"({"Grupo": "BaseDeDatos", "Clave": "TimeOut", "Valor": "360"})"}));
   EXPECT_TRUE(Sql("SUCURSAL1", "TPV_CENTRO", "SELECT * FROM V_TA_ETAPAS").empty());
@@ -276,9 +276,10 @@ TEST_F(AdminTest, SqlPrintsRowsAsJsonLinesAndErrorsWithTheirNativeNumbers) {
       "VALUES ('0001', 'Año \"nuevo\" \\ línea 1\nlínea\t2 ''bis''', NULL, 'P', ' ');\n"
       "INSERT INTO TA_CONFIGURACION (Clave, Valor, PoliticaNegocio) VALUES ('Si', 'x', 1);\n"
       "INSERT INTO TA_CONFIGURACION (Clave, Valor, PoliticaNegocio) VALUES ('No', NULL, 0)");
-  EXPECT_EQ(Sql("S", "D", "SELECT CODIGOESTADO, Descripcion, Color, Tipo FROM V_TA_ETAPAS"),
-            (std::vector<std::string>{
-                R"({"CODIGOESTADO": "0001", "Descripcion": "Año \"nuevo\" \\ línea 1\nlínea\t2 'bis'", "Color": null, "Tipo": "P"})"}));
+  EXPECT_EQ(
+      Sql("S", "D", "SELECT CODIGOESTADO, Descripcion, Color, Tipo FROM V_TA_ETAPAS"),
+      (std::vector<std::string>{
+          R"({"CODIGOESTADO": "0001", "Descripcion": "Año \"nuevo\" \\ línea 1\nlínea\t2 'bis'", "Color": null, "Tipo": "P"})"}));
   EXPECT_EQ(Sql("S", "D", "SELECT Clave, Valor, PoliticaNegocio FROM TA_CONFIGURACION ORDER BY Clave"),
             (std::vector<std::string>{R"({"Clave": "No", "Valor": null, "PoliticaNegocio": false})",
                                       R"({"Clave": "Si", "Valor": "x", "PoliticaNegocio": true})"}));
@@ -288,9 +289,12 @@ TEST_F(AdminTest, SqlPrintsRowsAsJsonLinesAndErrorsWithTheirNativeNumbers) {
 
   // Bytes that are not UTF-8 still give valid JSON. (PostgreSQL stores only UTF-8: the
   // driver sends U+FFFD in place of such a byte.)
-  Sql("S", "D", "UPDATE V_TA_ETAPAS SET Descripcion = 'a\xff" "b'");
+  Sql("S", "D",
+      "UPDATE V_TA_ETAPAS SET Descripcion = 'a\xff"
+      "b'");
   EXPECT_EQ(Sql("S", "D", "SELECT Descripcion FROM V_TA_ETAPAS"),
-            (std::vector<std::string>{etapas::test::OnPostgreSQL() ? "{\"Descripcion\": \"a\xEF\xBF\xBD" "b\"}"
+            (std::vector<std::string>{etapas::test::OnPostgreSQL() ? "{\"Descripcion\": \"a\xEF\xBF\xBD"
+                                                                     "b\"}"
                                                                    : R"({"Descripcion": "a\ufffdb"})"}));
 
   RunOptions fromStdin;
@@ -305,8 +309,7 @@ TEST_F(AdminTest, SqlPrintsRowsAsJsonLinesAndErrorsWithTheirNativeNumbers) {
   ASSERT_EQ(Lines(r.stderrText).size(), 1u) << r.stderrText;
   EXPECT_EQ(r.stderrText.rfind("error 208: ", 0), 0u) << r.stderrText;
 
-  r = Admin({"sql", "--server", "S", "--database", "D",
-             "INSERT INTO V_TA_ETAPAS (CODIGOESTADO) VALUES ('0001')"});
+  r = Admin({"sql", "--server", "S", "--database", "D", "INSERT INTO V_TA_ETAPAS (CODIGOESTADO) VALUES ('0001')"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.stderrText.rfind("error 2627: ", 0), 0u) << r.stderrText;
 
@@ -330,10 +333,9 @@ TEST_F(AdminTest, BadArgumentsExitWithStatusTwoAndHelpWithZero) {
       {"init", "--server", "S", "--database", "D", "--kind", "home", "--bogus"},
       {"init", "--server", "S", "--server", "T", "--database", "D", "--kind", "home"},
       {"init", "--server", "", "--database", "D", "--kind", "home"},
-      {"add-pos", "--server", "S", "--database", "D", "--code", "12345", "--description", "x",
-       "--pos-server", "P", "--pos-database", "Q"},
-      {"add-pos", "--server", "S", "--database", "D", "--code", "1", "--pos-server", "P",
+      {"add-pos", "--server", "S", "--database", "D", "--code", "12345", "--description", "x", "--pos-server", "P",
        "--pos-database", "Q"},
+      {"add-pos", "--server", "S", "--database", "D", "--code", "1", "--pos-server", "P", "--pos-database", "Q"},
       {"demo", "--force=yes"},
       {"demo", "extra"},
       {"sql", "--server", "S", "--database", "D"},
@@ -351,9 +353,9 @@ TEST_F(AdminTest, BadArgumentsExitWithStatusTwoAndHelpWithZero) {
   }
   EXPECT_FALSE(fs::exists(root.Path() + "/servers")) << "a refused command created something";
 
-  const std::vector<std::vector<std::string>> help = {
-      {"--help"}, {"help"}, {"help", "sql"}, {"init", "--help"}, {"add-pos", "-h"},
-      {"demo", "--help"}, {"sql", "--help"}};
+  const std::vector<std::vector<std::string>> help = {{"--help"},         {"help"},          {"help", "sql"},
+                                                      {"init", "--help"}, {"add-pos", "-h"}, {"demo", "--help"},
+                                                      {"sql", "--help"}};
   for (const auto& args : help) {
     auto r = Admin(args);
     EXPECT_EQ(r.exitCode, 0) << args[0];

@@ -39,7 +39,6 @@ class Commands : public test::EditorTest {
     for (const auto& m : platform.shown) t.push_back(m.title + "|" + m.prompt);
     return t;
   }
-
 };
 
 // The points of sale receive values without apostrophes: a code with one would reach
@@ -84,18 +83,22 @@ TEST_F(Commands, TheTypicalRequestSavesAndReplicates) {
   form.AlternarEntrada(0);
   form.Botonera1_Click("grabar");
 
-  EXPECT_EQ(Rows(Home(), "SELECT CODIGOESTADO, Descripcion, Color, Tipo, PosiblesEstadoPrevio FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0013'"),
+  EXPECT_EQ(Rows(Home(),
+                 "SELECT CODIGOESTADO, Descripcion, Color, Tipo, PosiblesEstadoPrevio FROM V_TA_ETAPAS WHERE "
+                 "CODIGOESTADO = '0013'"),
             (std::vector<std::string>{"0013|EN GARANTIA|16777215|T| 0001|0003|"}));
   auto pos = test::Connect("SUC1", "TPV1");
   EXPECT_EQ(Rows(*pos, "SELECT CODIGOESTADO, Descripcion, Tipo, PosiblesEstadoPrevio FROM V_TA_ETAPAS"),
             (std::vector<std::string>{"0013|EN GARANTIA|T| 0001|0003|"}));
-  EXPECT_EQ(Titles(), (std::vector<std::string>{
-                          "Aviso al operador|No se pudo conectar al Punto de ventas Sucursal Norte",
-                          "Aviso al operador|El cambio de Tabla de Status quedó pendiente para 1 punto de venta. Se enviará "
-                          "en la próxima grabación que los alcance, o con etapas-admin sincronizar."}));
+  EXPECT_EQ(Titles(),
+            (std::vector<std::string>{
+                "Aviso al operador|No se pudo conectar al Punto de ventas Sucursal Norte",
+                "Aviso al operador|El cambio de Tabla de Status quedó pendiente para 1 punto de venta. Se enviará "
+                "en la próxima grabación que los alcance, o con etapas-admin sincronizar."}));
   EXPECT_EQ(platform.shown[0].style, 64);
-  EXPECT_EQ(Rows(Home(), "SELECT CODIGO, CONECTADO, ULTIMA_DETECCION IS NULL, PEND_TABLAS FROM V_TA_TPV ORDER BY CODIGO"),
-            (std::vector<std::string>{"0001|True|1|False", "0002|False|0|False"}));
+  EXPECT_EQ(
+      Rows(Home(), "SELECT CODIGO, CONECTADO, ULTIMA_DETECCION IS NULL, PEND_TABLAS FROM V_TA_TPV ORDER BY CODIGO"),
+      (std::vector<std::string>{"0001|True|1|False", "0002|False|0|False"}));
   // Idle again, with the recordset reopened.
   EXPECT_FALSE(form.bNuevo || form.bModifica || form.bEditando || form.bGrabando);
   EXPECT_FALSE(form.Txtfields[1].Enabled);
@@ -187,9 +190,11 @@ TEST_F(Commands, SavingRechecksTheCodeAgainstOtherUsers) {
   // Another user creates the code after it was confirmed as new: the save updates it.
   Confirm("0020");
   form.Escribir(1, "MIA");
-  Exec(*test::Connect("CASA", "EMPRESA1"), "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion) VALUES ('0020', 'DEL OTRO')");
+  Exec(*test::Connect("CASA", "EMPRESA1"),
+       "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion) VALUES ('0020', 'DEL OTRO')");
   form.Botonera1_Click("GRABAR");
-  EXPECT_EQ(Rows(Home(), "SELECT Descripcion FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0020'"), (std::vector<std::string>{"MIA"}));
+  EXPECT_EQ(Rows(Home(), "SELECT Descripcion FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0020'"),
+            (std::vector<std::string>{"MIA"}));
 
   // Another user deletes the status after it was opened: the save inserts it again.
   Confirm("0003");
@@ -222,7 +227,8 @@ TEST_F(Commands, AnEmptyDescriptionStopsTheSave) {
 TEST_F(Commands, ConsultarLooksUpTheFocusedField) {
   platform.lookupAnswers = {" 0003 "};
   form.Botonera1_Click("CONSULTAR");
-  EXPECT_EQ(Lookups(), (std::vector<std::string>{"SELECT CODIGOESTADO, DESCRIPCION FROM V_TA_ETAPAS ORDER BY CODIGOESTADO|CODIGOESTADO"}));
+  EXPECT_EQ(Lookups(), (std::vector<std::string>{
+                           "SELECT CODIGOESTADO, DESCRIPCION FROM V_TA_ETAPAS ORDER BY CODIGOESTADO|CODIGOESTADO"}));
   EXPECT_EQ(Consulta().ArchivoConsultas(), platform.folder + "/consultas.cvl");  // the file start-up wrote
   EXPECT_EQ(form.Txtfields[0].Text, "0003");
   EXPECT_EQ(form.Txtfields[1].Text, "REPARADO");
@@ -255,8 +261,9 @@ TEST_F(Commands, ConsultarLooksUpTheFocusedField) {
 // Another program stored a status without its leading zeros: the editor opens, saves,
 // replicates and deletes that row and never creates a padded copy beside it.
 TEST_F(Commands, AStatusStoredUnpaddedIsOpenedSavedAndDeletedUnderItsOwnCode) {
-  Exec(Home(), "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion, Color, Tipo, PosiblesEstadoPrevio) VALUES "
-               "('77', 'DE OTRO PROGRAMA', '255', 'E', ' 0001|')");
+  Exec(Home(),
+       "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion, Color, Tipo, PosiblesEstadoPrevio) VALUES "
+       "('77', 'DE OTRO PROGRAMA', '255', 'E', ' 0001|')");
   Confirm("77");
   EXPECT_TRUE(form.bModifica);
   EXPECT_FALSE(form.bNuevo);
@@ -286,8 +293,9 @@ TEST_F(Commands, AStatusStoredUnpaddedIsOpenedSavedAndDeletedUnderItsOwnCode) {
 // stored form in every statement.
 TEST_F(Commands, AWiderCodeColumnKeepsTheFourCharacterForm) {
   Exec(Home(), "DROP TABLE V_TA_ETAPAS");
-  Exec(Home(), "CREATE TABLE V_TA_ETAPAS (CODIGOESTADO varchar(6) NOT NULL PRIMARY KEY, Descripcion varchar(100) NULL, "
-               "Color varchar(20) NULL, Tipo varchar(1) NULL, PosiblesEstadoPrevio varchar(max) NULL)");
+  Exec(Home(),
+       "CREATE TABLE V_TA_ETAPAS (CODIGOESTADO varchar(6) NOT NULL PRIMARY KEY, Descripcion varchar(100) NULL, "
+       "Color varchar(20) NULL, Tipo varchar(1) NULL, PosiblesEstadoPrevio varchar(max) NULL)");
   Exec(Home(), "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion) VALUES ('0001', 'UNO'), ('0002', 'DOS')");
   Confirm("1");
   EXPECT_TRUE(form.bModifica);
@@ -302,7 +310,8 @@ TEST_F(Commands, AWiderCodeColumnKeepsTheFourCharacterForm) {
   form.Botonera1_Click("GRABAR");
   EXPECT_EQ(Rows(Home(), "SELECT CODIGOESTADO FROM V_TA_ETAPAS ORDER BY CODIGOESTADO"),
             (std::vector<std::string>{"0001", "0002", "0005"}));
-  EXPECT_EQ(Scalar(*test::Connect("SUC1", "TPV1"), "SELECT CODIGOESTADO FROM V_TA_ETAPAS WHERE Descripcion = 'CINCO'"), "0005");
+  EXPECT_EQ(Scalar(*test::Connect("SUC1", "TPV1"), "SELECT CODIGOESTADO FROM V_TA_ETAPAS WHERE Descripcion = 'CINCO'"),
+            "0005");
 
   Confirm("2");
   platform.answers = {6};
@@ -412,7 +421,8 @@ TEST_F(Commands, TheLoserOfTwoSimultaneousCreationsIsToldAndKeepsItsValues) {
   form.bGrabando = true;
   ASSERT_TRUE(form.ValidarCampos());
   ASSERT_TRUE(form.bNuevo);
-  Exec(*test::Connect("CASA", "EMPRESA1"), "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion) VALUES ('0060', 'DEL OTRO')");
+  Exec(*test::Connect("CASA", "EMPRESA1"),
+       "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion) VALUES ('0060', 'DEL OTRO')");
   form.bEditando = false;
   form.GrabarRegistro();
   form.bGrabando = false;
@@ -420,7 +430,8 @@ TEST_F(Commands, TheLoserOfTwoSimultaneousCreationsIsToldAndKeepsItsValues) {
   EXPECT_NE(platform.shown.back().prompt.find("Otro usuario"), std::string::npos);
   EXPECT_NE(platform.shown.back().prompt.find("0060"), std::string::npos);
   EXPECT_NE(platform.shown.back().prompt.find("EMPRESA1"), std::string::npos);
-  EXPECT_EQ(Rows(Home(), "SELECT Descripcion FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0060'"), (std::vector<std::string>{"DEL OTRO"}));
+  EXPECT_EQ(Rows(Home(), "SELECT Descripcion FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0060'"),
+            (std::vector<std::string>{"DEL OTRO"}));
   EXPECT_EQ(form.Txtfields[1].Text, "MIA");
   EXPECT_EQ(form.TipoSeleccionado(), 'E');
   EXPECT_TRUE(form.Txtfields[1].Enabled);
@@ -465,7 +476,8 @@ TEST_F(Commands, NoSecondSaveStartsWhileReplicating) {
   int unreachable = 0;
   for (const auto& m : impaciente.shown) unreachable += m.prompt.find("No se pudo conectar") != std::string::npos;
   EXPECT_EQ(unreachable, 1);
-  EXPECT_EQ(Scalar(*test::Connect("SUC1", "TPV1"), "SELECT COUNT(*) FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0040'"), "1");
+  EXPECT_EQ(Scalar(*test::Connect("SUC1", "TPV1"), "SELECT COUNT(*) FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0040'"),
+            "1");
 }
 
 }  // namespace

@@ -62,7 +62,10 @@ TEST(FailureConvention, RetryRepeatsIgnoreSkipsAnythingElseLeavesAndReleases) {
   std::string order;
   Pasos q(SaltarSiempre);
   q.Paso([&] { order += "1"; });
-  q.Paso([&] { order += "2"; q.Terminar(); });
+  q.Paso([&] {
+    order += "2";
+    q.Terminar();
+  });
   q.Paso([&] { order += "3"; });
   EXPECT_TRUE(q.Ejecutar());
   EXPECT_EQ(order, "12");
@@ -122,12 +125,18 @@ TEST(FailureConvention, ABranchIsASubListWithTheSameAnswers) {
   trace.clear();
   Pasos r(SaltarSiempre);
   Pasos::Lista termina, sale, dentro;
-  termina.Paso([&] { trace += "t"; r.Terminar(); });
+  termina.Paso([&] {
+    trace += "t";
+    r.Terminar();
+  });
   termina.Paso([&] { trace += "!"; });
   sale.Paso([&] { trace += "s"; });
   sale.Sublista(dentro);
   sale.Paso([&] { trace += "!"; });
-  dentro.Paso([&] { trace += "d"; r.TerminarLista(); });
+  dentro.Paso([&] {
+    trace += "d";
+    r.TerminarLista();
+  });
   dentro.Paso([&] { trace += "!"; });
   bool terminar = false;
   r.Rama([&] { return terminar ? &termina : &sale; });
@@ -206,10 +215,12 @@ TEST(FailureConvention, ALoopRunsItsBodyPerElementWithTheSameAnswers) {
   trace.clear();
   int cuentas = 0;
   Pasos r(Respondiendo({kReintentar, kIgnorar}, trace));
-  r.PorCada([&]() -> size_t {
-    if (++cuentas == 1 || cuentas == 3) throw RaisedError(40 + cuentas, "count");
-    return elementos.size();
-  }, i, corto);
+  r.PorCada(
+      [&]() -> size_t {
+        if (++cuentas == 1 || cuentas == 3) throw RaisedError(40 + cuentas, "count");
+        return elementos.size();
+      },
+      i, corto);
   r.Paso([&] { trace += ">"; });
   EXPECT_TRUE(r.Ejecutar());
   EXPECT_EQ(trace, "[41]A[43]>");
@@ -221,11 +232,13 @@ TEST(FailureConvention, AWhileLoopAsksItsConditionAsAStep) {
   Pasos p(Respondiendo({kReintentar, kIgnorar}, trace));
   Pasos::Lista cuerpo;
   cuerpo.Paso([&] { trace += std::to_string(++vueltas); });
-  p.Mientras([&] {
-    // The second question fails twice: retried it is asked again, ignored the body runs.
-    if (++preguntas == 2 || preguntas == 3) throw RaisedError(50 + preguntas, "condition");
-    return vueltas < 3;
-  }, cuerpo);
+  p.Mientras(
+      [&] {
+        // The second question fails twice: retried it is asked again, ignored the body runs.
+        if (++preguntas == 2 || preguntas == 3) throw RaisedError(50 + preguntas, "condition");
+        return vueltas < 3;
+      },
+      cuerpo);
   p.Paso([&] { trace += "."; });
   EXPECT_TRUE(p.Ejecutar());
   EXPECT_EQ(trace, "1[52][53]23.");
@@ -373,8 +386,8 @@ TEST_F(Common, AScriptOnASessionThatNeverConnectedIsReported) {
   bool hayError = false;
   long numero = 99;
   std::string script, mensaje;
-  GActualizarDatoScript({"INSERT INTO AUX_ERR (Descripcion) VALUES ('x')"}, hayError, numero, false, false, script, mensaje,
-                        true);
+  GActualizarDatoScript({"INSERT INTO AUX_ERR (Descripcion) VALUES ('x')"}, hayError, numero, false, false, script,
+                        mensaje, true);
   EXPECT_TRUE(hayError);
   ASSERT_EQ(platform.shown.size(), 1u);  // the default answer leaves at the first report
   EXPECT_NE(platform.shown[0].title.find("GActualizarDatoScript"), std::string::npos);
@@ -383,8 +396,8 @@ TEST_F(Common, AScriptOnASessionThatNeverConnectedIsReported) {
   // Ignoring every report goes through to the end of the routine.
   platform.shown.clear();
   platform.answers = {5, 5, 5, 5};
-  GActualizarDatoScript({"INSERT INTO AUX_ERR (Descripcion) VALUES ('x')"}, hayError, numero, false, false, script, mensaje,
-                        true);
+  GActualizarDatoScript({"INSERT INTO AUX_ERR (Descripcion) VALUES ('x')"}, hayError, numero, false, false, script,
+                        mensaje, true);
   EXPECT_TRUE(hayError);
   EXPECT_GE(platform.shown.size(), 1u);
   for (const auto& m : platform.shown) EXPECT_NE(m.title.find("GActualizarDatoScript"), std::string::npos);
@@ -438,7 +451,8 @@ TEST_F(Common, BuildersWriteInsertAndUpdateTexts) {
   EXPECT_EQ(ListaSentencias[9].substr(ListaSentencias[9].size() - 8), "  WHERE ");
 
   // Dialect adaptation only for Oracle sessions.
-  EXPECT_EQ(AdaptaSQL("Select TOP 1 * from Control_Acceso  with(nolock) "), "Select TOP 1 * from Control_Acceso  with(nolock) ");
+  EXPECT_EQ(AdaptaSQL("Select TOP 1 * from Control_Acceso  with(nolock) "),
+            "Select TOP 1 * from Control_Acceso  with(nolock) ");
   EXPECT_EQ(AdaptaSQLPara("Select TOP 1 * from Control_Acceso  with(nolock) ", "OraOLEDB.Oracle"),
             "Select  *  from Control_Acceso  with(nolock)  WHERE ROWNUM <=  1 ");
   EXPECT_EQ(AdaptaSQLPara("len", "oracle"), "LENGTH");
@@ -454,8 +468,9 @@ TEST_F(Common, CfgReadsKeysAsStored) {
   EXPECT_EQ(Cfg("X", aux), "");  // not connected
   EXPECT_EQ(aux, "previo");
   ConnectSessions();
-  Exec(Home(), "INSERT INTO TA_CONFIGURACION (Clave, Valor, ValorAux) VALUES ('VACIA', '', 'a'), "
-               "('CON', ' valor ', ' aux '), ('[FECHA HASTA]', '31/12/2024', NULL), ('THEME', '  ', NULL)");
+  Exec(Home(),
+       "INSERT INTO TA_CONFIGURACION (Clave, Valor, ValorAux) VALUES ('VACIA', '', 'a'), "
+       "('CON', ' valor ', ' aux '), ('[FECHA HASTA]', '31/12/2024', NULL), ('THEME', '  ', NULL)");
   EXPECT_EQ(Cfg("NO_HAY", aux), " ");
   EXPECT_EQ(aux, "");
   EXPECT_EQ(Cfg("VACIA", aux), "");
@@ -496,13 +511,14 @@ TEST_F(Common, GrabaCfgCVInsertsOrUpdatesTheStatisticsKey) {
 TEST_F(Common, CargaConfiguracionAppliesEachRule) {
   ConnectSessions("ana");
   SesionSistema.UsuarioLogeado = "ana";
-  Exec(Home(), "INSERT INTO TA_CONFIGURACION (Clave, Valor) VALUES "
-               "('MostrarStockenConsultas','si'),('TituloClientes','  Clientes  '),('UsaConsultaLike',' SI'),"
-               "('CantidadDecimales',' 2 '),('UsaFacturaProforma','SI'),('PERIODO',' 2 0 2 4.5'),"
-               "('RazonSocialPorUneg',' si '),('VALIDACODIGOBARRA',' si'),('CFondo','0'),('CLetra','255.5'),"
-               "('ModuloOrdenDeTrabajo','no'),('V_ModificaCPrecio','No'),('C_ModificaCPrecio','S'),"
-               "('MaxDto','12,34567'),('PideClave_StockNeg','  '),('CONDIVA','2'),('Top_Default','   '),"
-               "('UNIDADDEMEDIDA_M3',' m3 ')");
+  Exec(Home(),
+       "INSERT INTO TA_CONFIGURACION (Clave, Valor) VALUES "
+       "('MostrarStockenConsultas','si'),('TituloClientes','  Clientes  '),('UsaConsultaLike',' SI'),"
+       "('CantidadDecimales',' 2 '),('UsaFacturaProforma','SI'),('PERIODO',' 2 0 2 4.5'),"
+       "('RazonSocialPorUneg',' si '),('VALIDACODIGOBARRA',' si'),('CFondo','0'),('CLetra','255.5'),"
+       "('ModuloOrdenDeTrabajo','no'),('V_ModificaCPrecio','No'),('C_ModificaCPrecio','S'),"
+       "('MaxDto','12,34567'),('PideClave_StockNeg','  '),('CONDIVA','2'),('Top_Default','   '),"
+       "('UNIDADDEMEDIDA_M3',' m3 ')");
   Exec(Home(), "INSERT INTO ta_usuarios (Nombre, UNegocio, verproforma) VALUES ('ANA', '', 0)");
   CargaConfiguracion("/prog/");
   const TConfigSistema& c = ConfigSistema;
@@ -510,13 +526,13 @@ TEST_F(Common, CargaConfiguracionAppliesEachRule) {
   EXPECT_TRUE(c.MostrarStockenConsultas);
   EXPECT_EQ(c.TituloClientes, "Clientes");
   EXPECT_EQ(c.ArchivoDocTareas, "/prog/CVDOCTareas.cvl");
-  EXPECT_FALSE(c.UsaConsultaLike);          // untrimmed " SI" is not "SI"
-  EXPECT_EQ(c.CantidadDecimales, " 2 ");    // raw
+  EXPECT_FALSE(c.UsaConsultaLike);        // untrimmed " SI" is not "SI"
+  EXPECT_EQ(c.CantidadDecimales, " 2 ");  // raw
   EXPECT_EQ(c.TituloProveedores, "");
-  EXPECT_FALSE(c.UsaFacturaProforma);       // narrowed by the user's verproforma
+  EXPECT_FALSE(c.UsaFacturaProforma);  // narrowed by the user's verproforma
   EXPECT_EQ(c.UNegocio, "   1");
   EXPECT_EQ(c.UNIDADDEMEDIDA_M3, "m3");
-  EXPECT_EQ(c.PERIODO, 2024);               // blanks removed: 2024.5, halves to even
+  EXPECT_EQ(c.PERIODO, 2024);  // blanks removed: 2024.5, halves to even
   EXPECT_TRUE(c.RazonSocialPorUneg);
   EXPECT_TRUE(c.VALIDACODIGOBARRA);
   EXPECT_EQ(c.CFondo, 16776960);
@@ -525,7 +541,7 @@ TEST_F(Common, CargaConfiguracionAppliesEachRule) {
   EXPECT_FALSE(c.V_ModificaCPrecio);
   EXPECT_TRUE(c.C_ModificaCPrecio);
   EXPECT_FALSE(c.MADERERA);
-  EXPECT_EQ(c.MaxDto, 123457);              // 12.34567 in four decimals
+  EXPECT_EQ(c.MaxDto, 123457);  // 12.34567 in four decimals
   EXPECT_EQ(c.MaxDtoProforma, 0);
   EXPECT_FALSE(c.PideClave_StockNeg);
   EXPECT_EQ(c.CONDIVAEMPRESA, 2);
@@ -538,7 +554,7 @@ TEST_F(Common, CargaConfiguracionWithNothingStored) {
   Exec(Home(), "INSERT INTO TA_CONFIGURACION (Clave, Valor) VALUES ('PERIODO', '99999'), ('UsaFacturaProforma', 'SI')");
   ConfigSistema.PERIODO = 7;
   CargaConfiguracion("/p/");
-  EXPECT_EQ(ConfigSistema.PERIODO, 7);  // out of range leaves the field
+  EXPECT_EQ(ConfigSistema.PERIODO, 7);            // out of range leaves the field
   EXPECT_TRUE(ConfigSistema.UsaFacturaProforma);  // no user row: unchanged
   EXPECT_TRUE(ConfigSistema.ModuloOrdenDeTrabajo);
   EXPECT_EQ(ConfigSistema.CantidadDecimales, " ");
@@ -591,7 +607,9 @@ TEST_F(Common, FechaServidorIsTheServersClockToTheSecond) {
   DateTime f = FechaServidor();
   EXPECT_EQ(f.millisecond, 0);
   EXPECT_EQ(f.year, before.year);
-  EXPECT_LE(std::abs((f.hour * 3600 + f.minute * 60 + f.second) - (before.hour * 3600 + before.minute * 60 + before.second)), 2);
+  EXPECT_LE(
+      std::abs((f.hour * 3600 + f.minute * 60 + f.second) - (before.hour * 3600 + before.minute * 60 + before.second)),
+      2);
   // Without a connection it falls back to the local clock, showing nothing.
   SesionSistema.Datos->Conexion()->Close();
   DateTime g = FechaServidor();
@@ -640,7 +658,8 @@ TEST(Utilities, ClsUtilOperations) {
   EXPECT_EQ(ClsUtil::RecortarTexto("Atención", 7), "Atenció");
   EXPECT_THROW(ClsUtil::RecortarTexto("x", -1), RaisedError);
   EXPECT_EQ(ClsUtil::ContarPalabras("  select  top\t1 "), 3);
-  for (std::string s : {"Corvela", "pelusin", "", "cl@ve con ñ"}) EXPECT_EQ(ClsUtil::Decodificar(ClsUtil::Codificar(s)), s);
+  for (std::string s : {"Corvela", "pelusin", "", "cl@ve con ñ"})
+    EXPECT_EQ(ClsUtil::Decodificar(ClsUtil::Codificar(s)), s);
   EXPECT_NE(ClsUtil::Codificar("pelusin"), "pelusin");
   EXPECT_EQ(ClsUtil::Decodificar("plain"), "plain");
   EXPECT_EQ(ClsUtil::ValorCampo(Variant::Null()).ToText(), "");

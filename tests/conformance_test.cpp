@@ -143,9 +143,13 @@ TEST_P(Conformance, NestedTransactionsCommitAndRollBackAsAWhole) {
     Strings durable;
   };
   const Case cases[] = {
-      {"the outer of two COMMITs", {"BEGIN TRAN", "BEGIN TRANSACTION", ins1, "COMMIT", ins2, "COMMIT TRANSACTION"}, {"1", "2"}},
+      {"the outer of two COMMITs",
+       {"BEGIN TRAN", "BEGIN TRANSACTION", ins1, "COMMIT", ins2, "COMMIT TRANSACTION"},
+       {"1", "2"}},
       {"ROLLBACK at depth 2", {"BEGIN TRAN", ins1, "BEGIN TRAN", ins2, "ROLLBACK"}, {}},
-      {"ROLLBACK at depth 1 after an inner COMMIT", {"BEGIN TRAN", "BEGIN TRAN", ins1, "COMMIT TRAN", ins2, "ROLLBACK TRANSACTION"}, {}},
+      {"ROLLBACK at depth 1 after an inner COMMIT",
+       {"BEGIN TRAN", "BEGIN TRAN", ins1, "COMMIT TRAN", ins2, "ROLLBACK TRANSACTION"},
+       {}},
       {"work after a ROLLBACK at depth 2", {"BEGIN TRAN", "BEGIN TRAN", ins1, "ROLLBACK", ins2}, {"2"}},
   };
   for (bool oneBatch : {false, true}) {
@@ -191,16 +195,17 @@ TEST_P(Conformance, TrancountFollowsTheNesting) {
 
   Reconnect();
   const Outcome commit = Run("COMMIT");
-  EXPECT_EQ(commit.natives, (Numbers{3902}))
-      << "SQL Server: COMMIT without BEGIN TRAN gives error 3902 alone\n" << commit.Describe();
+  EXPECT_EQ(commit.natives, (Numbers{3902})) << "SQL Server: COMMIT without BEGIN TRAN gives error 3902 alone\n"
+                                             << commit.Describe();
   EXPECT_TRUE(commit.raised && commit.raisedNumber == 3902) << "SQL Server: Execute raises 3902";
   const Outcome rollback = Run("ROLLBACK TRANSACTION");
-  EXPECT_EQ(rollback.natives, (Numbers{3903}))
-      << "SQL Server: ROLLBACK without BEGIN TRAN gives error 3903 alone\n" << rollback.Describe();
+  EXPECT_EQ(rollback.natives, (Numbers{3903})) << "SQL Server: ROLLBACK without BEGIN TRAN gives error 3903 alone\n"
+                                               << rollback.Describe();
   // 3902 ends only its statement: the insert after it still runs.
   o = Run(Batch({"COMMIT", "INSERT INTO tr (id) VALUES (7)"}));
   EXPECT_EQ(o.natives, (Numbers{3902})) << "SQL Server: COMMIT without BEGIN TRAN gives 3902\n" << o.Describe();
-  EXPECT_EQ(One("SELECT COUNT(*) FROM tr WHERE id = 7"), "1") << "SQL Server: the statement after a refused COMMIT runs";
+  EXPECT_EQ(One("SELECT COUNT(*) FROM tr WHERE id = 7"), "1")
+      << "SQL Server: the statement after a refused COMMIT runs";
   EXPECT_EQ(Trancount(), "0") << "SQL Server: @@TRANCOUNT stays 0 after refused COMMIT and ROLLBACK";
 }
 
@@ -231,18 +236,18 @@ TEST_P(Conformance, RuleViolationsEndOnlyTheirStatement) {
     Ok("DELETE FROM fila");
     Outcome o = Run(Batch({ok1, c.statement, ok2}));
     EXPECT_EQ(o.natives, (Numbers{c.native, 3621}))
-        << "SQL Server reports " << c.native << " then 3621 (The statement has been terminated.)\n" << o.Describe();
+        << "SQL Server reports " << c.native << " then 3621 (The statement has been terminated.)\n"
+        << o.Describe();
     EXPECT_TRUE(o.raised && o.raisedNumber == c.native) << "SQL Server: Execute raises the first error, " << c.native;
-    if (o.descriptions.size() == 2) {
-      EXPECT_EQ(o.descriptions[1], "The statement has been terminated.");
-    }
+    if (o.descriptions.size() == 2) { EXPECT_EQ(o.descriptions[1], "The statement has been terminated."); }
     EXPECT_EQ(Query("SELECT id FROM fila ORDER BY id"), (Strings{"1", "3"}))
         << "SQL Server inserts the statements before and after the refused one";
 
     Ok("DELETE FROM fila");
     o = Run(Batch({"BEGIN TRAN", ok1, c.statement, ok2, "COMMIT TRAN"}));
     EXPECT_EQ(o.natives, (Numbers{c.native, 3621}))
-        << "SQL Server reports " << c.native << " then 3621 inside BEGIN TRAN ... COMMIT\n" << o.Describe();
+        << "SQL Server reports " << c.native << " then 3621 inside BEGIN TRAN ... COMMIT\n"
+        << o.Describe();
     EXPECT_EQ(Trancount(), "0") << "SQL Server: the batch's COMMIT ran, @@TRANCOUNT 0";
     Reconnect();
     EXPECT_EQ(Query("SELECT id FROM fila ORDER BY id"), (Strings{"1", "3"}))
@@ -281,8 +286,7 @@ TEST_P(Conformance, ConversionErrorAbortsTheBatch) {
   EXPECT_EQ(o.natives, (Numbers{245})) << "SQL Server reports 245 alone\n" << o.Describe();
   EXPECT_EQ(Trancount(), "0") << "SQL Server rolls the transaction back: @@TRANCOUNT 0";
   Reconnect();
-  EXPECT_EQ(Query("SELECT id FROM fila ORDER BY id"), Strings{})
-      << "SQL Server rolls the transaction back: no rows";
+  EXPECT_EQ(Query("SELECT id FROM fila ORDER BY id"), Strings{}) << "SQL Server rolls the transaction back: no rows";
 }
 
 // Errors found while compiling end the batch. A syntax error stops the whole batch before
@@ -387,15 +391,15 @@ TEST_P(Conformance, AlterTableAddsSeveralColumns) {
   Strings names;
   long notaLength = -1;
   try {
-    auto rs = db_->Conexion()->OpenSchema(ado::kSchemaColumns, {Variant(db_->BaseDatos()), Variant(), Variant("a"), Variant()});
+    auto rs = db_->Conexion()->OpenSchema(ado::kSchemaColumns,
+                                          {Variant(db_->BaseDatos()), Variant(), Variant("a"), Variant()});
     for (; !rs->EOF_(); rs->MoveNext()) {
       const std::string name = text::Lower(rs->Fields("COLUMN_NAME").Value().ToText());
       names.push_back(name);
-      if (name == "nota") notaLength = static_cast<long>(rs->Fields("CHARACTER_MAXIMUM_LENGTH").Value().ToNumber().value_or(-1));
+      if (name == "nota")
+        notaLength = static_cast<long>(rs->Fields("CHARACTER_MAXIMUM_LENGTH").Value().ToNumber().value_or(-1));
     }
-  } catch (const RaisedError& e) {
-    ADD_FAILURE() << "OpenSchema raised " << e.Number() << ": " << e.Description();
-  }
+  } catch (const RaisedError& e) { ADD_FAILURE() << "OpenSchema raised " << e.Number() << ": " << e.Description(); }
   EXPECT_EQ(names, (Strings{"id", "cantidad", "nota"})) << "SQL Server lists the three columns in order";
   EXPECT_EQ(notaLength, 10) << "SQL Server: nota is varchar(10)";
 
@@ -420,10 +424,13 @@ TEST_P(Conformance, TopHintsAndTheClock) {
   EXPECT_EQ(Query("SELECT TOP 2 * FROM n WITH(NOLOCK) ORDER BY id"), (Strings{"1|a", "2|b"}));
   EXPECT_EQ(Query("SELECT TOP 0 id FROM n"), Strings{}) << "SQL Server: TOP 0 gives no rows";
   EXPECT_EQ(Query("SELECT v FROM n (NOLOCK) WHERE id = 2"), (Strings{"b"})) << "SQL Server accepts t (NOLOCK)";
-  EXPECT_EQ(Query("SELECT x.v FROM n x (NOLOCK) WHERE x.id = 4"), (Strings{"d"})) << "SQL Server accepts t alias (NOLOCK)";
+  EXPECT_EQ(Query("SELECT x.v FROM n x (NOLOCK) WHERE x.id = 4"), (Strings{"d"}))
+      << "SQL Server accepts t alias (NOLOCK)";
   EXPECT_EQ(Query("SELECT x.v FROM n AS x WITH (NOLOCK) WHERE x.id = 5"), (Strings{"e"}));
-  EXPECT_EQ(Query("SELECT a.id, b.v FROM n a WITH(NOLOCK) INNER JOIN n b (NOLOCK) ON a.id = b.id WHERE a.id < 3 ORDER BY a.id"),
-            (Strings{"1|a", "2|b"}));
+  EXPECT_EQ(
+      Query(
+          "SELECT a.id, b.v FROM n a WITH(NOLOCK) INNER JOIN n b (NOLOCK) ON a.id = b.id WHERE a.id < 3 ORDER BY a.id"),
+      (Strings{"1|a", "2|b"}));
 
   ado::RecordsetPtr rs;
   try {
@@ -458,8 +465,10 @@ TEST_P(Conformance, ComparisonsIgnoreCaseAndTrailingBlanks) {
       << "SQL Server: 'Camión ' = 'CAMIÓN' (case, accented capital and trailing blank ignored)";
   EXPECT_EQ(Query("SELECT id FROM p WHERE nombre = 'camión'"), (Strings{"1"}));
   EXPECT_EQ(Query("SELECT id FROM p WHERE nombre IN ('x', 'CAMIÓN  ')"), (Strings{"1"}));
-  EXPECT_EQ(Query("SELECT id FROM p WHERE nombre LIKE 'cam%'"), (Strings{"1"})) << "SQL Server: LIKE 'cam%' finds 'Camión '";
-  EXPECT_EQ(Query("SELECT id FROM p WHERE nombre LIKE '%IÓN%'"), (Strings{"1"})) << "SQL Server: LIKE ignores the case of Ó";
+  EXPECT_EQ(Query("SELECT id FROM p WHERE nombre LIKE 'cam%'"), (Strings{"1"}))
+      << "SQL Server: LIKE 'cam%' finds 'Camión '";
+  EXPECT_EQ(Query("SELECT id FROM p WHERE nombre LIKE '%IÓN%'"), (Strings{"1"}))
+      << "SQL Server: LIKE ignores the case of Ó";
   EXPECT_EQ(Query("SELECT id FROM p WHERE nombre LIKE '%IÓN'"), (Strings{"1"}))
       << "SQL Server: LIKE ignores the value's trailing blank";
   EXPECT_EQ(Query("SELECT id FROM p WHERE nombre LIKE 'cami_n'"), (Strings{"1"}));
@@ -481,14 +490,16 @@ TEST_P(Conformance, IdentityColumnsNumberTheRows) {
   EXPECT_EQ(One("SELECT @@IDENTITY"), "3") << "SQL Server: @@IDENTITY holds the session's last identity";
 
   Outcome o = Run(Batch({"INSERT INTO i (v) VALUES ('d')", "SELECT SCOPE_IDENTITY()"}));
-  EXPECT_EQ(o.rows, (Strings{"4"})) << "SQL Server: SCOPE_IDENTITY() after the insert of the batch is 4\n" << o.Describe();
+  EXPECT_EQ(o.rows, (Strings{"4"})) << "SQL Server: SCOPE_IDENTITY() after the insert of the batch is 4\n"
+                                    << o.Describe();
   o = Run(Batch({"INSERT INTO i (v) VALUES ('e')", "SELECT @@IDENTITY"}));
   EXPECT_EQ(o.rows, (Strings{"5"})) << "SQL Server: @@IDENTITY after the insert of the batch is 5\n" << o.Describe();
 
   Ok("CREATE TABLE j (id int IDENTITY(100,10) NOT NULL, v varchar(10) NULL)");
   Ok("INSERT INTO j (v) VALUES ('x')");
   Ok("INSERT INTO j (v) VALUES ('y')");
-  EXPECT_EQ(Query("SELECT id FROM j ORDER BY id"), (Strings{"100", "110"})) << "SQL Server: IDENTITY(100,10) gives 100, 110";
+  EXPECT_EQ(Query("SELECT id FROM j ORDER BY id"), (Strings{"100", "110"}))
+      << "SQL Server: IDENTITY(100,10) gives 100, 110";
   EXPECT_EQ(One("SELECT @@IDENTITY"), "110");
 }
 

@@ -54,27 +54,32 @@ TEST_F(DataAccess, EditorStatementsReadAndChangeTheRightRows) {
 }
 
 TEST_F(DataAccess, StartUpAndSharedModuleStatements) {
-  Exec(*db, "INSERT INTO TA_MENU (Menu, Clave, Proceso, Nombre) VALUES ('', 'ETAPAS', 'ventas;etapas;compras', 'Tabla de Status')");
+  Exec(*db,
+       "INSERT INTO TA_MENU (Menu, Clave, Proceso, Nombre) VALUES ('', 'ETAPAS', 'ventas;etapas;compras', 'Tabla de "
+       "Status')");
   Exec(*db, "INSERT INTO TA_TAREAS (USUARIO, SISTEMA, TAREA) VALUES ('sa', '', 'etapas')");
   // The user's value is followed by one blank inside its quotes: = ignores it.
-  EXPECT_EQ(Scalar(*db, "SELECT TA_TAREAS.USUARIO, TA_MENU.Proceso, TA_MENU.Clave , TA_MENU.Nombre "
-                        " FROM TA_TAREAS  with(nolock) INNER JOIN TA_MENU ON TA_TAREAS.TAREA = TA_MENU.Clave "
-                        " WHERE (TA_TAREAS.USUARIO = 'SA ') AND (TA_MENU.Proceso LIKE '%ETAPAS%')"),
+  EXPECT_EQ(Scalar(*db,
+                   "SELECT TA_TAREAS.USUARIO, TA_MENU.Proceso, TA_MENU.Clave , TA_MENU.Nombre "
+                   " FROM TA_TAREAS  with(nolock) INNER JOIN TA_MENU ON TA_TAREAS.TAREA = TA_MENU.Clave "
+                   " WHERE (TA_TAREAS.USUARIO = 'SA ') AND (TA_MENU.Proceso LIKE '%ETAPAS%')"),
             "sa");
 
   // A carriage-return batch in an explicit transaction, then a separate commit.
-  db->EjecutarSQL("BEGIN TRANSACTION \r\r\rINSERT INTO Control_Acceso (Maquina,Usuario,Formulario,Tarea,Ingreso,NombreUsuario) "
-                  "VALUES ('PC1','SA','ETAPAS','','14/05/24 10:31','sa')\r"
-                  "INSERT INTO Control_Acceso (Maquina,Usuario,Formulario,Tarea,Ingreso,NombreUsuario) "
-                  "VALUES ('PC2','SA','ETAPAS','','14/05/24 10:32','sa')\r");
+  db->EjecutarSQL(
+      "BEGIN TRANSACTION \r\r\rINSERT INTO Control_Acceso (Maquina,Usuario,Formulario,Tarea,Ingreso,NombreUsuario) "
+      "VALUES ('PC1','SA','ETAPAS','','14/05/24 10:31','sa')\r"
+      "INSERT INTO Control_Acceso (Maquina,Usuario,Formulario,Tarea,Ingreso,NombreUsuario) "
+      "VALUES ('PC2','SA','ETAPAS','','14/05/24 10:32','sa')\r");
   EXPECT_EQ(ErrorCount(), 0);
   Exec(*db, "COMMIT TRANSACTION");
   EXPECT_EQ(Scalar(*db, "Select TOP 1 * from Control_Acceso  with(nolock) "), "1");
   EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM Control_Acceso"), "2");
 
   // A failing batch stops at the refused statement; the rollback undoes the first one.
-  db->EjecutarSQL("BEGIN TRANSACTION \r\r\rUPDATE Control_Acceso SET Tarea = 'x'  WHERE Id = 1\r"
-                  "INSERT INTO NO_EXISTE (a) VALUES (1)\rUPDATE Control_Acceso SET Tarea = 'y'  WHERE Id = 2\r");
+  db->EjecutarSQL(
+      "BEGIN TRANSACTION \r\r\rUPDATE Control_Acceso SET Tarea = 'x'  WHERE Id = 1\r"
+      "INSERT INTO NO_EXISTE (a) VALUES (1)\rUPDATE Control_Acceso SET Tarea = 'y'  WHERE Id = 2\r");
   ASSERT_EQ(ErrorCount(), 1);
   EXPECT_EQ(FirstNative(), 208);
   Exec(*db, "ROLLBACK TRANSACTION");
@@ -86,7 +91,8 @@ TEST_F(DataAccess, StartUpAndSharedModuleStatements) {
   Exec(*db, "INSERT INTO TA_CONFIGURACION (Grupo, Clave, Valor, ValorAux) VALUES ('', 'THEME', '3', 'aux')");
   EXPECT_EQ(Rows(*db, "SELECT VALOR, valoraux FROM TA_CONFIGURACION with(nolock)  WHERE CLAVE = 'theme'"),
             (std::vector<std::string>{"3|aux"}));
-  EXPECT_EQ(Rows(*db, "SELECT VALOR, valoraux FROM TA_CONFIGURACION WITH(NOLOCK)  WHERE CLAVE = '[FECHA HASTA]'").size(), 0u);
+  EXPECT_EQ(
+      Rows(*db, "SELECT VALOR, valoraux FROM TA_CONFIGURACION WITH(NOLOCK)  WHERE CLAVE = '[FECHA HASTA]'").size(), 0u);
   Exec(*db, "INSERT INTO ta_usuarios (Nombre, UNegocio, verproforma) VALUES ('sa', '   1', 1)");
   ado::RecordsetPtr rs;
   db->AbrirRecordset("Select * from ta_usuarios  with(nolock)  where Nombre = 'SA'", rs, nullptr, 0, 1, -1, true);
@@ -101,8 +107,9 @@ TEST_F(DataAccess, StartUpAndSharedModuleStatements) {
 }
 
 TEST_F(DataAccess, ReplicationStatementsIncludingOtherDatabasesAndTheAdminMarker) {
-  Exec(*db, "INSERT INTO V_TA_TPV (CODIGO, Descripcion, Server, Dbname, INTERNET, BAJA) VALUES "
-            "('0002','Centro','CASA','TPV1',0,0),('0001','Norte','X','TPV2',0,0),('0003','Baja','X','TPV3',0,1)");
+  Exec(*db,
+       "INSERT INTO V_TA_TPV (CODIGO, Descripcion, Server, Dbname, INTERNET, BAJA) VALUES "
+       "('0002','Centro','CASA','TPV1',0,0),('0001','Norte','X','TPV2',0,0),('0003','Baja','X','TPV3',0,1)");
   EXPECT_EQ(Rows(*db, "SELECT CODIGO FROM V_TA_TPV  with(nolock)  WHERE INTERNET = 0 AND BAJA = 0 ORDER BY CODIGO "),
             (std::vector<std::string>{"0001", "0002"}));
   Exec(*db, "UPDATE V_TA_TPV SET CONECTADO = 1 WHERE CODIGO = '0002'");
@@ -146,7 +153,8 @@ TEST_F(DataAccess, UpdatableRecordsetsAddUpdateAndCancel) {
   rs->Fields("Descripcion") = Variant("Invalid object name 'X'.");
   rs->Fields("SQL") = Variant("SELECT * FROM X");
   rs->Update();
-  EXPECT_EQ(Rows(*db, "SELECT Proceso, Error, SQL FROM AUX_ERR"), (std::vector<std::string>{"etapas|208|SELECT * FROM X"}));
+  EXPECT_EQ(Rows(*db, "SELECT Proceso, Error, SQL FROM AUX_ERR"),
+            (std::vector<std::string>{"etapas|208|SELECT * FROM X"}));
 
   // Editing an existing row writes only through its key; CancelUpdate drops a change.
   db->AbrirRecordset("select * from V_TA_ETAPAS where CODIGOESTADO = '0002'", rs, nullptr, 2, 3);
@@ -168,9 +176,7 @@ TEST_F(DataAccess, UpdatableRecordsetsAddUpdateAndCancel) {
   try {
     rs->Update();
     FAIL() << "a duplicate key must be refused";
-  } catch (const RaisedError& e) {
-    EXPECT_EQ(e.Number(), 2627);
-  }
+  } catch (const RaisedError& e) { EXPECT_EQ(e.Number(), 2627); }
   EXPECT_EQ(FirstNative(), 2627);
   rs->CancelUpdate();
   EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM V_TA_ETAPAS"), "4");
@@ -182,9 +188,7 @@ TEST_F(DataAccess, UpdatableRecordsetsAddUpdateAndCancel) {
   try {
     (void)rs->Fields("Descripcion").Value();
     FAIL();
-  } catch (const RaisedError& e) {
-    EXPECT_EQ(e.Number(), errnum::kNoCurrentRecord);
-  }
+  } catch (const RaisedError& e) { EXPECT_EQ(e.Number(), errnum::kNoCurrentRecord); }
   db->CerrarRecordset(rs);
   EXPECT_THROW((void)rs->EOF_(), RaisedError);
 }
@@ -210,12 +214,13 @@ TEST_F(DataAccess, ProviderErrorsCarrySqlServerNumbers) {
     EXPECT_FALSE(db->Conexion()->Errors().Item(0).Description.empty());
   }
   // Foreign keys and checks are 547, in either direction.
-  Exec(*db, "CREATE TABLE HIJOS (Id int PRIMARY KEY, Estado varchar(4) REFERENCES V_TA_ETAPAS(CODIGOESTADO), "
-            "Cant int CHECK (Cant > 0))");
+  Exec(*db,
+       "CREATE TABLE HIJOS (Id int PRIMARY KEY, Estado varchar(4) REFERENCES V_TA_ETAPAS(CODIGOESTADO), "
+       "Cant int CHECK (Cant > 0))");
   Exec(*db, "INSERT INTO HIJOS (Id, Estado, Cant) VALUES (1, '0001', 1)");
-  for (const char* sql : {"DELETE V_TA_ETAPAS WHERE CODIGOESTADO = '0001'",
-                          "INSERT INTO HIJOS (Id, Estado, Cant) VALUES (2, '9999', 1)",
-                          "INSERT INTO HIJOS (Id, Estado, Cant) VALUES (3, '0001', 0)"}) {
+  for (const char* sql :
+       {"DELETE V_TA_ETAPAS WHERE CODIGOESTADO = '0001'", "INSERT INTO HIJOS (Id, Estado, Cant) VALUES (2, '9999', 1)",
+        "INSERT INTO HIJOS (Id, Estado, Cant) VALUES (3, '0001', 0)"}) {
     db->EjecutarSQL(sql);
     ASSERT_EQ(ErrorCount(), 2) << sql;  // as the server does: then "statement terminated"
     EXPECT_EQ(FirstNative(), 547) << sql;
@@ -257,7 +262,8 @@ TEST_F(DataAccess, CodesAreLookedUpInTheirStoredFormAndQuotesStayLiteral) {
   // A quote in a code is part of the value, never of the statement.
   EXPECT_FALSE(db->BuscarRegistro("V_TA_ETAPAS", "x' OR '1'='1", "CODIGOESTADO", rs));
   EXPECT_EQ(db->ValorSQL(Variant("O'Brien"), "'"), "'O''Brien'");
-  Exec(*db, "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion) VALUES ('q''1', " + db->ValorSQL(Variant("O'Brien"), "'") + ")");
+  Exec(*db, "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion) VALUES ('q''1', " +
+                db->ValorSQL(Variant("O'Brien"), "'") + ")");
   EXPECT_TRUE(db->BuscarRegistro("V_TA_ETAPAS", "q'1", "CODIGOESTADO", rs));
   EXPECT_EQ(rs->Fields("Descripcion").Value().ToText(), "O'Brien");
 
@@ -277,7 +283,9 @@ TEST_F(DataAccess, CodesAreLookedUpInTheirStoredFormAndQuotesStayLiteral) {
 // never changes the stored form of a code.
 TEST_F(DataAccess, CodesAreFoundAsTypedThenInTheirFourCharacterForm) {
   ado::RecordsetPtr rs;
-  Exec(*db, "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion) VALUES ('77', 'SIN CEROS'), ('5', 'CINCO'), ('0005', 'CERO CINCO')");
+  Exec(*db,
+       "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion) VALUES ('77', 'SIN CEROS'), ('5', 'CINCO'), ('0005', 'CERO "
+       "CINCO')");
   EXPECT_TRUE(db->BuscarRegistro("V_TA_ETAPAS", " 77 ", "CODIGOESTADO", rs));
   EXPECT_EQ(rs->Fields("CODIGOESTADO").Value().ToText(), "77");
   EXPECT_EQ(rs->Fields("Descripcion").Value().ToText(), "SIN CEROS");
@@ -301,7 +309,8 @@ TEST_F(DataAccess, CodesAreFoundAsTypedThenInTheirFourCharacterForm) {
 }
 
 TEST_F(DataAccess, SchemaColumnsAndFieldTypes) {
-  auto rs = db->Conexion()->OpenSchema(ado::kSchemaColumns, {Variant("EMPRESA1"), Variant(), Variant("v_ta_tpv"), Variant()});
+  auto rs =
+      db->Conexion()->OpenSchema(ado::kSchemaColumns, {Variant("EMPRESA1"), Variant(), Variant("v_ta_tpv"), Variant()});
   std::vector<std::string> names;
   std::map<std::string, long long> types;
   for (; !rs->EOF_(); rs->MoveNext()) {
@@ -358,7 +367,8 @@ TEST(Connections, MissingDatabasesAndServersRefuseAndCreateNothing) {
   ASSERT_EQ(platform.shown.size(), 1u);
   // It names the database and server, gives the engine's reason and what to do.
   EXPECT_EQ(platform.shown[0].title, "Sin conexión");
-  EXPECT_EQ(platform.shown[0].prompt.rfind("No se pudo conectar a la base de datos EMPRESA1 del servidor NADIE.", 0), 0u);
+  EXPECT_EQ(platform.shown[0].prompt.rfind("No se pudo conectar a la base de datos EMPRESA1 del servidor NADIE.", 0),
+            0u);
   EXPECT_NE(platform.shown[0].prompt.find("Motivo: " + db.MotivoFallo()), std::string::npos);
   EXPECT_NE(platform.shown[0].prompt.find("etapas-admin demo"), std::string::npos);
   EXPECT_EQ(platform.shown[0].style, 16);
@@ -436,15 +446,14 @@ TEST_F(DataAccess, ForwardOnlyRowsArriveAsTheRecordsetMovesAndSurviveOtherWork) 
 TEST_F(DataAccess, ARowThatCannotBeReadEndsTheWalkAfterTheRowsBeforeIt) {
   ado::RecordsetPtr rs;
   // Converted above the ordering, so that the engine meets 'abc' only when it gets there.
-  db->AbrirRecordset("SELECT CAST(c AS int) FROM (SELECT TOP 100 CODIGOESTADO AS c FROM V_TA_ETAPAS ORDER BY CODIGOESTADO) x",
-                     rs, nullptr, 0, 1, -1, true);
+  db->AbrirRecordset(
+      "SELECT CAST(c AS int) FROM (SELECT TOP 100 CODIGOESTADO AS c FROM V_TA_ETAPAS ORDER BY CODIGOESTADO) x", rs,
+      nullptr, 0, 1, -1, true);
   std::vector<std::string> seen;
   try {
     for (; !rs->EOF_(); rs->MoveNext()) seen.push_back(rs->Fields(0L).Value().ToText());
     ADD_FAILURE() << "'abc' read as a number";
-  } catch (const RaisedError& e) {
-    EXPECT_EQ(e.Number(), 245) << e.Description();
-  }
+  } catch (const RaisedError& e) { EXPECT_EQ(e.Number(), 245) << e.Description(); }
   EXPECT_EQ(seen, (std::vector<std::string>{"1", "2", "3"}));
   ASSERT_GT(ErrorCount(), 0);
   EXPECT_EQ(FirstNative(), 245);
@@ -483,7 +492,8 @@ TEST_F(DataAccess, ARecordsetOpenedAgainLeavesItsOldRowsUnread) {
 // A statement kept prepared sees a table another connection changed, with its new columns.
 TEST_F(DataAccess, AKeptQuerySeesColumnsAnotherConnectionAdded) {
   ado::RecordsetPtr rs;
-  for (int i = 0; i < 2; ++i) db->AbrirRecordset("SELECT * FROM V_TA_ETAPAS ORDER BY CODIGOESTADO", rs, nullptr, 0, 1, -1, true);
+  for (int i = 0; i < 2; ++i)
+    db->AbrirRecordset("SELECT * FROM V_TA_ETAPAS ORDER BY CODIGOESTADO", rs, nullptr, 0, 1, -1, true);
   EXPECT_EQ(rs->FieldCount(), 5);
   rs.reset();
   auto other = test::Connect("CASA", "EMPRESA1");

@@ -96,12 +96,11 @@ struct TestServer {
   bool home;
 };
 constexpr TestServer kTestServers[] = {
-    {"CASA", true},      {"DEMO", true},      {"TALLER", true},   {"UNO", true},     {"CENTRAL", true},
-    {"OTRO", true},      {"S", true},         {"T", true},        {"P", true},       {"SRV", true},
-    {"X", true},         {"SUC2", true},      {"SUR", true},      {"SUCURSAL2", true}, {"GRUPO", true},
-    {"SUC1", false},     {"SUC3", false},     {"SUC4", false},    {"NORTE", false},  {"ESTE", false},
-    {"OESTE", false},    {"BAJA", false},     {"CAJA", false},    {"SUCURSAL1", false}, {"Y", false},
-    {"DOS", false},      {"TPV", false},      {"WEB", false},
+    {"CASA", true},   {"DEMO", true},      {"TALLER", true}, {"UNO", true},   {"CENTRAL", true}, {"OTRO", true},
+    {"S", true},      {"T", true},         {"P", true},      {"SRV", true},   {"X", true},       {"SUC2", true},
+    {"SUR", true},    {"SUCURSAL2", true}, {"GRUPO", true},  {"SUC1", false}, {"SUC3", false},   {"SUC4", false},
+    {"NORTE", false}, {"ESTE", false},     {"OESTE", false}, {"BAJA", false}, {"CAJA", false},   {"SUCURSAL1", false},
+    {"Y", false},     {"DOS", false},      {"TPV", false},   {"WEB", false},
 };
 // Entries that reach every database of the root on each server, to drop them.
 constexpr const char* kSweepHome = "ETAPAS-TEST-HOME";
@@ -141,9 +140,7 @@ void DropTestDatabases(const std::string& root, const std::string& prefix) {
         const std::string name = rs->Fields(0L).Value().ToText();
         if (name.rfind(prefix, 0) == 0) names.push_back(name.substr(prefix.size()));
       }
-    } catch (const RaisedError&) {
-      continue;
-    }
+    } catch (const RaisedError&) { continue; }
     for (const auto& name : names) master.EjecutarSQL("DROP DATABASE [" + name + "]");
   }
 }

@@ -143,8 +143,9 @@ TEST_F(Editor, LongDescriptionsStillGiveTheirCode) {
 }
 
 TEST_F(Editor, TheStructureProbeAndTheAccountDigits) {
-  Exec(*test::Connect("CASA", "EMPRESA1"), "INSERT INTO TA_CONFIGURACION (Clave, Valor) VALUES ('Digitos_Capitulo','1'),('Digitos_SubCapitulo','2'),"
-               "('Digitos_Rubro','2'),('Digitos_SubRubro','2'),('Digitos_Cuenta','3'),('Digitos_SubCuenta','4')");
+  Exec(*test::Connect("CASA", "EMPRESA1"),
+       "INSERT INTO TA_CONFIGURACION (Clave, Valor) VALUES ('Digitos_Capitulo','1'),('Digitos_SubCapitulo','2'),"
+       "('Digitos_Rubro','2'),('Digitos_SubRubro','2'),('Digitos_Cuenta','3'),('Digitos_SubCuenta','4')");
   Load();
   EXPECT_EQ(ast::DigTotal, 14);
   EXPECT_EQ(ast::DigSubCuenta, 4);

@@ -70,13 +70,13 @@ TEST(TextUtf8, SequencesAreValidOnlyInTheirShortestForm) {
   EXPECT_EQ(text::Utf8SequenceLength("ñ", 0), 2u);
   EXPECT_EQ(text::Utf8SequenceLength("€", 0), 3u);
   EXPECT_EQ(text::Utf8SequenceLength("😀", 0), 4u);
-  EXPECT_EQ(text::Utf8SequenceLength("\x80", 0), 0u);          // a continuation byte alone
-  EXPECT_EQ(text::Utf8SequenceLength("\xC0\xA7", 0), 0u);      // an overlong apostrophe
-  EXPECT_EQ(text::Utf8SequenceLength("\xE0\x80\xA7", 0), 0u);  // the same in three bytes
-  EXPECT_EQ(text::Utf8SequenceLength("\xED\xA0\x80", 0), 0u);  // a surrogate
+  EXPECT_EQ(text::Utf8SequenceLength("\x80", 0), 0u);              // a continuation byte alone
+  EXPECT_EQ(text::Utf8SequenceLength("\xC0\xA7", 0), 0u);          // an overlong apostrophe
+  EXPECT_EQ(text::Utf8SequenceLength("\xE0\x80\xA7", 0), 0u);      // the same in three bytes
+  EXPECT_EQ(text::Utf8SequenceLength("\xED\xA0\x80", 0), 0u);      // a surrogate
   EXPECT_EQ(text::Utf8SequenceLength("\xF4\x90\x80\x80", 0), 0u);  // past U+10FFFF
-  EXPECT_EQ(text::Utf8SequenceLength("\xE2\x82", 0), 0u);      // cut short
-  EXPECT_EQ(text::Utf8SequenceLength("\xC3x", 0), 0u);         // no continuation
+  EXPECT_EQ(text::Utf8SequenceLength("\xE2\x82", 0), 0u);          // cut short
+  EXPECT_EQ(text::Utf8SequenceLength("\xC3x", 0), 0u);             // no continuation
 }
 
 TEST(TextUtf8, BadBytesAreReplacedOrKeptAsTheyAre) {
@@ -87,7 +87,9 @@ TEST(TextUtf8, BadBytesAreReplacedOrKeptAsTheyAre) {
   // Valid text comes back unchanged; NUL only where the reader refuses it.
   EXPECT_EQ(text::ReplaceBadUtf8("año €"), "año €");
   EXPECT_EQ(text::ReplaceBadUtf8(std::string("a\0b", 3)), std::string("a\0b", 3));
-  EXPECT_EQ(text::ReplaceBadUtf8(std::string("a\0b", 3), true), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(text::ReplaceBadUtf8(std::string("a\0b", 3), true),
+            "a\xEF\xBF\xBD"
+            "b");
 
   std::string back;
   for (char32_t c : text::DecodeUtf8("Ñu € 😀", text::BadUtf8::kReplace)) text::AppendUtf8(back, c);
@@ -106,7 +108,9 @@ TEST(TextUtf8, LengthAndLeftCountCharactersNotBytes) {
 TEST(TextCp1252, SharedFilesRoundTripAndUnmappableCharactersBecomeQuestionMarks) {
   const std::string utf8 = "Reparación €5 – “listo” Œ ž";
   const std::string cp = text::Utf8ToCp1252(utf8);
-  EXPECT_EQ(cp, "Reparaci\xF3n \x80" "5 \x96 \x93listo\x94 \x8C \x9E");
+  EXPECT_EQ(cp,
+            "Reparaci\xF3n \x80"
+            "5 \x96 \x93listo\x94 \x8C \x9E");
   EXPECT_EQ(text::Cp1252ToUtf8(cp), utf8);
   // Windows-1252 has no Greek and no emoji; its five undefined bytes read as "?".
   EXPECT_EQ(text::Utf8ToCp1252("Ω😀"), "??");
@@ -324,8 +328,9 @@ TEST(AdoTypes, ColumnsOfARealTableComeBackInTheirClasses) {
   test::TempDataRoot root;
   test::CreateDatabase("CASA", "EMPRESA1", "home.sql");
   auto db = test::Connect("CASA", "EMPRESA1");
-  Exec(*db, "CREATE TABLE T (i int, s smallint, m money, d decimal(9,2), f float, b bit, t datetime, "
-            "c char(4), v varchar(20), n nvarchar(20))");
+  Exec(*db,
+       "CREATE TABLE T (i int, s smallint, m money, d decimal(9,2), f float, b bit, t datetime, "
+       "c char(4), v varchar(20), n nvarchar(20))");
   Exec(*db, "INSERT INTO T VALUES (1, 2, 3.5, 4.25, 5.5, 1, '2024-01-02', 'ab', 'cd', 'ef')");
   auto rs = db->Conexion()->OpenRecordset("SELECT * FROM T", 0, 1);
   using namespace ado::adtype;

@@ -217,8 +217,9 @@ class Sincronizar : public test::SystemTest {
          "('0003','Sucursal Sur','SUR:1433','SUC2',0,0,NULL),"
          "('0004','Sucursal Este','ESTE','SUC4',0,0,1),"
          "('0005','Deposito cerrado','BAJA','SUC5',0,1,0)");
-    Exec(Home(), "INSERT INTO V_TA_ETAPAS VALUES ('0013','EN REPARACION','255','E',' 0001|'),"
-                 "('0014','REPARADO','65280','E',' 0013|'), ('0015','ENTREGADO','','T',' 0014|')");
+    Exec(Home(),
+         "INSERT INTO V_TA_ETAPAS VALUES ('0013','EN REPARACION','255','E',' 0001|'),"
+         "('0014','REPARADO','65280','E',' 0013|'), ('0015','ENTREGADO','','T',' 0014|')");
     suc1 = test::Connect("NORTE", "SUC1");
     suc2 = test::Connect("SUR", "SUC2");
     suc4 = test::Connect("ESTE", "SUC4");
@@ -238,7 +239,8 @@ class Sincronizar : public test::SystemTest {
   }
   std::vector<std::string> Debe() {
     std::vector<std::string> out;
-    for (const auto& c : ListarPendientes(Home())) out.push_back(c.Destino + " " + std::to_string(c.Accion) + " " + c.Valores[0]);
+    for (const auto& c : ListarPendientes(Home()))
+      out.push_back(c.Destino + " " + std::to_string(c.Accion) + " " + c.Valores[0]);
     return out;
   }
 
@@ -276,7 +278,8 @@ TEST_F(Sincronizar, ServesWhatReachablePointsMissedAndKeepsTheRest) {
   test::CreateDatabase("OESTE", "SUC3", "pos.sql");
   r = Sync({"--punto", "2"});
   EXPECT_EQ(r.exitCode, 0) << r.stderrText;
-  EXPECT_EQ(Lines(r.stdoutText), (std::vector<std::string>{"0002 SUC3: 1 served, 0 pending", "total: 1 served, 0 pending"}));
+  EXPECT_EQ(Lines(r.stdoutText),
+            (std::vector<std::string>{"0002 SUC3: 1 served, 0 pending", "total: 1 served, 0 pending"}));
   EXPECT_EQ(Etapas(*test::Connect("OESTE", "SUC3")), (std::vector<std::string>{"0013|EN REPARACION|255"}));
   EXPECT_EQ(Debe(), (std::vector<std::string>{"0004 1 '0013'", "0005 1 '0013'"}));
 }
@@ -284,16 +287,17 @@ TEST_F(Sincronizar, ServesWhatReachablePointsMissedAndKeepsTheRest) {
 TEST_F(Sincronizar, AStatementThePointRefusesStaysPendingWithTheRefusal) {
   // An older point whose description column is too narrow for the home value.
   Exec(*suc1, "DROP TABLE V_TA_ETAPAS");
-  Exec(*suc1, "CREATE TABLE V_TA_ETAPAS (CODIGOESTADO varchar(4) NOT NULL PRIMARY KEY, Descripcion varchar(5) NULL, "
-              "Color varchar(20) NULL, Tipo varchar(1) NULL, PosiblesEstadoPrevio varchar(max) NULL)");
+  Exec(*suc1,
+       "CREATE TABLE V_TA_ETAPAS (CODIGOESTADO varchar(4) NOT NULL PRIMARY KEY, Descripcion varchar(5) NULL, "
+       "Color varchar(20) NULL, Tipo varchar(1) NULL, PosiblesEstadoPrevio varchar(max) NULL)");
   Exec(*suc1, "INSERT INTO V_TA_ETAPAS VALUES ('0013','X','1','E',' ')");
   ASSERT_TRUE(RegistrarPendiente(Home(), Cambio(2, "'0013'", "0001")));
   ASSERT_TRUE(RegistrarPendiente(Home(), Cambio(1, "'0015'", "0001")));
 
   auto r = Sync({"--punto", "0001"});
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(Lines(r.stdoutText), (std::vector<std::string>{"0001 SUC1: 0 served, 2 pending (failed)",
-                                                           "total: 0 served, 2 pending"}));
+  EXPECT_EQ(Lines(r.stdoutText),
+            (std::vector<std::string>{"0001 SUC1: 0 served, 2 pending (failed)", "total: 0 served, 2 pending"}));
   auto quedan = ListarPendientes(Home());
   ASSERT_EQ(quedan.size(), 2u);
   for (const auto& c : quedan) {
@@ -303,21 +307,22 @@ TEST_F(Sincronizar, AStatementThePointRefusesStaysPendingWithTheRefusal) {
 }
 
 TEST_F(Sincronizar, CompareFixesDifferingAndMissingRowsAndDeletesExtraOnesOnlyWhenAsked) {
-  Exec(*suc1, "INSERT INTO V_TA_ETAPAS VALUES ('0013','EN REPARACION','255','E',' 0001|'),"
-              "('0014','EN ESPERA','1','E',' 0013|'), ('0077','DE OTRA EPOCA','1','E',' ')");
+  Exec(*suc1,
+       "INSERT INTO V_TA_ETAPAS VALUES ('0013','EN REPARACION','255','E',' 0001|'),"
+       "('0014','EN ESPERA','1','E',' 0013|'), ('0077','DE OTRA EPOCA','1','E',' ')");
   auto r = Sync({"--punto", "0001", "--comparar"});
   EXPECT_EQ(r.exitCode, 0) << r.stderrText;
   EXPECT_EQ(Lines(r.stdoutText),
             (std::vector<std::string>{"0001 SUC1: 0 served, 0 pending, 2 fixed, 0 deleted, 1 extra",
                                       "total: 0 served, 0 pending, 2 fixed, 0 deleted, 1 extra"}));
-  EXPECT_EQ(Etapas(*suc1), (std::vector<std::string>{"0013|EN REPARACION|255", "0014|REPARADO|65280",
-                                                     "0015|ENTREGADO|", "0077|DE OTRA EPOCA|1"}));
+  EXPECT_EQ(Etapas(*suc1), (std::vector<std::string>{"0013|EN REPARACION|255", "0014|REPARADO|65280", "0015|ENTREGADO|",
+                                                     "0077|DE OTRA EPOCA|1"}));
 
   r = Sync({"--punto", "0001", "--comparar", "--borrar"});
   EXPECT_EQ(r.exitCode, 0) << r.stderrText;
   EXPECT_EQ(Lines(r.stdoutText)[0], "0001 SUC1: 0 served, 0 pending, 0 fixed, 1 deleted, 0 extra");
-  EXPECT_EQ(Etapas(*suc1), (std::vector<std::string>{"0013|EN REPARACION|255", "0014|REPARADO|65280",
-                                                     "0015|ENTREGADO|"}));
+  EXPECT_EQ(Etapas(*suc1),
+            (std::vector<std::string>{"0013|EN REPARACION|255", "0014|REPARADO|65280", "0015|ENTREGADO|"}));
   EXPECT_TRUE(Debe().empty());
 
   // An excluded point is not compared; an unreachable one owes the comparison.

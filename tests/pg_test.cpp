@@ -39,9 +39,7 @@ using test::Rows;
 using test::Scalar;
 using Clock = std::chrono::steady_clock;
 
-double SecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 // A loopback port: listening but never answering (a hung server), or closed (a server
 // that is down).
@@ -124,7 +122,7 @@ class PlataformaEspera : public PlataformaGuionada {
   std::function<void()> onEvents;
 };
 
-#define SKIP_WITHOUT_SERVERS()                                                          \
+#define SKIP_WITHOUT_SERVERS() \
   if (!test::OnPostgreSQL()) GTEST_SKIP() << "no PostgreSQL servers (ETAPAS_TEST_ENGINE)"
 
 // ---- The typical request across servers ----------------------------------------------------
@@ -143,12 +141,12 @@ class PgTypicalRequest : public test::EditorTest {
     for (const auto& args : std::vector<std::vector<std::string>>{
              {"init", "--server", "PGCASA", "--database", "EMPRESA1", "--kind", "home", "--user", su},
              {"init", "--server", "PGCASA", "--database", "CV_TORNASOLADAS", "--kind", "stats", "--user", su},
-             {"add-pos", "--server", "PGCASA", "--database", "EMPRESA1", "--code", "1", "--description", "Sucursal Norte",
-              "--pos-server", "PGNORTE", "--pos-database", "TPV1", "--user", su},
+             {"add-pos", "--server", "PGCASA", "--database", "EMPRESA1", "--code", "1", "--description",
+              "Sucursal Norte", "--pos-server", "PGNORTE", "--pos-database", "TPV1", "--user", su},
              {"add-pos", "--server", "PGCASA", "--database", "EMPRESA1", "--code", "2", "--description", "Sucursal Sur",
               "--pos-server", "PGSUR", "--pos-database", "TPV2", "--user", su},
-             {"add-pos", "--server", "PGCASA", "--database", "EMPRESA1", "--code", "3", "--description", "Sucursal Caida",
-              "--pos-server", "PGCAIDO", "--pos-database", "TPV3", "--no-create", "--user", su}}) {
+             {"add-pos", "--server", "PGCASA", "--database", "EMPRESA1", "--code", "3", "--description",
+              "Sucursal Caida", "--pos-server", "PGCAIDO", "--pos-database", "TPV3", "--no-create", "--user", su}}) {
       auto r = Admin(args);
       ASSERT_EQ(r.exitCode, 0) << args[0] << " " << args[4] << ": " << r.stderrText;
     }
@@ -158,7 +156,8 @@ class PgTypicalRequest : public test::EditorTest {
     Exec(*home,
          "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion, Color, Tipo, PosiblesEstadoPrevio) VALUES "
          "('0001','PRESUPUESTO','255','P',' '),('0003','REPARADO','','F',' 0001|')");
-    platform.commandLine = "@Server=PGCASA; @DbName=EMPRESA1; @Usuario=EMPRESA1; @Password=EMPRESA1; @UsuarioLogeado=EMPRESA1;";
+    platform.commandLine =
+        "@Server=PGCASA; @DbName=EMPRESA1; @Usuario=EMPRESA1; @Password=EMPRESA1; @UsuarioLogeado=EMPRESA1;";
   }
 
   std::vector<std::string> Shown() const {
@@ -185,8 +184,10 @@ TEST_F(PgTypicalRequest, SavedStatusReachesBothServersAndTheStoppedOneIsReported
   // A point whose server is down costs a refused connection, not a wait.
   EXPECT_LT(SecondsSince(start), 10.0);
 
-  EXPECT_EQ(Rows(*home, "SELECT CODIGOESTADO, Descripcion, Tipo, PosiblesEstadoPrevio FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0013'"),
-            (std::vector<std::string>{"0013|EN GARANTIA|T| 0003|"}));
+  EXPECT_EQ(
+      Rows(*home,
+           "SELECT CODIGOESTADO, Descripcion, Tipo, PosiblesEstadoPrevio FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0013'"),
+      (std::vector<std::string>{"0013|EN GARANTIA|T| 0003|"}));
   // Each point of sale is read with its own login (name and password: its database's).
   auto norte = Open("PGNORTE", "TPV1", "TPV1", "TPV1");
   auto sur = Open("PGSUR", "TPV2", "TPV2", "TPV2");
@@ -199,7 +200,8 @@ TEST_F(PgTypicalRequest, SavedStatusReachesBothServersAndTheStoppedOneIsReported
                          "Aviso al operador|No se pudo conectar al Punto de ventas Sucursal Caida",
                          "Aviso al operador|El cambio de Tabla de Status quedó pendiente para 1 punto de venta. Se "
                          "enviará en la próxima grabación que los alcance, o con etapas-admin sincronizar."}));
-  EXPECT_EQ(Rows(*home, "SELECT DESTINO, VALOR1 FROM V_TA_REPLICACION_PENDIENTE"), std::vector<std::string>{"0003|'0013'"});
+  EXPECT_EQ(Rows(*home, "SELECT DESTINO, VALOR1 FROM V_TA_REPLICACION_PENDIENTE"),
+            std::vector<std::string>{"0003|'0013'"});
   EXPECT_EQ(Rows(*home, "SELECT CODIGO, CONECTADO, ULTIMA_DETECCION IS NULL FROM V_TA_TPV ORDER BY CODIGO"),
             (std::vector<std::string>{"0001|True|1", "0002|True|1", "0003|False|0"}));
 
@@ -410,7 +412,8 @@ TEST_F(PgStores, HungStoresAmongGoodOnesCostOneTimeoutForAll) {
     EXPECT_EQ(results[i].error.native, engine::native::kServerNotFound);
     EXPECT_NE(results[i].error.description.find("timeout expired"), std::string::npos) << results[i].error.description;
     ASSERT_NE(results[i + 1].session, nullptr) << results[i + 1].error.description;
-    EXPECT_EQ(results[i + 1].session->Execute("SELECT COUNT(*) FROM V_TA_ETAPAS").result.rows.at(0).at(0).ToText(), "0");
+    EXPECT_EQ(results[i + 1].session->Execute("SELECT COUNT(*) FROM V_TA_ETAPAS").result.rows.at(0).at(0).ToText(),
+              "0");
   }
   // The others fail as Connect says, with its words.
   for (size_t i : {10u, 11u}) {
@@ -461,8 +464,8 @@ TEST_F(PgStores, EachStoreOfAWalkCostsOneConnection) {
   EXPECT_FALSE(probados[3].conectado);  // master has no V_TA_ETAPAS
   EXPECT_NE(probados[3].motivo.find("V_TA_ETAPAS"), std::string::npos) << probados[3].motivo;
   EXPECT_EQ(Sessions("TIENDA1"), "1");
-  const std::string probe = Scalar(*master, "SELECT pid FROM pg_stat_activity WHERE datname = '" + root.Prefix() +
-                                                "pguno_tienda1'");
+  const std::string probe =
+      Scalar(*master, "SELECT pid FROM pg_stat_activity WHERE datname = '" + root.Prefix() + "pguno_tienda1'");
 
   // The reachability test, then the target: the same server process.
   auto remotos = Open("PGUNO", "TIENDA1", "TIENDA1", "TIENDA1");
@@ -587,19 +590,23 @@ class PgDatabase : public PgServers {
     Exec(*master, "CREATE DATABASE [EMPRESA1]");
     db = Open("PGUNO", "EMPRESA1", "EMPRESA1", "EMPRESA1");
     ASSERT_TRUE(db->Conectado()) << db->MotivoFallo();
-    Exec(*db, "CREATE TABLE V_TA_ETAPAS (CODIGOESTADO varchar(4) NOT NULL PRIMARY KEY, Descripcion varchar(100) NULL, "
-              "[Año Fiscal] int NULL, Activo bit NOT NULL DEFAULT 1, Importe money NULL, Alta datetime NULL DEFAULT getdate())");
+    Exec(*db,
+         "CREATE TABLE V_TA_ETAPAS (CODIGOESTADO varchar(4) NOT NULL PRIMARY KEY, Descripcion varchar(100) NULL, "
+         "[Año Fiscal] int NULL, Activo bit NOT NULL DEFAULT 1, Importe money NULL, Alta datetime NULL DEFAULT "
+         "getdate())");
   }
   std::unique_ptr<ClsDatos> db;
 };
 
 TEST_F(PgDatabase, NamesAndTypesComeBackAsDeclared) {
-  Exec(*db, "INSERT INTO v_ta_etapas (codigoestado, DESCRIPCION, [AÑO FISCAL], Importe) VALUES ('1 ', 'Uno  ', 2024, 12.5)");
+  Exec(*db,
+       "INSERT INTO v_ta_etapas (codigoestado, DESCRIPCION, [AÑO FISCAL], Importe) VALUES ('1 ', 'Uno  ', 2024, 12.5)");
   ado::RecordsetPtr rs;
   db->AbrirRecordset("SELECT * FROM [V_TA_ETAPAS]", rs);
   std::vector<std::string> names;
   for (long i = 0; i < rs->FieldCount(); ++i) names.push_back(rs->Fields(i).Name());
-  EXPECT_EQ(names, (std::vector<std::string>{"CODIGOESTADO", "Descripcion", "Año Fiscal", "Activo", "Importe", "Alta"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"CODIGOESTADO", "Descripcion", "Año Fiscal", "Activo", "Importe", "Alta"}));
   // Trailing blanks are kept as written, and ignored by comparisons.
   EXPECT_EQ(rs->Fields("descripcion").Value().ToText(), "Uno  ");
   EXPECT_EQ(rs->Fields("CodigoEstado").Value().ToText(), "1 ");
@@ -621,11 +628,13 @@ TEST_F(PgDatabase, NamesAndTypesComeBackAsDeclared) {
   EXPECT_EQ(Scalar(*db, "SELECT [año fiscal] FROM dbo.V_TA_ETAPAS WHERE [Descripcion] LIKE 'u%'"), "2024");
 
   // OpenSchema: declared names, ADO types and sizes, key columns found by the recordsets.
-  auto schema = db->Conexion()->OpenSchema(ado::kSchemaColumns, {Variant("empresa1"), Variant(), Variant("V_TA_ETAPAS"), Variant()});
+  auto schema = db->Conexion()->OpenSchema(ado::kSchemaColumns,
+                                           {Variant("empresa1"), Variant(), Variant("V_TA_ETAPAS"), Variant()});
   std::map<std::string, std::string> columns;
   for (; !schema->EOF_(); schema->MoveNext())
-    columns[schema->Fields("COLUMN_NAME").Value().ToText()] = schema->Fields("DATA_TYPE").Value().ToText() + "/" +
-                                                            schema->Fields("CHARACTER_MAXIMUM_LENGTH").Value().ToText();
+    columns[schema->Fields("COLUMN_NAME").Value().ToText()] =
+        schema->Fields("DATA_TYPE").Value().ToText() + "/" +
+        schema->Fields("CHARACTER_MAXIMUM_LENGTH").Value().ToText();
   EXPECT_EQ(columns, (std::map<std::string, std::string>{{"Activo", "11/"},
                                                          {"Alta", "135/"},
                                                          {"Año Fiscal", "3/"},
@@ -649,8 +658,9 @@ TEST_F(PgDatabase, NamesAndTypesComeBackAsDeclared) {
 TEST_F(PgDatabase, TransactionsGoOnAfterARefusedStatementAsTheServerDoes) {
   Exec(*db, "INSERT INTO V_TA_ETAPAS (CODIGOESTADO) VALUES ('0001')");
   // A refused statement inside a transaction undoes itself only.
-  db->EjecutarSQL("BEGIN TRANSACTION \r\r\rINSERT INTO V_TA_ETAPAS (CODIGOESTADO) VALUES ('0002')\r"
-                  "INSERT INTO V_TA_ETAPAS (CODIGOESTADO) VALUES ('0001')\r");
+  db->EjecutarSQL(
+      "BEGIN TRANSACTION \r\r\rINSERT INTO V_TA_ETAPAS (CODIGOESTADO) VALUES ('0002')\r"
+      "INSERT INTO V_TA_ETAPAS (CODIGOESTADO) VALUES ('0001')\r");
   EXPECT_EQ(FirstNative(*db), 2627);
   Exec(*db, "INSERT INTO V_TA_ETAPAS (CODIGOESTADO) VALUES ('0003')");
   // Nested BEGINs count; only the outermost COMMIT commits.
@@ -659,7 +669,8 @@ TEST_F(PgDatabase, TransactionsGoOnAfterARefusedStatementAsTheServerDoes) {
   Exec(*db, "COMMIT TRANSACTION");
   db->EjecutarSQL("COMMIT TRANSACTION");
   EXPECT_EQ(FirstNative(*db), 3902);
-  EXPECT_EQ(Rows(*db, "SELECT CODIGOESTADO FROM V_TA_ETAPAS ORDER BY 1"), (std::vector<std::string>{"0001", "0002", "0003"}));
+  EXPECT_EQ(Rows(*db, "SELECT CODIGOESTADO FROM V_TA_ETAPAS ORDER BY 1"),
+            (std::vector<std::string>{"0001", "0002", "0003"}));
 
   // Rolled back, everything since BEGIN goes.
   Exec(*db, "BEGIN TRANSACTION");
@@ -706,9 +717,11 @@ TEST_F(PgDatabase, AnotherDatabaseOfTheServerIsReadOnItsOwnConnection) {
   ASSERT_TRUE(pos->Conectado()) << pos->MotivoFallo();
   Exec(*pos, "CREATE TABLE V_TA_TPV (CODIGO varchar(4) PRIMARY KEY)");
   Exec(*db, "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion) VALUES ('0002', 'DOS')");
-  const std::string homeRead = "SELECT CODIGOESTADO, Descripcion FROM [EMPRESA1].DBO.V_TA_ETAPAS WHERE CODIGOESTADO = '0002'";
+  const std::string homeRead =
+      "SELECT CODIGOESTADO, Descripcion FROM [EMPRESA1].DBO.V_TA_ETAPAS WHERE CODIGOESTADO = '0002'";
   EXPECT_EQ(Rows(*pos, homeRead), (std::vector<std::string>{"0002|DOS"}));
-  auto schema = pos->Conexion()->OpenSchema(ado::kSchemaColumns, {Variant("EMPRESA1"), Variant(), Variant("v_ta_etapas"), Variant()});
+  auto schema = pos->Conexion()->OpenSchema(ado::kSchemaColumns,
+                                            {Variant("EMPRESA1"), Variant(), Variant("v_ta_etapas"), Variant()});
   EXPECT_FALSE(schema->EOF_());
   // Joining tables of two databases is beyond the engine: an invalid object, not a wrong row.
   pos->EjecutarSQL("SELECT * FROM V_TA_TPV JOIN [EMPRESA1].dbo.V_TA_ETAPAS ON 1 = 1");

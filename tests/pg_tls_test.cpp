@@ -55,12 +55,13 @@ class TlsServer {
   TlsServer() : dir_(test::MakeTempFolder("etapas-tls")), port_(FreePort()) {
     test::RunOptions options;
     options.timeoutSeconds = 60;
-    const auto r = test::RunProcess({Script(), "start", dir_, std::to_string(port_)},
-                                    {{"ETAPAS_TLS_PASSWORD", kPassword},
-                                     {"ETAPAS_TLS_WATCH_PID", std::to_string(getpid())}},
-                                    options);
-    if (r.exitCode == 77) missing_ = r.stderrText.empty() ? "PostgreSQL server programs not found" : r.stderrText;
-    else if (r.exitCode != 0) failure_ = "pg_tls.sh start: " + std::to_string(r.exitCode) + "\n" + r.stderrText;
+    const auto r = test::RunProcess(
+        {Script(), "start", dir_, std::to_string(port_)},
+        {{"ETAPAS_TLS_PASSWORD", kPassword}, {"ETAPAS_TLS_WATCH_PID", std::to_string(getpid())}}, options);
+    if (r.exitCode == 77)
+      missing_ = r.stderrText.empty() ? "PostgreSQL server programs not found" : r.stderrText;
+    else if (r.exitCode != 0)
+      failure_ = "pg_tls.sh start: " + std::to_string(r.exitCode) + "\n" + r.stderrText;
   }
   ~TlsServer() {
     test::RunOptions options;
@@ -157,7 +158,9 @@ TEST_F(PgTls, RefusedConnectionsSayWhyAndNeverShowThePassword) {
   // and a connection string's reach neither.
   std::vector<std::string> texts = {byAddress->MotivoFallo(), untrusted->MotivoFallo(), plain->MotivoFallo()};
   for (const auto& t : texts) ReportaError(RaisedError(-2147467259, t, "etapas"), 0, "Conectar");
-  ReportaError(RaisedError(5, std::string("cannot open Provider=PG;User Id=etapas_tls;Password=") + kPassword + ";", "etapas"), 0);
+  ReportaError(
+      RaisedError(5, std::string("cannot open Provider=PG;User Id=etapas_tls;Password=") + kPassword + ";", "etapas"),
+      0);
   const std::string log = ReadFile(root.Path() + "/CVERR.LOG");
   EXPECT_NE(log.find("certificate verify failed"), std::string::npos) << log;
   EXPECT_NE(log.find("Password=***"), std::string::npos) << log;
@@ -170,8 +173,9 @@ TEST_F(PgTls, RefusedConnectionsSayWhyAndNeverShowThePassword) {
 
 TEST(PgTlsEntry, AnUnknownSslModeIsReportedWithItsEntry) {
   test::TempDataRoot root;
-  std::ofstream(root.Path() + "/servers.conf", std::ios::app) << "PGRARO = postgresql 127.0.0.1:1 sslmode=always\n"
-                                                             << "PGVACIO = postgresql 127.0.0.1:1 sslmode=require sslrootcert=\n";
+  std::ofstream(root.Path() + "/servers.conf", std::ios::app)
+      << "PGRARO = postgresql 127.0.0.1:1 sslmode=always\n"
+      << "PGVACIO = postgresql 127.0.0.1:1 sslmode=require sslrootcert=\n";
   engine::ConnectRequest request;
   request.server = "PGRARO";
   request.database = "X";

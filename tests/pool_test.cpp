@@ -77,7 +77,8 @@ class PoolSqlite : public ::testing::Test {
 };
 
 TEST_F(PoolSqlite, EachKeyKeepsOneConnectionThatTheSessionsTakeInTurn) {
-  auto probados = Probar({{"SUC1", "TPV1", "TPV1", "TPV1"}, {"suc1 ", " tpv1", "tpv1", "TPV1"}, {"SUC1", "TPV2", "TPV2", "TPV2"}});
+  auto probados =
+      Probar({{"SUC1", "TPV1", "TPV1", "TPV1"}, {"suc1 ", " tpv1", "tpv1", "TPV1"}, {"SUC1", "TPV2", "TPV2", "TPV2"}});
   ASSERT_EQ(probados.size(), 3u);
   for (const auto& p : probados) EXPECT_TRUE(p.conectado) << p.motivo;
   EXPECT_TRUE(pool.Activo());
@@ -171,8 +172,12 @@ TEST_F(PoolSqlite, AStoreThatCannotBeReadOrWrittenFailsBeforeAnySessionAsks) {
                                                    {"SUC1", "TPV1", "TPV1", "TPV1"}};
     probados = Probar(destinos);
     ASSERT_EQ(probados.size(), destinos.size());
-    const std::vector<std::string> motivos = {"file is not a database", "Invalid object name 'V_TA_ETAPAS'",
-                                              "readonly database", "readonly database", "NOESTA", ""};
+    const std::vector<std::string> motivos = {"file is not a database",
+                                              "Invalid object name 'V_TA_ETAPAS'",
+                                              "readonly database",
+                                              "readonly database",
+                                              "NOESTA",
+                                              ""};
     for (size_t i = 0; i < destinos.size(); ++i) {
       const auto& d = destinos[i];
       SCOPED_TRACE(d.baseDatos);

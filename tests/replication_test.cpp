@@ -32,23 +32,40 @@ std::string Claves(const std::string& tabla) {
 
 TEST(ClavesTablaTest, ExplicitRowsDerivedKeysAndPrefixRulesInGroupOrder) {
   const std::pair<const char*, const char*> casos[] = {
-      {"V_TA_ETAPAS", "CODIGOESTADO|||||||"}, {"@ADMIN_MA_CUENTAS", "codigo|||||||"},
+      {"V_TA_ETAPAS", "CODIGOESTADO|||||||"},
+      {"@ADMIN_MA_CUENTAS", "codigo|||||||"},
       {"@admin_ma_cuentas", "codigo|||||||"},
       // Derived keys keep the caller's letter case; a few keep their final S.
-      {"V_TA_BANCOS", "IDBANCO|||||||"}, {"V_TA_Bancos", "IDBanco|||||||"}, {"V_TA_Tecnicos", "IDTecnico|||||||"},
-      {"V_TA_Cajas", "IDCajas|||||||"}, {"V_TA_CPRA_VTA", "IDCOND_CPRA_VTA|||||||"},
-      {"P_TA_Areas", "IDAreas|||||||"}, {"P_TA_Grupos", "IDGrupo|||||||"}, {"P_TA_Funciones", "IDFunciones|||||||"},
-      {"P_MA_Empresas", "IDEmpresa|||||||"}, {"TA_TipoArticulo", "IDTIPO|||||||"},
-      {"V_MA_Articulos", "IDArticulo|||||||"}, {"MA_ARTICULOS", "IDARTICULO|DESCRIPCION||||||"},
+      {"V_TA_BANCOS", "IDBANCO|||||||"},
+      {"V_TA_Bancos", "IDBanco|||||||"},
+      {"V_TA_Tecnicos", "IDTecnico|||||||"},
+      {"V_TA_Cajas", "IDCajas|||||||"},
+      {"V_TA_CPRA_VTA", "IDCOND_CPRA_VTA|||||||"},
+      {"P_TA_Areas", "IDAreas|||||||"},
+      {"P_TA_Grupos", "IDGrupo|||||||"},
+      {"P_TA_Funciones", "IDFunciones|||||||"},
+      {"P_MA_Empresas", "IDEmpresa|||||||"},
+      {"TA_TipoArticulo", "IDTIPO|||||||"},
+      {"V_MA_Articulos", "IDArticulo|||||||"},
+      {"MA_ARTICULOS", "IDARTICULO|DESCRIPCION||||||"},
       // Rows that a prefix rule would otherwise catch, and the prefix rules themselves.
-      {"TA_TAREAS", "USUARIO|SISTEMA|TAREA|||||"}, {"TA_ESTADOS", "CODIGO|||||||"}, {"TA_REPORTES", "NOMBRE|||||||"},
-      {"MA_PROVEEDORES", "Codigo|Razon_Social||||||"}, {"MA_CLIENTES", "Codigo|Codigo_sucursal||||||"},
-      {"MA_CUENTASCCOSTO_UNEG", "CODIGO|CCOSTO|UNEGOCIO|||||"}, {"MA_CUENTASBANCARIAS", "CODIGO|||||||"},
-      {"MA_CASH-GRUPO", "CODIGO_CASH|||||||"}, {"MA_FERIADOS", "Codigo|||||||"},
-      {"[MA_CAMIONES]", "Codigo|nombre||||||"}, {"[MA_OTRA]", "|||||||"}, {"MV_PROYECTOS", "ID|ASUNTO||||||"},
-      {"MV_VENTAS", "|||||||"}, {"NADA_QUE_VER", "|||||||"},
+      {"TA_TAREAS", "USUARIO|SISTEMA|TAREA|||||"},
+      {"TA_ESTADOS", "CODIGO|||||||"},
+      {"TA_REPORTES", "NOMBRE|||||||"},
+      {"MA_PROVEEDORES", "Codigo|Razon_Social||||||"},
+      {"MA_CLIENTES", "Codigo|Codigo_sucursal||||||"},
+      {"MA_CUENTASCCOSTO_UNEG", "CODIGO|CCOSTO|UNEGOCIO|||||"},
+      {"MA_CUENTASBANCARIAS", "CODIGO|||||||"},
+      {"MA_CASH-GRUPO", "CODIGO_CASH|||||||"},
+      {"MA_FERIADOS", "Codigo|||||||"},
+      {"[MA_CAMIONES]", "Codigo|nombre||||||"},
+      {"[MA_OTRA]", "|||||||"},
+      {"MV_PROYECTOS", "ID|ASUNTO||||||"},
+      {"MV_VENTAS", "|||||||"},
+      {"NADA_QUE_VER", "|||||||"},
       {"MV_ASIENTOS", "CUENTA|SECUENCIA|TC|SUCURSAL|NUMERO|LETRA|[NUMERO ASIENTO]|MES_OPERATIVO"},
-      {"V_TA_VENDEDORES", "idvendedor|||||||"}, {"V_TA_Tareas", "IDTarea|||||||"},
+      {"V_TA_VENDEDORES", "idvendedor|||||||"},
+      {"V_TA_Tareas", "IDTarea|||||||"},
   };
   for (const auto& [tabla, esperado] : casos) EXPECT_EQ(Claves(tabla), esperado) << tabla;
 }
@@ -63,7 +80,8 @@ TEST(ArmarFiltroTest, KeysValuesAndTheCallersCondition) {
   EXPECT_EQ(ArmarFiltro(" where TIPO = 'P'", etapas, {}), " where TIPO = 'P'");
   // A condition that already says WHERE still gets the blank the statements need.
   EXPECT_EQ(ArmarFiltro("WHERE TIPO = 'P'", etapas, {}), " WHERE TIPO = 'P'");
-  EXPECT_EQ(ArmarFiltro("", precios, {"1", "'V'", "'A1'"}), " WHERE IDLISTA = 1 AND TipoLista = 'V' AND IDARTICULO = 'A1'");
+  EXPECT_EQ(ArmarFiltro("", precios, {"1", "'V'", "'A1'"}),
+            " WHERE IDLISTA = 1 AND TipoLista = 'V' AND IDARTICULO = 'A1'");
   // The second key opening the filter is written the other way; empty values add nothing.
   EXPECT_EQ(ArmarFiltro("", precios, {"", "'V'"}), " Where TipoLista = 'V'");
   EXPECT_EQ(ArmarFiltro("", precios, {"", "", "'A1'"}), " WHERE IDARTICULO = 'A1'");
@@ -154,29 +172,34 @@ class Replicacion : public test::SystemTest {
   // An older target whose description column is too narrow for the home values.
   static void DescripcionAngosta(ClsDatos& db) {
     Exec(db, "DROP TABLE V_TA_ETAPAS");
-    Exec(db, "CREATE TABLE V_TA_ETAPAS (CODIGOESTADO varchar(4) NOT NULL PRIMARY KEY, Descripcion varchar(5) NULL, "
-             "Color varchar(20) NULL, Tipo varchar(1) NULL, PosiblesEstadoPrevio varchar(max) NULL)");
+    Exec(db,
+         "CREATE TABLE V_TA_ETAPAS (CODIGOESTADO varchar(4) NOT NULL PRIMARY KEY, Descripcion varchar(5) NULL, "
+         "Color varchar(20) NULL, Tipo varchar(1) NULL, PosiblesEstadoPrevio varchar(max) NULL)");
   }
   // Counts the UPDATE statements that reach a target's status table.
   static void ContarActualizaciones(ClsDatos& db) {
     Exec(db, "CREATE TABLE CAMBIOS (n int)");
     if (test::OnPostgreSQL()) {
-      Exec(db, "CREATE FUNCTION contar_cambios() RETURNS trigger LANGUAGE plpgsql AS "
-               "'BEGIN INSERT INTO cambios (n) VALUES (1); RETURN NULL; END'");
+      Exec(db,
+           "CREATE FUNCTION contar_cambios() RETURNS trigger LANGUAGE plpgsql AS "
+           "'BEGIN INSERT INTO cambios (n) VALUES (1); RETURN NULL; END'");
       Exec(db, "CREATE TRIGGER tr_cambios AFTER UPDATE ON V_TA_ETAPAS FOR EACH ROW EXECUTE FUNCTION contar_cambios()");
       return;
     }
     Exec(db, "CREATE TRIGGER tr_cambios AFTER UPDATE ON V_TA_ETAPAS BEGIN INSERT INTO CAMBIOS (n) VALUES (1); END");
   }
   std::string Etapa(ClsDatos& db, const std::string& codigo = "0013") {
-    auto r = Rows(db, "SELECT CODIGOESTADO, Descripcion, Color, Tipo, PosiblesEstadoPrevio FROM V_TA_ETAPAS "
-                      "WHERE CODIGOESTADO = '" + codigo + "'");
+    auto r = Rows(db,
+                  "SELECT CODIGOESTADO, Descripcion, Color, Tipo, PosiblesEstadoPrevio FROM V_TA_ETAPAS "
+                  "WHERE CODIGOESTADO = '" +
+                      codigo + "'");
     return r.empty() ? "" : r[0];
   }
 
   // What each target still owes, as "DESTINO|TABLA|VALOR1|ACCION".
   std::vector<std::string> Pendientes() {
-    return Rows(Home(), "SELECT DESTINO, TABLA, VALOR1, ACCION FROM V_TA_REPLICACION_PENDIENTE ORDER BY DESTINO, VALOR1");
+    return Rows(Home(),
+                "SELECT DESTINO, TABLA, VALOR1, ACCION FROM V_TA_REPLICACION_PENDIENTE ORDER BY DESTINO, VALOR1");
   }
   std::string MotivoPendiente(const std::string& destino) {
     return Scalar(Home(), "SELECT MOTIVO FROM V_TA_REPLICACION_PENDIENTE WHERE DESTINO = '" + destino + "'");
@@ -214,20 +237,22 @@ TEST_F(Replicacion, SavedStatusReachesEveryReachablePointAndTheUnreachableOneIsR
   // Served points are marked connected; the unreachable one not connected, with the time
   // it was found so and no pending flags (this program marks none); the excluded and the
   // disabled points were not even tried.
-  auto tpv = Rows(Home(), "SELECT CODIGO, CONECTADO, PEND_CLIENTES, PEND_TABLAS, PEND_ARTICULOS FROM V_TA_TPV ORDER BY CODIGO");
+  auto tpv = Rows(Home(),
+                  "SELECT CODIGO, CONECTADO, PEND_CLIENTES, PEND_TABLAS, PEND_ARTICULOS FROM V_TA_TPV ORDER BY CODIGO");
   EXPECT_EQ(tpv, (std::vector<std::string>{"0001|True|False|False|False", "0002|False|False|False|False",
                                            "0003|True|False|False|False", "0004|False|False|False|False",
                                            "0005|False|False|False|False", "0006|False|False|False|False"}));
   EXPECT_EQ(Rows(Home(), "SELECT CODIGO FROM V_TA_TPV WHERE ULTIMA_DETECCION IS NOT NULL"),
             std::vector<std::string>{"0002"});
-  const auto detectada = DateTime::ParseIso(Scalar(Home(), "SELECT ULTIMA_DETECCION FROM V_TA_TPV WHERE CODIGO = '0002'"));
+  const auto detectada =
+      DateTime::ParseIso(Scalar(Home(), "SELECT ULTIMA_DETECCION FROM V_TA_TPV WHERE CODIGO = '0002'"));
   ASSERT_TRUE(detectada.has_value());
   EXPECT_EQ(detectada->year, DateTime::Now().year);
 
   // The banner named each point while it was served, and is gone.
-  EXPECT_EQ(lineas, (std::vector<std::string>{"Comprobando los destinos...", "Punto de venta Sucursal Norte (0001)",
-                                              "Punto de venta Sucursal Oeste (0002)",
-                                              "Punto de venta Sucursal Sur (0003)"}));
+  EXPECT_EQ(lineas,
+            (std::vector<std::string>{"Comprobando los destinos...", "Punto de venta Sucursal Norte (0001)",
+                                      "Punto de venta Sucursal Oeste (0002)", "Punto de venta Sucursal Sur (0003)"}));
   EXPECT_EQ(CartelCompartido().Ventana(), nullptr);
   EXPECT_FALSE(ReplicacionEnCurso());
   EXPECT_EQ(&Platform(), &observada);
@@ -258,8 +283,9 @@ TEST_F(Replicacion, RefusedUpdateIsRecordedOnceReportedOnceAndTheNextPointIsStil
 
   auto aux = Rows(Home(), "SELECT Proceso, Error, SQL, Usuario FROM AUX_ERR");
   ASSERT_EQ(aux.size(), 1u);
-  EXPECT_EQ(aux[0], "etapas/NORTE|8152|UPDATE V_TA_ETAPAS SET Descripcion='EN REPARACION'  , Color='255'   "
-                    "WHERE CODIGOESTADO = '0013'|operador");
+  EXPECT_EQ(aux[0],
+            "etapas/NORTE|8152|UPDATE V_TA_ETAPAS SET Descripcion='EN REPARACION'  , Color='255'   "
+            "WHERE CODIGOESTADO = '0013'|operador");
   ASSERT_EQ(observada.shown.size(), 3u);
   const auto& m = observada.shown[0];
   EXPECT_EQ(m.title, "Atención");
@@ -326,8 +352,9 @@ TEST_F(Replicacion, TextInANumericColumnTravelsAsTextByInsertAndUpdate) {
   if (test::OnPostgreSQL()) GTEST_SKIP() << "a numeric column there holds only numbers";
   // Tables laid by an older program, which let the engine keep any text in a number column:
   // the rows it left must still travel as data, never as statements.
-  const std::string tabla = "CREATE TABLE TA_MONEDAS (ID INTEGER PRIMARY KEY AUTOINCREMENT, CODIGO varchar(4) NOT NULL, "
-                            "DECIMALES int NULL, COTIZACION float NULL)";
+  const std::string tabla =
+      "CREATE TABLE TA_MONEDAS (ID INTEGER PRIMARY KEY AUTOINCREMENT, CODIGO varchar(4) NOT NULL, "
+      "DECIMALES int NULL, COTIZACION float NULL)";
   const std::string hostil = "1); DELETE FROM V_TA_ETAPAS; --";
   auto raw = [&](const std::string& server, const std::string& database, const std::string& sql) {
     sqlite3* db = nullptr;
@@ -335,8 +362,9 @@ TEST_F(Replicacion, TextInANumericColumnTravelsAsTextByInsertAndUpdate) {
     EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
     sqlite3_close(db);
   };
-  raw("CASA", "EMPRESA1", tabla + ";INSERT INTO TA_MONEDAS (CODIGO, DECIMALES, COTIZACION) VALUES ('DOL', '" + hostil +
-                              "', 'x''; DELETE FROM V_TA_TPV; --')");
+  raw("CASA", "EMPRESA1",
+      tabla + ";INSERT INTO TA_MONEDAS (CODIGO, DECIMALES, COTIZACION) VALUES ('DOL', '" + hostil +
+          "', 'x''; DELETE FROM V_TA_TPV; --')");
   raw("NORTE", "SUC1", tabla);
   raw("SUR", "SUC2", tabla);
   Exec(*suc2, "INSERT INTO TA_MONEDAS (CODIGO, DECIMALES, COTIZACION) VALUES ('DOL', 0, 1)");
@@ -354,8 +382,9 @@ TEST_F(Replicacion, TextInANumericColumnTravelsAsTextByInsertAndUpdate) {
 
 TEST_F(Replicacion, APointOfSaleCodeWithAnApostropheFlagsOnlyItsOwnRow) {
   Exec(Home(), "UPDATE V_TA_TPV SET BAJA = 1");
-  Exec(Home(), "INSERT INTO V_TA_TPV (CODIGO, Descripcion, Server, Dbname, INTERNET, BAJA, OL_ExceptoTablas) VALUES "
-               "('0''7','Sucursal Rara','OESTE','SUC3',0,0,0)");
+  Exec(Home(),
+       "INSERT INTO V_TA_TPV (CODIGO, Descripcion, Server, Dbname, INTERNET, BAJA, OL_ExceptoTablas) VALUES "
+       "('0''7','Sucursal Rara','OESTE','SUC3',0,0,0)");
   Replicar(1, "'0013'");
   EXPECT_EQ(Rows(Home(), "SELECT CODIGO, CONECTADO FROM V_TA_TPV WHERE ULTIMA_DETECCION IS NOT NULL"),
             std::vector<std::string>{"0'7|False"});
@@ -363,17 +392,21 @@ TEST_F(Replicacion, APointOfSaleCodeWithAnApostropheFlagsOnlyItsOwnRow) {
 
 TEST_F(Replicacion, ValuesAreRenderedByTypeApostrophesDropAndSkippedColumnsDiffer) {
   const std::string tabla =
-      "CREATE TABLE TA_MONEDAS (ID int IDENTITY(1,1) PRIMARY KEY, CODIGO varchar(4) NOT NULL, DESCRIPCION varchar(50) NULL, "
+      "CREATE TABLE TA_MONEDAS (ID int IDENTITY(1,1) PRIMARY KEY, CODIGO varchar(4) NOT NULL, DESCRIPCION varchar(50) "
+      "NULL, "
       "ACTIVA bit NULL, COTIZACION float NULL, DECIMALES int NULL, ALTA datetime NULL, SIMBOLO varchar(5) NULL, "
       "IMAGEN varchar(10) NULL, TRANSMISION varchar(10) NULL, OBSERVACIONES varchar(50) NULL)";
   for (ClsDatos* db : {&Home(), suc1.get(), suc2.get()}) Exec(*db, tabla);
-  Exec(Home(), "INSERT INTO TA_MONEDAS (CODIGO, DESCRIPCION, ACTIVA, COTIZACION, DECIMALES, ALTA, SIMBOLO, IMAGEN, "
-               "TRANSMISION, OBSERVACIONES) VALUES ('DOL', 'Dolar de O''Brien', 1, 1234.5, 2, '2024-03-05 10:20:30', "
-               "NULL, 'img', 'T1', 'obs')");
-  Exec(*suc2, "INSERT INTO TA_MONEDAS (CODIGO, DESCRIPCION, ACTIVA, COTIZACION, DECIMALES, ALTA, SIMBOLO, IMAGEN, "
-              "TRANSMISION, OBSERVACIONES) VALUES ('XXX', 'otra', 0, 1, 0, NULL, '$', NULL, NULL, NULL)");
-  Exec(*suc2, "INSERT INTO TA_MONEDAS (CODIGO, DESCRIPCION, ACTIVA, COTIZACION, DECIMALES, ALTA, SIMBOLO, IMAGEN, "
-              "TRANSMISION, OBSERVACIONES) VALUES ('DOL', 'Dolar', 0, 1, 0, NULL, '$', NULL, NULL, 'local')");
+  Exec(Home(),
+       "INSERT INTO TA_MONEDAS (CODIGO, DESCRIPCION, ACTIVA, COTIZACION, DECIMALES, ALTA, SIMBOLO, IMAGEN, "
+       "TRANSMISION, OBSERVACIONES) VALUES ('DOL', 'Dolar de O''Brien', 1, 1234.5, 2, '2024-03-05 10:20:30', "
+       "NULL, 'img', 'T1', 'obs')");
+  Exec(*suc2,
+       "INSERT INTO TA_MONEDAS (CODIGO, DESCRIPCION, ACTIVA, COTIZACION, DECIMALES, ALTA, SIMBOLO, IMAGEN, "
+       "TRANSMISION, OBSERVACIONES) VALUES ('XXX', 'otra', 0, 1, 0, NULL, '$', NULL, NULL, NULL)");
+  Exec(*suc2,
+       "INSERT INTO TA_MONEDAS (CODIGO, DESCRIPCION, ACTIVA, COTIZACION, DECIMALES, ALTA, SIMBOLO, IMAGEN, "
+       "TRANSMISION, OBSERVACIONES) VALUES ('DOL', 'Dolar', 0, 1, 0, NULL, '$', NULL, NULL, 'local')");
 
   Replicar(1, "'DOL'", "@ADMIN_TA_MONEDAS");
   EXPECT_EQ(observada.shown.size(), 2u);  // the unreachable point, then what it owes
@@ -382,8 +415,7 @@ TEST_F(Replicacion, ValuesAreRenderedByTypeApostrophesDropAndSkippedColumnsDiffe
       "FROM TA_MONEDAS WHERE CODIGO = 'DOL'";
   // Inserted: the target's columns less ID, IMAGEN, TRANSMISION, RECEPCION, OBSERVACIONES;
   // the null home value as Null.
-  EXPECT_EQ(Rows(*suc1, consulta),
-            std::vector<std::string>{"Dolar de OBrien|True|1234.5|2|2024-03-05 10:20:30||||"});
+  EXPECT_EQ(Rows(*suc1, consulta), std::vector<std::string>{"Dolar de OBrien|True|1234.5|2|2024-03-05 10:20:30||||"});
   // Updated: IMAGEN and TRANSMISION do go when they differ; OBSERVACIONES never; the null
   // home symbol is written as its empty value text.
   EXPECT_EQ(Rows(*suc2, consulta),
@@ -406,8 +438,9 @@ TEST_F(Replicacion, ValuesAreRenderedByTypeApostrophesDropAndSkippedColumnsDiffe
 
 TEST_F(Replicacion, FamiliesDecideWhichPointsReceiveATable) {
   // TA_CONFIGURACION ignores every exclusion.
-  Exec(Home(), "UPDATE V_TA_TPV SET OL_ExceptoArticulos = 1, OL_ExceptoPrecios = 1, OL_ExceptoCuentas = 1, "
-               "OL_ExceptoTablas = 1");
+  Exec(Home(),
+       "UPDATE V_TA_TPV SET OL_ExceptoArticulos = 1, OL_ExceptoPrecios = 1, OL_ExceptoCuentas = 1, "
+       "OL_ExceptoTablas = 1");
   SetCfg("TITULO", "Casa central");
   Replicar(1, "'TITULO'", "TA_CONFIGURACION");
   for (ClsDatos* db : {suc1.get(), suc2.get(), suc4.get()})
@@ -415,8 +448,9 @@ TEST_F(Replicacion, FamiliesDecideWhichPointsReceiveATable) {
 
   // An articles table: only a point not excluded from articles receives it, and the
   // caller's name loses its marker.
-  const std::string insumos = "CREATE TABLE V_MA_INSUMOS (IDARTICULO varchar(10) NOT NULL, IDARTICULOINSUMO varchar(10) "
-                              "NOT NULL, CANTIDAD float NULL)";
+  const std::string insumos =
+      "CREATE TABLE V_MA_INSUMOS (IDARTICULO varchar(10) NOT NULL, IDARTICULOINSUMO varchar(10) "
+      "NOT NULL, CANTIDAD float NULL)";
   for (ClsDatos* db : {&Home(), suc1.get(), suc2.get(), suc4.get()}) Exec(*db, insumos);
   Exec(Home(), "INSERT INTO V_MA_INSUMOS VALUES ('A1', 'B2', 3)");
   Exec(Home(), "INSERT INTO V_MA_INSUMOS VALUES ('A1', 'B3', 4)");
@@ -429,8 +463,9 @@ TEST_F(Replicacion, FamiliesDecideWhichPointsReceiveATable) {
   EXPECT_EQ(Scalar(*suc4, "SELECT COUNT(*) FROM V_MA_INSUMOS"), "0");
 
   // A table of no family reaches no point of sale, only the group.
-  const std::string modelos = "CREATE TABLE MA_MODELOS (TIPO_REG varchar(2) NOT NULL, NOMBRE varchar(20) NOT NULL, "
-                              "SECUENCIA int NOT NULL, TEXTO varchar(50) NULL)";
+  const std::string modelos =
+      "CREATE TABLE MA_MODELOS (TIPO_REG varchar(2) NOT NULL, NOMBRE varchar(20) NOT NULL, "
+      "SECUENCIA int NOT NULL, TEXTO varchar(50) NULL)";
   for (ClsDatos* db : {&Home(), suc1.get(), suc2.get(), grupo.get()}) Exec(*db, modelos);
   Exec(Home(), "INSERT INTO MA_MODELOS VALUES ('F', 'FACTURA', 1, 'cuerpo')");
   GrupoCon("111", "|MA_MODELOS|");
@@ -547,7 +582,8 @@ TEST_F(Replicacion, OtherActionsConnectEverywhereAndWriteNothing) {
 }
 
 TEST_F(Replicacion, AdminMarkedTablesAreFoundThroughTheMarkerAndWrittenByTheirName) {
-  const std::string cuentas = "CREATE TABLE MA_CUENTAS (codigo varchar(10) NOT NULL PRIMARY KEY, RAZON_SOCIAL varchar(50) NULL)";
+  const std::string cuentas =
+      "CREATE TABLE MA_CUENTAS (codigo varchar(10) NOT NULL PRIMARY KEY, RAZON_SOCIAL varchar(50) NULL)";
   for (ClsDatos* db : {&Home(), suc1.get(), suc2.get()}) Exec(*db, cuentas);
   Exec(Home(), "INSERT INTO MA_CUENTAS VALUES ('C1', 'Cliente Nuevo')");
   Exec(*suc2, "INSERT INTO MA_CUENTAS VALUES ('C1', 'Cliente Viejo')");
@@ -579,8 +615,8 @@ TEST_F(Replicacion, GroupSettingsDecideWhichTablesGoToTheGroup) {
     if (c.deshabilitado) SetCfg("GRP_Deshabilitado", c.deshabilitado);
     SetCfg("GRP_Tablas", "ignorado", c.tablas);
     for (const auto& [tabla, esperado] : c.esperado)
-      EXPECT_EQ(GrupoHabilitado(tabla), esperado) << (c.deshabilitado ? c.deshabilitado : "(none)") << " / "
-                                                   << c.tablas << " / " << tabla;
+      EXPECT_EQ(GrupoHabilitado(tabla), esperado)
+          << (c.deshabilitado ? c.deshabilitado : "(none)") << " / " << c.tablas << " / " << tabla;
   }
 }
 
@@ -607,8 +643,9 @@ TEST_F(Replicacion, ConectarDestinoCutsThePortAndFallsBackOnTheGroupSettings) {
 // ---- Column discovery -----------------------------------------------------------------------
 
 TEST_F(Replicacion, VerificaCamposListsTheTargetsColumnsLessTheExcludedOnes) {
-  Exec(*suc1, "CREATE TABLE PRODUCTOS (ID int, CODIGO varchar(4), DESCRIPCION varchar(20), imagen varchar(5), "
-              "IMAGEN2 varchar(5), IMAGE varchar(5), ACTIVO bit, PRECIO float)");
+  Exec(*suc1,
+       "CREATE TABLE PRODUCTOS (ID int, CODIGO varchar(4), DESCRIPCION varchar(20), imagen varchar(5), "
+       "IMAGEN2 varchar(5), IMAGE varchar(5), ACTIVO bit, PRECIO float)");
   std::string tipos = "basura";
   EXPECT_EQ(VerificaCampos("productos", *suc1, "id", "IMAGEN", "", "", false, tipos),
             "CODIGO,DESCRIPCION,IMAGEN2,IMAGE,ACTIVO,PRECIO");
@@ -654,7 +691,7 @@ TEST_F(Replicacion, AStoreThatCannotTakeTheChangeIsUnreachableFlaggedAndLeftPend
   EXPECT_EQ(Rows(Home(), "SELECT CODIGO, CONECTADO FROM V_TA_TPV WHERE ULTIMA_DETECCION IS NOT NULL ORDER BY CODIGO"),
             (std::vector<std::string>{"0001|False", "0002|False", "0003|False"}));
   EXPECT_EQ(Pendientes(), (std::vector<std::string>{"0001|V_TA_ETAPAS|'0013'|1", "0002|V_TA_ETAPAS|'0013'|1",
-                                                   "0003|V_TA_ETAPAS|'0013'|1"}));
+                                                    "0003|V_TA_ETAPAS|'0013'|1"}));
   // The reason says what was wrong with each.
   EXPECT_NE(MotivoPendiente("0003").find("V_TA_ETAPAS"), std::string::npos) << MotivoPendiente("0003");
   EXPECT_EQ(Etapa(*suc4), "");
@@ -672,7 +709,7 @@ TEST_F(Replicacion, AWalkEndedAtAFailureLeavesEveryStoreItDidNotServePending) {
   EXPECT_TRUE(EsAvisoDePendientes(observada.shown.back())) << observada.shown.back().prompt;
   EXPECT_NE(observada.shown.back().prompt.find("3 puntos de venta"), std::string::npos);
   EXPECT_EQ(Pendientes(), (std::vector<std::string>{"0001|V_TA_ETAPAS|'0013'|1", "0002|V_TA_ETAPAS|'0013'|1",
-                                                   "0003|V_TA_ETAPAS|'0013'|1"}));
+                                                    "0003|V_TA_ETAPAS|'0013'|1"}));
   EXPECT_NE(MotivoPendiente("0003").find("se detuvo"), std::string::npos) << MotivoPendiente("0003");
   EXPECT_EQ(Etapa(*suc2), "");
 
@@ -726,8 +763,9 @@ TEST_F(Replicacion, AnOlderHomeDatabaseGetsTheTableOfPendingChangesWhenAStoreMis
 
 TEST_F(Replicacion, ReachabilityTestRecordsThePointsState) {
   ClsDatos& remotos = *SesionSistema.DatosRemotos;
-  const std::string estado = "SELECT CONECTADO, ULTIMA_DETECCION IS NULL, PEND_CLIENTES, PEND_PROVEEDORES, "
-                             "PEND_TABLAS, PEND_ARTICULOS, PEND_PRECIOS FROM V_TA_TPV WHERE CODIGO = ";
+  const std::string estado =
+      "SELECT CONECTADO, ULTIMA_DETECCION IS NULL, PEND_CLIENTES, PEND_PROVEEDORES, "
+      "PEND_TABLAS, PEND_ARTICULOS, PEND_PRECIOS FROM V_TA_TPV WHERE CODIGO = ";
 
   EXPECT_TRUE(ConexionBaseRemota(" SUR:1433 ", " SUC2 ", "SUC2", "SUC2", "0003", ""));
   ASSERT_TRUE(remotos.Conectado());
@@ -749,8 +787,9 @@ TEST_F(Replicacion, ReachabilityTestRecordsThePointsState) {
       {"PlanillaPrecios", "False|0|False|False|False|True|True"},
   };
   for (const auto& [programa, esperado] : programas) {
-    Exec(Home(), "UPDATE V_TA_TPV SET CONECTADO = 1, ULTIMA_DETECCION = NULL, PEND_CLIENTES = 0, PEND_PROVEEDORES = 0, "
-                 "PEND_TABLAS = 0, PEND_ARTICULOS = 0, PEND_PRECIOS = 0");
+    Exec(Home(),
+         "UPDATE V_TA_TPV SET CONECTADO = 1, ULTIMA_DETECCION = NULL, PEND_CLIENTES = 0, PEND_PROVEEDORES = 0, "
+         "PEND_TABLAS = 0, PEND_ARTICULOS = 0, PEND_PRECIOS = 0");
     observada.exeName = programa;
     EXPECT_FALSE(ConexionBaseRemota("OESTE", "SUC3", "SUC3", "SUC3", "0002", "")) << programa;
     EXPECT_FALSE(remotos.Conectado());
@@ -780,9 +819,8 @@ TEST_F(Replicacion, StatisticsModeStoresItsDefaultsAndNeverLeavesTheEmbeddedServ
   EXPECT_EQ(Rows(Stats(), claves),
             (std::vector<std::string>{"GRDBNAME|ESTADISTICAS|DATOS", "GRDBNAME1|ESTADISTICAS|DATOS",
                                       "GRPASS|ESTADISTICAS|DATOS", "GRPASS1|ESTADISTICAS|DATOS",
-                                      "GRSERVER|estadisticas1.invalid|DATOS",
-                                      "GRSERVER1|estadisticas2.invalid|DATOS", "GRUSER|ESTADISTICAS|DATOS",
-                                      "GRUSER1|ESTADISTICAS|DATOS"}));
+                                      "GRSERVER|estadisticas1.invalid|DATOS", "GRSERVER1|estadisticas2.invalid|DATOS",
+                                      "GRUSER|ESTADISTICAS|DATOS", "GRUSER1|ESTADISTICAS|DATOS"}));
   EXPECT_EQ(SesionSistema.DatosRemotos->Servidor(), "estadisticas2.invalid");
   // No point-of-sale row in this mode.
   EXPECT_EQ(Scalar(Home(), "SELECT CONECTADO FROM V_TA_TPV WHERE CODIGO = '0001'"), "False");
@@ -791,7 +829,8 @@ TEST_F(Replicacion, StatisticsModeStoresItsDefaultsAndNeverLeavesTheEmbeddedServ
   // With the server configured only the three empty keys are stored; the first default
   // endpoint answers here because the test serves it.
   Exec(Stats(), "DELETE TA_CONFIGURACION");
-  Exec(Stats(), "INSERT INTO TA_CONFIGURACION (Grupo, Clave, Valor) VALUES ('DATOS', 'grServer', 'estadisticas1.invalid')");
+  Exec(Stats(),
+       "INSERT INTO TA_CONFIGURACION (Grupo, Clave, Valor) VALUES ('DATOS', 'grServer', 'estadisticas1.invalid')");
   test::CreateDatabase("estadisticas1.invalid", "ESTADISTICAS", "stats.sql");
   EXPECT_TRUE(ConexionBaseRemota("", "", "", "", "", ""));
   EXPECT_EQ(Rows(Stats(), "SELECT Clave FROM TA_CONFIGURACION ORDER BY Clave"),

@@ -45,18 +45,21 @@ class ScriptDriver : public ::testing::Test {
 TEST_F(ScriptDriver, LoadsConfirmsACodeAndDumpsTheWindow) {
   auto out = Run("# a comment\n\ndump\ntype 0 0002\nkey 0 13\ndump\nfrobnicate\ntype 9 x\n");
   ASSERT_EQ(out.size(), 4u);
-  EXPECT_EQ(out[0].rfind("{\"event\":\"dump\",\"caption\":\"Tabla de Status\",\"fields\":[{\"text\":\"\",\"enabled\":true,"
-                         "\"backcolor\":16777215},{\"text\":\"\",\"enabled\":false",
-                         0),
-            0u)
+  EXPECT_EQ(
+      out[0].rfind("{\"event\":\"dump\",\"caption\":\"Tabla de Status\",\"fields\":[{\"text\":\"\",\"enabled\":true,"
+                   "\"backcolor\":16777215},{\"text\":\"\",\"enabled\":false",
+                   0),
+      0u)
       << out[0];
   EXPECT_NE(out[0].find("\"tipo\":\"P\",\"attributes_enabled\":false"), std::string::npos);
   EXPECT_NE(out[0].find("\"list\":[],\"focus\":0,\"current_field\":0,\"consultar\":true"), std::string::npos);
-  EXPECT_NE(out[1].find("{\"text\":\"EN REPARACION\",\"enabled\":true,\"backcolor\":16777215},{\"text\":\"\",\"enabled\":true,"
-                        "\"backcolor\":65280}"),
+  EXPECT_NE(out[1].find(
+                "{\"text\":\"EN REPARACION\",\"enabled\":true,\"backcolor\":16777215},{\"text\":\"\",\"enabled\":true,"
+                "\"backcolor\":65280}"),
             std::string::npos)
       << out[1];
-  EXPECT_NE(out[1].find("\"list\":[{\"text\":\"PRESUPUESTO" + std::string(100, ' ') + "0001\",\"code\":\"0001\",\"selected\":true}]"),
+  EXPECT_NE(out[1].find("\"list\":[{\"text\":\"PRESUPUESTO" + std::string(100, ' ') +
+                        "0001\",\"code\":\"0001\",\"selected\":true}]"),
             std::string::npos);
   EXPECT_NE(out[1].find("\"focus\":1"), std::string::npos);
   EXPECT_NE(out[1].find("\"bModifica\":true"), std::string::npos);
@@ -67,8 +70,9 @@ TEST_F(ScriptDriver, LoadsConfirmsACodeAndDumpsTheWindow) {
 TEST_F(ScriptDriver, MessagesAndTheColourDialogAreAnsweredFromTheScript) {
   auto out = Run("type 0 0001\nkey 0 13\ntype 1 \nkey 1 13\ncolour-result 255\ncolour\ncolour\ntype 2 ignored\ndump\n");
   ASSERT_GE(out.size(), 4u);
-  EXPECT_EQ(out[0], "{\"event\":\"message\",\"title\":\"Aviso al operador...\",\"text\":\"Debe ingresar una descripción\","
-                    "\"style\":64,\"answer\":1}");
+  EXPECT_EQ(out[0],
+            "{\"event\":\"message\",\"title\":\"Aviso al operador...\",\"text\":\"Debe ingresar una descripción\","
+            "\"style\":64,\"answer\":1}");
   EXPECT_EQ(out[1], "{\"event\":\"colour\",\"answer\":255}");
   EXPECT_EQ(out[2], "{\"event\":\"colour\",\"answer\":255}");  // cancelled: the last colour again
   EXPECT_NE(out[3].find("\"backcolor\":255}"), std::string::npos);
@@ -79,7 +83,10 @@ TEST_F(ScriptDriver, NoConnectionTellsWhyAndEnds) {
   // A caller (the suite's menu, a script) must see that the editor could not do its work.
   auto out = Run("dump\n", {"@Server=CASA;", "@DbName=NO_EXISTE;", "@Usuario=sa;"}, 1);
   ASSERT_EQ(out.size(), 2u);
-  EXPECT_EQ(out[0].rfind("{\"event\":\"message\",\"title\":\"Sin conexión\",\"text\":\"No se pudo conectar a la base de datos NO_EXISTE del servidor CASA.", 0), 0u);
+  EXPECT_EQ(out[0].rfind("{\"event\":\"message\",\"title\":\"Sin conexión\",\"text\":\"No se pudo conectar a la base "
+                         "de datos NO_EXISTE del servidor CASA.",
+                         0),
+            0u);
   EXPECT_NE(out[0].find("etapas-admin demo"), std::string::npos);
   EXPECT_EQ(out[1], "{\"event\":\"end\"}");
 }
@@ -119,8 +126,7 @@ std::string MapasDelGuion(const std::string& commandLine) {
   std::ifstream mapas("/proc/" + std::to_string(pid) + "/maps");
   std::string texto((std::istreambuf_iterator<char>(mapas)), std::istreambuf_iterator<char>());
   close(entrada[1]);
-  while (out && std::fgets(linea, sizeof linea, out)) {
-  }
+  while (out && std::fgets(linea, sizeof linea, out)) {}
   if (out) std::fclose(out);
   int estado = 0;
   waitpid(pid, &estado, 0);

@@ -101,8 +101,10 @@ TEST(CommandLine, KeysValuesAndTheirAbsentForms) {
 TEST_F(Session, WorkstationValuesAndTheDefaultCommandFromTheIniFile) {
   platform.machine = "PC1";
   platform.user = "ana";
-  WriteIni("[PC1|ANA]\nFlatToolbars=0\n[PC1|ANABaseDeDatos]\nServidor=CASA\nDbName=x|EMPRESA1\n"
-           "Usuario=" + ClsUtil::Codificar("operador") + "\n");
+  WriteIni(
+      "[PC1|ANA]\nFlatToolbars=0\n[PC1|ANABaseDeDatos]\nServidor=CASA\nDbName=x|EMPRESA1\n"
+      "Usuario=" +
+      ClsUtil::Codificar("operador") + "\n");
   // UsarIni with an empty command: the command comes from the INI file.
   std::string cadena;
   IniciarSesion(true, "", cadena, 3);
@@ -113,8 +115,9 @@ TEST_F(Session, WorkstationValuesAndTheDefaultCommandFromTheIniFile) {
   EXPECT_EQ(Home().Usuario(), "operador");
   EXPECT_EQ(Home().Clave(), "pelusin");
   EXPECT_TRUE(Home().Conectado());
-  EXPECT_EQ(ComandoPorDefecto(),
-            "@server=CASA; @dbname= EMPRESA1; @usuario= operador; @Password= pelusin; @ParametroAdicional=; @Caja=1;orbe@");
+  EXPECT_EQ(
+      ComandoPorDefecto(),
+      "@server=CASA; @dbname= EMPRESA1; @usuario= operador; @Password= pelusin; @ParametroAdicional=; @Caja=1;orbe@");
 
   // A 60-character machine and user pair is cut to 50; no INI key gives flat bars 1.
   ReiniciarEstadoGlobal();
@@ -129,14 +132,17 @@ TEST_F(Session, WorkstationValuesAndTheDefaultCommandFromTheIniFile) {
 }
 
 TEST_F(Session, AStartConnectsLoadsSettingsAndRecordsTheUse) {
-  Exec(*test::Connect("CASA", "CV_TORNASOLADAS"), "INSERT INTO TA_CONFIGURACION (Clave, Valor) VALUES ('TimeOut', '600')");
+  Exec(*test::Connect("CASA", "CV_TORNASOLADAS"),
+       "INSERT INTO TA_CONFIGURACION (Clave, Valor) VALUES ('TimeOut', '600')");
   {
     auto home = test::Connect("CASA", "EMPRESA1");
     Exec(*home, "INSERT INTO TA_CONFIGURACION (Clave, Valor) VALUES ('TituloClientes', ' Clientes ')");
-    Exec(*home, "INSERT INTO TA_MENU (Menu, Clave, Proceso, Nombre) VALUES ('', 'T1', 'ventas;etapas', 'Tabla de Status')");
+    Exec(*home,
+         "INSERT INTO TA_MENU (Menu, Clave, Proceso, Nombre) VALUES ('', 'T1', 'ventas;etapas', 'Tabla de Status')");
     Exec(*home, "INSERT INTO TA_TAREAS (USUARIO, TAREA) VALUES ('operador', 'T1')");
   }
-  platform.commandLine = "@Server=tcp/CASA:1433; @DbName=EMPRESA1; @Usuario=operador; @Password=x; @UsuarioLogeado=Ana;";
+  platform.commandLine =
+      "@Server=tcp/CASA:1433; @DbName=EMPRESA1; @Usuario=operador; @Password=x; @UsuarioLogeado=Ana;";
   Start("");
   ClsDatos& d = Home();
   ASSERT_TRUE(d.Conectado());
@@ -197,11 +203,13 @@ TEST_F(Session, TheStatisticsTimeOut) {
     const char* stored;  // nullptr: no row
     int expected;
     const char* afterwards;
-  } cases[] = {{"600", 600, "600"}, {nullptr, 360, "0"}, {"0", 360, "0"}, {"45.6", 46, "45.6"}, {"99999", 360, "99999"}};
+  } cases[] = {
+      {"600", 600, "600"}, {nullptr, 360, "0"}, {"0", 360, "0"}, {"45.6", 46, "45.6"}, {"99999", 360, "99999"}};
   for (const auto& c : cases) {
     auto stats = test::Connect("CASA", "CV_TORNASOLADAS");
     Exec(*stats, "DELETE TA_CONFIGURACION");
-    if (c.stored) Exec(*stats, std::string("INSERT INTO TA_CONFIGURACION (Clave, Valor) VALUES ('TimeOut', '") + c.stored + "')");
+    if (c.stored)
+      Exec(*stats, std::string("INSERT INTO TA_CONFIGURACION (Clave, Valor) VALUES ('TimeOut', '") + c.stored + "')");
     ReiniciarEstadoGlobal();
     Start("@Server=CASA; @DbName=EMPRESA1; @Usuario=sa; @Password=x;");
     EXPECT_EQ(SesionSistema.TiempoEspera, c.expected) << (c.stored ? c.stored : "missing");
@@ -233,8 +241,9 @@ TEST_F(Session, AlreadyConnectedSkipsTheConnectionButRebuildsTheSessionText) {
 
 TEST_F(Session, TheUsageRowsTaskName) {
   ConnectSessions("sa");
-  Exec(Home(), "INSERT INTO TA_MENU (Menu, Clave, Proceso, Nombre) VALUES ('', 'T1', 'compras', 'Compras'), "
-               "('', 'T2', 'etapas', 'Estados'), ('', 'T3', 'etapas;ventas', 'Otra')");
+  Exec(Home(),
+       "INSERT INTO TA_MENU (Menu, Clave, Proceso, Nombre) VALUES ('', 'T1', 'compras', 'Compras'), "
+       "('', 'T2', 'etapas', 'Estados'), ('', 'T3', 'etapas;ventas', 'Otra')");
   Exec(Home(), "INSERT INTO TA_TAREAS (USUARIO, TAREA) VALUES ('ana', 'T1'), ('bea', 'T2'), ('bea', 'T3')");
   auto task = [&](const std::string& user, const std::string& database = "EMPRESA1") {
     Home().Usuario(user);
@@ -242,9 +251,9 @@ TEST_F(Session, TheUsageRowsTaskName) {
     RegistrarAcceso("");
     return Scalar(Home(), "SELECT Tarea FROM Control_Acceso ORDER BY Id DESC");
   };
-  EXPECT_EQ(task("ana"), "");                        // a task, but not for this program
-  EXPECT_EQ(task("BEA"), "ESTADOS");                 // the first matching row
-  EXPECT_EQ(task("empresa1"), "ETAPAS");             // the database owner
+  EXPECT_EQ(task("ana"), "");             // a task, but not for this program
+  EXPECT_EQ(task("BEA"), "ESTADOS");      // the first matching row
+  EXPECT_EQ(task("empresa1"), "ETAPAS");  // the database owner
   EXPECT_EQ(task("Supervisor Corvela MC"), "ETAPAS");
   EXPECT_EQ(task("o'neil"), "");
   EXPECT_EQ(Scalar(Home(), "SELECT Usuario FROM Control_Acceso ORDER BY Id DESC"), "ONEIL");

@@ -37,7 +37,10 @@ struct Pipe {
     if (fd[i] >= 0) ::close(fd[i]);
     fd[i] = -1;
   }
-  void CloseBoth() { Close(0); Close(1); }
+  void CloseBoth() {
+    Close(0);
+    Close(1);
+  }
 };
 
 }  // namespace
@@ -48,8 +51,7 @@ std::string MakeTempFolder(std::string_view prefix) {
   std::string pattern = base + "/" + std::string(prefix) + "-XXXXXX";
   std::vector<char> buf(pattern.begin(), pattern.end());
   buf.push_back('\0');
-  if (!mkdtemp(buf.data()))
-    throw std::runtime_error("mkdtemp " + pattern + ": " + std::strerror(errno));
+  if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp " + pattern + ": " + std::strerror(errno));
   return buf.data();
 }
 
@@ -66,9 +68,9 @@ namespace {
 std::string NewPrefix() {
   static unsigned counter = 0;
   const auto now = std::chrono::system_clock::now().time_since_epoch();
-  const unsigned long long parts[] = {static_cast<unsigned long long>(getpid()), ++counter,
-                                      static_cast<unsigned long long>(
-                                          std::chrono::duration_cast<std::chrono::milliseconds>(now).count() % 1679616)};
+  const unsigned long long parts[] = {
+      static_cast<unsigned long long>(getpid()), ++counter,
+      static_cast<unsigned long long>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count() % 1679616)};
   std::string out = "t";
   for (unsigned long long n : parts) {
     std::string digits;
@@ -95,24 +97,23 @@ TempDataRoot::TempDataRoot(bool postgresql) : path_(MakeTempFolder("etapas-data"
 
 TempDataRoot::~TempDataRoot() {
   if (!prefix_.empty()) DropTestDatabases(path_, prefix_);
-  if (previous_) setenv("ETAPAS_DATA", previous_->c_str(), 1);
-  else unsetenv("ETAPAS_DATA");
+  if (previous_)
+    setenv("ETAPAS_DATA", previous_->c_str(), 1);
+  else
+    unsetenv("ETAPAS_DATA");
   const char* keep = std::getenv("ETAPAS_KEEP_TEST_DATA");
   if (keep && *keep && std::string_view(keep) != "0") return;
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
 }
 
-std::string TempDataRoot::ServerFolder(std::string_view server) const {
-  return path_ + "/servers/" + Lower(server);
-}
+std::string TempDataRoot::ServerFolder(std::string_view server) const { return path_ + "/servers/" + Lower(server); }
 
 std::string TempDataRoot::DatabaseFile(std::string_view server, std::string_view database) const {
   return ServerFolder(server) + "/" + Lower(database) + ".db";
 }
 
-ProcessResult RunProcess(const std::vector<std::string>& argv, const EnvAdditions& env,
-                         const RunOptions& options) {
+ProcessResult RunProcess(const std::vector<std::string>& argv, const EnvAdditions& env, const RunOptions& options) {
   ProcessResult result;
   if (argv.empty()) throw std::invalid_argument("RunProcess: empty argv");
 
@@ -127,8 +128,10 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const EnvAddition
     if (vars.emplace(name, std::string(kv.substr(eq + 1))).second) order.push_back(name);
   }
   for (const auto& [name, value] : env) {
-    if (vars.emplace(name, value).second) order.push_back(name);
-    else vars[name] = value;
+    if (vars.emplace(name, value).second)
+      order.push_back(name);
+    else
+      vars[name] = value;
   }
   std::vector<std::string> envStrings;
   envStrings.reserve(order.size());
@@ -162,24 +165,32 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const EnvAddition
   err.Close(1);
   // A child that exits without reading its input must not kill us with SIGPIPE.
   fcntl(in.fd[1], F_SETFL, O_NONBLOCK);
-  struct sigaction ignore {}, previousPipe {};
+  struct sigaction ignore {
+  }, previousPipe{};
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGPIPE, &ignore, &previousPipe);
 
   size_t written = 0;
   if (options.stdinText.empty()) in.Close(1);
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
   char buf[65536];
   while (out.fd[0] >= 0 || err.fd[0] >= 0) {
     pollfd fds[3];
     int n = 0;
     int outAt = -1, errAt = -1, inAt = -1;
-    if (out.fd[0] >= 0) { outAt = n; fds[n++] = {out.fd[0], POLLIN, 0}; }
-    if (err.fd[0] >= 0) { errAt = n; fds[n++] = {err.fd[0], POLLIN, 0}; }
-    if (in.fd[1] >= 0) { inAt = n; fds[n++] = {in.fd[1], POLLOUT, 0}; }
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    if (out.fd[0] >= 0) {
+      outAt = n;
+      fds[n++] = {out.fd[0], POLLIN, 0};
+    }
+    if (err.fd[0] >= 0) {
+      errAt = n;
+      fds[n++] = {err.fd[0], POLLIN, 0};
+    }
+    if (in.fd[1] >= 0) {
+      inAt = n;
+      fds[n++] = {in.fd[1], POLLOUT, 0};
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
       result.timedOut = true;
       kill(pid, SIGKILL);
@@ -193,14 +204,15 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const EnvAddition
     auto drain = [&](int at, Pipe& p, std::string& into) {
       if (at < 0 || !(fds[at].revents & (POLLIN | POLLHUP | POLLERR))) return;
       ssize_t got = ::read(p.fd[0], buf, sizeof buf);
-      if (got > 0) into.append(buf, static_cast<size_t>(got));
-      else if (got == 0 || errno != EINTR) p.Close(0);
+      if (got > 0)
+        into.append(buf, static_cast<size_t>(got));
+      else if (got == 0 || errno != EINTR)
+        p.Close(0);
     };
     drain(outAt, out, result.stdoutText);
     drain(errAt, err, result.stderrText);
     if (inAt >= 0 && (fds[inAt].revents & (POLLOUT | POLLERR | POLLHUP))) {
-      ssize_t put = ::write(in.fd[1], options.stdinText.data() + written,
-                            options.stdinText.size() - written);
+      ssize_t put = ::write(in.fd[1], options.stdinText.data() + written, options.stdinText.size() - written);
       if (put > 0) written += static_cast<size_t>(put);
       if (put < 0 && errno != EAGAIN && errno != EINTR) in.Close(1);
       if (written == options.stdinText.size()) in.Close(1);
@@ -210,10 +222,11 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const EnvAddition
   sigaction(SIGPIPE, &previousPipe, nullptr);
 
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-  else if (WIFSIGNALED(status)) result.exitCode = 128 + WTERMSIG(status);
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+  if (WIFEXITED(status))
+    result.exitCode = WEXITSTATUS(status);
+  else if (WIFSIGNALED(status))
+    result.exitCode = 128 + WTERMSIG(status);
   return result;
 }
 

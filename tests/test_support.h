@@ -64,9 +64,9 @@ struct ProcessResult {
 using EnvAdditions = std::vector<std::pair<std::string, std::string>>;
 
 struct RunOptions {
-  std::string stdinText;          // fed to the child, then its stdin is closed
-  std::string workingDirectory;   // empty: ours
-  int timeoutSeconds = 300;       // a hung child must not hang the test run
+  std::string stdinText;         // fed to the child, then its stdin is closed
+  std::string workingDirectory;  // empty: ours
+  int timeoutSeconds = 300;      // a hung child must not hang the test run
 };
 
 // Runs argv[0] (looked up in PATH when it has no "/") with argv, our environment plus

@@ -29,8 +29,9 @@ class TranslatorFaults : public ::testing::Test {
   void SetUp() override {
     test::CreateDatabase("CASA", "EMPRESA1", "home.sql");
     db = test::Connect("CASA", "EMPRESA1");
-    Exec(*db, "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion, Color, Tipo, PosiblesEstadoPrevio) VALUES "
-              "('0001','PRESUPUESTO','255','P',' '),('0002','EN REPARACION','','E',' 0001|')");
+    Exec(*db,
+         "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion, Color, Tipo, PosiblesEstadoPrevio) VALUES "
+         "('0001','PRESUPUESTO','255','P',' '),('0002','EN REPARACION','','E',' 0001|')");
   }
 
   // The first error's native number of running `sql`, 0 when it ran.
@@ -67,7 +68,8 @@ TEST_F(TranslatorFaults, NamesWithAnEmptyPartAreSyntaxErrors) {
   EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM EMPRESA1..V_TA_ETAPAS"), "2");
   EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM [EMPRESA1].[dbo].[V_TA_ETAPAS]"), "2");
   EXPECT_EQ(Scalar(*db, "SELECT e.* FROM dbo.V_TA_ETAPAS e WHERE e.CODIGOESTADO = '0002'"), "0002");
-  EXPECT_EQ(Scalar(*db, "SELECT dbo.V_TA_ETAPAS.CODIGOESTADO FROM dbo.V_TA_ETAPAS WHERE CODIGOESTADO = '0001'"), "0001");
+  EXPECT_EQ(Scalar(*db, "SELECT dbo.V_TA_ETAPAS.CODIGOESTADO FROM dbo.V_TA_ETAPAS WHERE CODIGOESTADO = '0001'"),
+            "0001");
 }
 
 TEST_F(TranslatorFaults, AStringRightAfterAStringIsASyntaxError) {
@@ -102,13 +104,11 @@ TEST_F(TranslatorFaults, DelimitedTypesAreKnownTypesOrRefused) {
 
   // On PostgreSQL a delimited name the translator does not know as a type would be read as
   // one of the engine's own names (its int4, a table's row type) or as bare text.
-  for (const std::string sql : {"SELECT CAST('12' AS [int4]) + 1", "SELECT CAST(C AS [T_TIPOS]) FROM T_TIPOS",
-                                "CREATE TABLE T_OTRA (C [int4])", "CREATE TABLE T_OTRA (C [int4) ; --])",
-                                "ALTER TABLE T_TIPOS ADD F [int8]"}) {
+  for (const std::string sql :
+       {"SELECT CAST('12' AS [int4]) + 1", "SELECT CAST(C AS [T_TIPOS]) FROM T_TIPOS", "CREATE TABLE T_OTRA (C [int4])",
+        "CREATE TABLE T_OTRA (C [int4) ; --])", "ALTER TABLE T_TIPOS ADD F [int8]"}) {
     EXPECT_THROW(Translate(sql, {Engine::PostgreSQL, ""}), SyntaxError) << sql;
-    if (test::OnPostgreSQL()) {
-      EXPECT_EQ(NativeOf(sql), 102) << sql;
-    }
+    if (test::OnPostgreSQL()) { EXPECT_EQ(NativeOf(sql), 102) << sql; }
   }
 }
 
@@ -132,18 +132,30 @@ TEST_F(TranslatorFaults, LikeTakesLinearTimeInItsSubject) {
     const char* pattern;
     bool match;
   } cases[] = {
-      {"Reparado", "rep%", true},     {"Reparado", "%ADO", true},       {"Reparado", "R_p%", true},
-      {"Reparado", "[pqr]%", true},   {"Reparado", "[^r]%", false},     {"Reparado", "[a-s]eparad[o]", true},
-      {"50%", "50!%", true},          {"500", "50!%", false},           {"a_b", "a!_b", true},
-      {"axb", "a!_b", false},         {"abc", "%b", false},             {"", "%", true},
+      {"Reparado", "rep%", true},
+      {"Reparado", "%ADO", true},
+      {"Reparado", "R_p%", true},
+      {"Reparado", "[pqr]%", true},
+      {"Reparado", "[^r]%", false},
+      {"Reparado", "[a-s]eparad[o]", true},
+      {"50%", "50!%", true},
+      {"500", "50!%", false},
+      {"a_b", "a!_b", true},
+      {"axb", "a!_b", false},
+      {"abc", "%b", false},
+      {"", "%", true},
       {"", "_", false},
-      {"abcbc", "%bc", true},         {"aab", "%ab", true},             {"[x]", "[[]x]", true},
-      {"mississippi", "%iss%ipp%", true}, {"mississippi", "m%ss%ss%", true}, {"mississippi", "m%ss%ss%ss%", false},
+      {"abcbc", "%bc", true},
+      {"aab", "%ab", true},
+      {"[x]", "[[]x]", true},
+      {"mississippi", "%iss%ipp%", true},
+      {"mississippi", "m%ss%ss%", true},
+      {"mississippi", "m%ss%ss%ss%", false},
   };
   for (const auto& c : cases) {
     const std::string escape = std::string(c.pattern).find('!') != std::string::npos ? " ESCAPE '!'" : "";
-    const std::string sql = std::string("SELECT CASE WHEN '") + c.text + "' LIKE '" + c.pattern + "'" + escape +
-                            " THEN 1 ELSE 0 END";
+    const std::string sql =
+        std::string("SELECT CASE WHEN '") + c.text + "' LIKE '" + c.pattern + "'" + escape + " THEN 1 ELSE 0 END";
     EXPECT_EQ(Scalar(*db, sql), c.match ? "1" : "0") << c.text << " LIKE " << c.pattern;
   }
 }

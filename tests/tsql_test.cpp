@@ -436,8 +436,9 @@ TEST(TranslateTest, LiteralsCompareAsSqlServerComparesText) {
 
 TEST(TranslateTest, IdentityStartsAtItsSeedAndStepsByItsIncrement) {
   Translation t = Translate("CREATE TABLE j (id int IDENTITY(100,10) PRIMARY KEY, x int)", {});
-  EXPECT_EQ(t.sql, "CREATE TABLE j (id INTEGER PRIMARY KEY AUTOINCREMENT, x int CONSTRAINT \"tsql_type_x\" CHECK "
-                   "(typeof(\"x\") IN ('integer', 'null')))");
+  EXPECT_EQ(t.sql,
+            "CREATE TABLE j (id INTEGER PRIMARY KEY AUTOINCREMENT, x int CONSTRAINT \"tsql_type_x\" CHECK "
+            "(typeof(\"x\") IN ('integer', 'null')))");
   ASSERT_EQ(t.then.size(), 2u);
   EXPECT_EQ(t.then[0], "INSERT INTO main.sqlite_sequence (name, seq) VALUES ('j', 99)");
   EXPECT_EQ(t.then[1].rfind("CREATE TRIGGER \"tsql_identity_j\" AFTER INSERT ON \"j\" BEGIN ", 0), 0u) << t.then[1];
@@ -466,7 +467,8 @@ TEST(TranslateTest, MultiPartNames) {
   EXPECT_EQ(t.sql, "SELECT * FROM \"V_TA_ETAPAS\" a JOIN \"u\" ON a.x = u.x JOIN \"v\" ON v.y = a.y");
   EXPECT_EQ(t.otherDatabases, (Strings{"EMPRESA1", "Otra"}));
   EXPECT_FALSE(t.ownTables);
-  EXPECT_TRUE(Translate("SELECT * FROM V_TA_TPV JOIN [CASA].dbo.V_TA_ETAPAS ON 1 = 1", {Engine::SQLite, "TPV1"}).ownTables);
+  EXPECT_TRUE(
+      Translate("SELECT * FROM V_TA_TPV JOIN [CASA].dbo.V_TA_ETAPAS ON 1 = 1", {Engine::SQLite, "TPV1"}).ownTables);
   // Without a session database every database named is another one.
   EXPECT_EQ(Translate("SELECT * FROM x.dbo.t", {}).otherDatabases, (Strings{"x"}));
 }
@@ -503,9 +505,10 @@ TEST(TranslateTest, CreateTableColumns) {
             ")");
   EXPECT_EQ(ToSqlite("CREATE TABLE t (Id int IDENTITY (1, 1) PRIMARY KEY NONCLUSTERED, Nombre sysname)"),
             "CREATE TABLE t (Id INTEGER PRIMARY KEY AUTOINCREMENT, Nombre sysname COLLATE TSQLCI)");
-  EXPECT_EQ(ToSqlite("CREATE TABLE t (a varchar(4), b int NOT NULL, PRIMARY KEY CLUSTERED (a, b))"),
-            "CREATE TABLE t (a varchar(4) COLLATE TSQLCI CONSTRAINT \"tsql_len_a\" CHECK (length(\"a\") <= 4), "
-            "b int NOT NULL CONSTRAINT \"tsql_type_b\" CHECK (typeof(\"b\") IN ('integer', 'null')), PRIMARY KEY (a, b))");
+  EXPECT_EQ(
+      ToSqlite("CREATE TABLE t (a varchar(4), b int NOT NULL, PRIMARY KEY CLUSTERED (a, b))"),
+      "CREATE TABLE t (a varchar(4) COLLATE TSQLCI CONSTRAINT \"tsql_len_a\" CHECK (length(\"a\") <= 4), "
+      "b int NOT NULL CONSTRAINT \"tsql_type_b\" CHECK (typeof(\"b\") IN ('integer', 'null')), PRIMARY KEY (a, b))");
   EXPECT_EQ(ToSqlite("ALTER TABLE dbo.t ADD [NUMERO ASIENTO] nvarchar(10) NULL"),
             "ALTER TABLE \"t\" ADD \"NUMERO ASIENTO\" nvarchar(10) COLLATE TSQLCI NULL CONSTRAINT "
             "\"tsql_len_NUMERO ASIENTO\" CHECK (length(\"NUMERO ASIENTO\") <= 10)");
@@ -533,7 +536,8 @@ std::string ToPg(std::string_view tsql, std::string own = "EMPRESA1") {
 TEST(TranslatePgTest, TheSystemsStatements) {
   EXPECT_EQ(ToPg("SELECT  top 1 * FROM V_TA_ETAPAS WITH(NOLOCK) "), "SELECT * FROM V_TA_ETAPAS LIMIT 1");
   EXPECT_EQ(ToPg("Select TOP 1 * from Control_Acceso  with(nolock) "), "Select * from Control_Acceso LIMIT 1");
-  EXPECT_EQ(ToPg("DELETE V_TA_ETAPAS WHERE CODIGOESTADO = '0003'"), "DELETE FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0003'");
+  EXPECT_EQ(ToPg("DELETE V_TA_ETAPAS WHERE CODIGOESTADO = '0003'"),
+            "DELETE FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0003'");
   EXPECT_EQ(ToPg("select  getDate() as fecha"), "select  CAST(statement_timestamp() AS timestamp(3)) as fecha");
   EXPECT_EQ(ToPg("SELECT ISNULL(a, 'x'), LEN(b), SCOPE_IDENTITY(), @@IDENTITY, CURRENT_TIMESTAMP"),
             "SELECT COALESCE(a, 'x'), length(b), lastval(), lastval(), CAST(statement_timestamp() AS timestamp(3))");
@@ -552,15 +556,17 @@ TEST(TranslatePgTest, TheSystemsStatements) {
 TEST(TranslatePgTest, LikeBecomesACaseInsensitiveMatchThatKnowsSets) {
   EXPECT_EQ(ToPg("SELECT 1 FROM t WHERE (TA_MENU.Proceso LIKE '%ETAPAS%')"),
             "SELECT 1 FROM t WHERE (TA_MENU.Proceso COLLATE \"und-x-icu\" ~* '^.*ETAPAS.* *$')");
-  EXPECT_EQ(ToPg("SELECT 1 FROM t WHERE a LIKE '[EP]_%' AND b NOT LIKE '[^0-9]x'"),
-            "SELECT 1 FROM t WHERE a COLLATE \"und-x-icu\" ~* '^[EP]..* *$' AND b COLLATE \"und-x-icu\" !~* '^[^0-9]x *$'");
+  EXPECT_EQ(
+      ToPg("SELECT 1 FROM t WHERE a LIKE '[EP]_%' AND b NOT LIKE '[^0-9]x'"),
+      "SELECT 1 FROM t WHERE a COLLATE \"und-x-icu\" ~* '^[EP]..* *$' AND b COLLATE \"und-x-icu\" !~* '^[^0-9]x *$'");
   // Characters the expressions treat specially stand for themselves, as in T-SQL.
   EXPECT_EQ(ToPg("SELECT 1 FROM t WHERE a LIKE 'a.b(c)+$|\\''x'"),
             "SELECT 1 FROM t WHERE a COLLATE \"und-x-icu\" ~* '^a\\.b\\(c\\)\\+\\$\\|\\\\''x *$'");
   EXPECT_EQ(ToPg("SELECT 1 FROM t WHERE a LIKE '5!%[' ESCAPE '!'"),
             "SELECT 1 FROM t WHERE a COLLATE \"und-x-icu\" ~* '^5%\\[ *$'");
   // A pattern that is not a literal keeps % and _, without an escape character.
-  EXPECT_EQ(ToPg("SELECT 1 FROM t, u WHERE t.a LIKE u.b"), "SELECT 1 FROM t, u WHERE t.a COLLATE \"und-x-icu\" ILIKE u.b");
+  EXPECT_EQ(ToPg("SELECT 1 FROM t, u WHERE t.a LIKE u.b"),
+            "SELECT 1 FROM t, u WHERE t.a COLLATE \"und-x-icu\" ILIKE u.b");
   EXPECT_EQ(ToPg("SELECT 1 FROM t WHERE a LIKE b"), "SELECT 1 FROM t WHERE a COLLATE \"und-x-icu\" ILIKE b ESCAPE ''");
 }
 
@@ -569,22 +575,24 @@ TEST(TranslatePgTest, OtherDatabasesAreNamedForTheDriver) {
                      {Engine::PostgreSQL, "empresa1"});
   EXPECT_EQ(t.sql, "SELECT CODIGOESTADO FROM \"v_ta_etapas\" WHERE CODIGOESTADO = '0002'");
   EXPECT_TRUE(t.otherDatabases.empty());
-  t = Translate("SELECT CODIGOESTADO FROM [CASA].DBO.V_TA_ETAPAS e WHERE e.CODIGOESTADO = '0002'", {Engine::PostgreSQL, "TPV1"});
+  t = Translate("SELECT CODIGOESTADO FROM [CASA].DBO.V_TA_ETAPAS e WHERE e.CODIGOESTADO = '0002'",
+                {Engine::PostgreSQL, "TPV1"});
   EXPECT_EQ(t.sql, "SELECT CODIGOESTADO FROM \"v_ta_etapas\" e WHERE e.CODIGOESTADO = '0002'");
   EXPECT_EQ(t.otherDatabases, Strings{"CASA"});
   EXPECT_FALSE(t.ownTables);
   EXPECT_FALSE(Translate("UPDATE CASA..V_TA_TPV SET CONECTADO = 1", {Engine::PostgreSQL, "TPV1"}).ownTables);
-  for (const char* mixed : {"SELECT * FROM V_TA_TPV JOIN [CASA].dbo.V_TA_ETAPAS ON 1 = 1",
-                            "SELECT * FROM [CASA].dbo.V_TA_ETAPAS, V_TA_TPV",
-                            "INSERT INTO V_TA_ETAPAS SELECT * FROM [CASA].dbo.V_TA_ETAPAS",
-                            "DELETE V_TA_ETAPAS WHERE CODIGOESTADO IN (SELECT CODIGOESTADO FROM CASA.dbo.V_TA_ETAPAS)"})
+  for (const char* mixed :
+       {"SELECT * FROM V_TA_TPV JOIN [CASA].dbo.V_TA_ETAPAS ON 1 = 1", "SELECT * FROM [CASA].dbo.V_TA_ETAPAS, V_TA_TPV",
+        "INSERT INTO V_TA_ETAPAS SELECT * FROM [CASA].dbo.V_TA_ETAPAS",
+        "DELETE V_TA_ETAPAS WHERE CODIGOESTADO IN (SELECT CODIGOESTADO FROM CASA.dbo.V_TA_ETAPAS)"})
     EXPECT_TRUE(Translate(mixed, {Engine::PostgreSQL, "TPV1"}).ownTables) << mixed;
 }
 
 TEST(TranslatePgTest, CreateTableKeepsTheDeclarationInComments) {
-  Translation t = Translate("CREATE TABLE V_TA_ETAPAS (\n  CODIGOESTADO varchar(4) NOT NULL PRIMARY KEY,\n"
-                            "  PosiblesEstadoPrevio varchar(max) NULL\n);",
-                            {Engine::PostgreSQL, "EMPRESA1"});
+  Translation t = Translate(
+      "CREATE TABLE V_TA_ETAPAS (\n  CODIGOESTADO varchar(4) NOT NULL PRIMARY KEY,\n"
+      "  PosiblesEstadoPrevio varchar(max) NULL\n);",
+      {Engine::PostgreSQL, "EMPRESA1"});
   EXPECT_EQ(t.sql,
             "CREATE TABLE V_TA_ETAPAS (\n  CODIGOESTADO bpchar COLLATE tsql_ci NOT NULL PRIMARY KEY CONSTRAINT "
             "\"tsql_len_codigoestado\" CHECK (char_length(\"codigoestado\") <= 4),\n"
@@ -593,15 +601,17 @@ TEST(TranslatePgTest, CreateTableKeepsTheDeclarationInComments) {
                              "COMMENT ON COLUMN \"v_ta_etapas\".\"codigoestado\" IS 'tsql:varchar(4):CODIGOESTADO'",
                              "COMMENT ON COLUMN \"v_ta_etapas\".\"posiblesestadoprevio\" IS "
                              "'tsql:varchar(max):PosiblesEstadoPrevio'"}));
-  t = Translate("CREATE TABLE dbo.[Control Acceso] (Id int IDENTITY(1,1) PRIMARY KEY, Ok bit NOT NULL DEFAULT 0, "
-                "Fecha datetime DEFAULT getdate(), Imp money, D decimal(10, 2), C char(3) COLLATE Latin1_General_CS_AS, "
-                "F float, CONSTRAINT [UQ_x] UNIQUE NONCLUSTERED (Imp) WITH (FILLFACTOR = 90) ON [PRIMARY])",
-                {Engine::PostgreSQL, "EMPRESA1"});
-  EXPECT_EQ(t.sql,
-            "CREATE TABLE \"control acceso\" (Id integer GENERATED BY DEFAULT AS IDENTITY (START WITH 1 INCREMENT BY 1) "
-            "PRIMARY KEY, Ok smallint NOT NULL DEFAULT 0, Fecha timestamp(3) DEFAULT CAST(statement_timestamp() AS "
-            "timestamp(3)), Imp numeric(19,4), D numeric(10,2), C bpchar(3) COLLATE \"C\", F double precision, "
-            "CONSTRAINT \"uq_x\" UNIQUE (Imp))");
+  t = Translate(
+      "CREATE TABLE dbo.[Control Acceso] (Id int IDENTITY(1,1) PRIMARY KEY, Ok bit NOT NULL DEFAULT 0, "
+      "Fecha datetime DEFAULT getdate(), Imp money, D decimal(10, 2), C char(3) COLLATE Latin1_General_CS_AS, "
+      "F float, CONSTRAINT [UQ_x] UNIQUE NONCLUSTERED (Imp) WITH (FILLFACTOR = 90) ON [PRIMARY])",
+      {Engine::PostgreSQL, "EMPRESA1"});
+  EXPECT_EQ(
+      t.sql,
+      "CREATE TABLE \"control acceso\" (Id integer GENERATED BY DEFAULT AS IDENTITY (START WITH 1 INCREMENT BY 1) "
+      "PRIMARY KEY, Ok smallint NOT NULL DEFAULT 0, Fecha timestamp(3) DEFAULT CAST(statement_timestamp() AS "
+      "timestamp(3)), Imp numeric(19,4), D numeric(10,2), C bpchar(3) COLLATE \"C\", F double precision, "
+      "CONSTRAINT \"uq_x\" UNIQUE (Imp))");
   EXPECT_EQ(t.then, (Strings{"COMMENT ON TABLE \"control acceso\" IS 'tsql:Control Acceso'",
                              "COMMENT ON COLUMN \"control acceso\".\"id\" IS 'tsql:int:Id'",
                              "COMMENT ON COLUMN \"control acceso\".\"ok\" IS 'tsql:bit:Ok'",
@@ -643,7 +653,8 @@ TEST(TranslateTest, PlusBecomesACallWithItsOperandsByPrecedence) {
       {"SELECT 'x' + 'y' + 'z'", "SELECT tsql_add(tsql_add('x', 'y'), 'z')"},
       {"SELECT a - b + c FROM t", "SELECT tsql_add(a - b, c) FROM t"},
       {"SELECT a + b * c - d + e % 2 FROM t", "SELECT tsql_add(tsql_add(a, b * c) - d, e % 2) FROM t"},
-      {"SELECT -a + -b, 2 * -a + 1, a & 1 + b FROM t", "SELECT tsql_add(-a, -b), tsql_add(2 * -a, 1), tsql_add(a & 1, b) FROM t"},
+      {"SELECT -a + -b, 2 * -a + 1, a & 1 + b FROM t",
+       "SELECT tsql_add(-a, -b), tsql_add(2 * -a, 1), tsql_add(a & 1, b) FROM t"},
       {"SELECT a + (b + c) FROM t", "SELECT tsql_add(a, (tsql_add(b, c))) FROM t"},
       {"SELECT ISNULL(t.a, '') + [b c] AS n, @v + dbo.f(x, y) FROM t",
        "SELECT tsql_add(IFNULL(t.a, ''), \"b c\") AS n, tsql_add(@v, \"f\"(x, y)) FROM t"},
@@ -655,7 +666,8 @@ TEST(TranslateTest, PlusBecomesACallWithItsOperandsByPrecedence) {
       {"SELECT a FROM t WHERE b BETWEEN c + 1 AND d + 2 ORDER BY a + b DESC",
        "SELECT a FROM t WHERE b BETWEEN tsql_add(c, 1) AND tsql_add(d, 2) ORDER BY tsql_add(a, b) DESC"},
       {"SELECT TOP 1 a + b FROM t", "SELECT tsql_add(a, b) FROM t LIMIT 1"},
-      {"INSERT INTO t (a) VALUES ('a' + CAST(1 AS varchar(2)))", "INSERT INTO t (a) VALUES (tsql_add('a', CAST(1 AS varchar(2))))"},
+      {"INSERT INTO t (a) VALUES ('a' + CAST(1 AS varchar(2)))",
+       "INSERT INTO t (a) VALUES (tsql_add('a', CAST(1 AS varchar(2))))"},
       // Signs, strings and names are not additions.
       {"SELECT +1, a * +2, '1 + 2', [a+b] FROM t", "SELECT +1, a * +2, '1 + 2', \"a+b\" FROM t"},
   };
@@ -690,7 +702,8 @@ TEST(TranslateTest, TrancountLeavesAPlaceForTheCount) {
       {"SELECT 1-@@TRANCOUNT-1, 2/@@TRANCOUNT*3", "SELECT 1- 12 -1, 2/ 12 *3"},
       {"SELECT @@TRANCOUNT + @@TRANCOUNT", "SELECT tsql_add(12, 12)"},
       {"SELECT @@TRANCOUNT@@TRANCOUNT", "SELECT 12 12"},  // two tokens stay two
-      {"SELECT 'x' AS [@@TRANCOUNT], '@@TRANCOUNT', @@TRANCOUNTS", "SELECT 'x' AS \"@@TRANCOUNT\", '@@TRANCOUNT', @@TRANCOUNTS"},
+      {"SELECT 'x' AS [@@TRANCOUNT], '@@TRANCOUNT', @@TRANCOUNTS",
+       "SELECT 'x' AS \"@@TRANCOUNT\", '@@TRANCOUNT', @@TRANCOUNTS"},
   };
   for (const Case& c : cases) {
     for (Engine e : {Engine::SQLite, Engine::PostgreSQL}) {
@@ -711,17 +724,22 @@ TEST(TranslateTest, TrancountLeavesAPlaceForTheCount) {
 
 TEST(TranslateTest, AddingColumnsIsOneStatementPerColumn) {
   Translation t = Translate("ALTER TABLE dbo.t ADD a int NULL, [b c] varchar(10) NULL", {});
-  EXPECT_EQ(t.sql, "ALTER TABLE \"t\" ADD COLUMN a int NULL CONSTRAINT \"tsql_type_a\" CHECK (typeof(\"a\") IN ('integer', 'null'))");
+  EXPECT_EQ(t.sql,
+            "ALTER TABLE \"t\" ADD COLUMN a int NULL CONSTRAINT \"tsql_type_a\" CHECK (typeof(\"a\") IN ('integer', "
+            "'null'))");
   EXPECT_EQ(t.then, (Strings{"ALTER TABLE \"t\" ADD COLUMN \"b c\" varchar(10) COLLATE TSQLCI NULL CONSTRAINT "
                              "\"tsql_len_b c\" CHECK (length(\"b c\") <= 10)"}));
   t = Translate("ALTER TABLE t ADD COLUMN a int, b datetime DEFAULT getdate(), c int NOT NULL DEFAULT 0 + 1;", {});
-  EXPECT_EQ(t.sql, "ALTER TABLE t ADD COLUMN a int CONSTRAINT \"tsql_type_a\" CHECK (typeof(\"a\") IN ('integer', 'null'))");
-  EXPECT_EQ(t.then, (Strings{"ALTER TABLE t ADD COLUMN b datetime DEFAULT (tsql_getdate())",
-                             "ALTER TABLE t ADD COLUMN c int NOT NULL DEFAULT tsql_add(0, 1) CONSTRAINT \"tsql_type_c\" "
-                             "CHECK (typeof(\"c\") IN ('integer', 'null'))"}));
+  EXPECT_EQ(t.sql,
+            "ALTER TABLE t ADD COLUMN a int CONSTRAINT \"tsql_type_a\" CHECK (typeof(\"a\") IN ('integer', 'null'))");
+  EXPECT_EQ(t.then,
+            (Strings{"ALTER TABLE t ADD COLUMN b datetime DEFAULT (tsql_getdate())",
+                     "ALTER TABLE t ADD COLUMN c int NOT NULL DEFAULT tsql_add(0, 1) CONSTRAINT \"tsql_type_c\" "
+                     "CHECK (typeof(\"c\") IN ('integer', 'null'))"}));
   t = Translate("ALTER TABLE t ADD a varchar(2) DEFAULT @@TRANCOUNT, CONSTRAINT u UNIQUE (a)", {});
-  EXPECT_EQ(WithCount(t, "0"), "ALTER TABLE t ADD COLUMN a varchar(2) COLLATE TSQLCI DEFAULT 0 CONSTRAINT \"tsql_len_a\" "
-                               "CHECK (length(\"a\") <= 2)");
+  EXPECT_EQ(WithCount(t, "0"),
+            "ALTER TABLE t ADD COLUMN a varchar(2) COLLATE TSQLCI DEFAULT 0 CONSTRAINT \"tsql_len_a\" "
+            "CHECK (length(\"a\") <= 2)");
   EXPECT_EQ(t.then, (Strings{"ALTER TABLE t ADD CONSTRAINT u UNIQUE (a)"}));
   EXPECT_THROW(Translate("ALTER TABLE t ADD a int, b int DEFAULT @@TRANCOUNT", {}), SyntaxError);
   // One column stays as written.
@@ -730,8 +748,9 @@ TEST(TranslateTest, AddingColumnsIsOneStatementPerColumn) {
 
 TEST(TranslatePgTest, AddingColumnsNamesAddForEach) {
   Translation t = Translate("ALTER TABLE t ADD a int NULL, [B] varchar(10) NULL", {Engine::PostgreSQL, ""});
-  EXPECT_EQ(t.sql, "ALTER TABLE t ADD a integer NULL, ADD \"b\" bpchar COLLATE tsql_ci NULL CONSTRAINT \"tsql_len_b\" "
-                   "CHECK (char_length(\"b\") <= 10)");
+  EXPECT_EQ(t.sql,
+            "ALTER TABLE t ADD a integer NULL, ADD \"b\" bpchar COLLATE tsql_ci NULL CONSTRAINT \"tsql_len_b\" "
+            "CHECK (char_length(\"b\") <= 10)");
   EXPECT_EQ(t.then, (Strings{"COMMENT ON COLUMN \"t\".\"a\" IS 'tsql:int:a'",
                              "COMMENT ON COLUMN \"t\".\"b\" IS 'tsql:varchar(10):B'"}));
   t = Translate("ALTER TABLE t ADD COLUMN a int,b bit, CONSTRAINT u UNIQUE (a)", {Engine::PostgreSQL, ""});
@@ -936,8 +955,9 @@ TEST_F(SqliteRunTest, StatementsOfTheSystemRun) {
 }
 
 TEST_F(SqliteRunTest, IdentityNumbersFromItsSeedByItsIncrement) {
-  Exec("CREATE TABLE [a'b] (id int IDENTITY(100,10) PRIMARY KEY, x int NOT NULL UNIQUE)\r"
-       "CREATE TABLE o (id int IDENTITY(5,1) NOT NULL, x int)");
+  Exec(
+      "CREATE TABLE [a'b] (id int IDENTITY(100,10) PRIMARY KEY, x int NOT NULL UNIQUE)\r"
+      "CREATE TABLE o (id int IDENTITY(5,1) NOT NULL, x int)");
   EXPECT_EQ(Run("INSERT INTO [a'b] (x) VALUES (1) SELECT @@IDENTITY"), (Strings{"100"}));
   EXPECT_EQ(Run("INSERT INTO [a'b] (x) VALUES (2) SELECT SCOPE_IDENTITY()"), (Strings{"110"}));
   EXPECT_EQ(Run("INSERT INTO o (x) VALUES (1) SELECT @@IDENTITY"), (Strings{"5"}));
@@ -1054,8 +1074,9 @@ TEST_F(SqliteRunTest, TrancountIsTheNestingCount) {
 }
 
 TEST_F(SqliteRunTest, AddedColumnsKeepTheirRules) {
-  Exec("CREATE TABLE t (id int)\rINSERT INTO t VALUES (1)\r"
-       "ALTER TABLE t ADD a char(2) NULL, b int NOT NULL DEFAULT 5, c varchar(3) NULL DEFAULT 'AB'");
+  Exec(
+      "CREATE TABLE t (id int)\rINSERT INTO t VALUES (1)\r"
+      "ALTER TABLE t ADD a char(2) NULL, b int NOT NULL DEFAULT 5, c varchar(3) NULL DEFAULT 'AB'");
   EXPECT_EQ(Run("SELECT id, a, b, c FROM t WHERE c = 'ab'"), (Strings{"1|NULL|5|AB"}));
   Run("UPDATE t SET a = 'abc'");
   EXPECT_NE(lastError_.find("tsql_len_a"), std::string::npos) << lastError_;

@@ -2,8 +2,8 @@
 
 namespace etapas::admin {
 
-Arguments::Arguments(const std::vector<std::string>& args,
-                     std::initializer_list<OptionDef> defs, size_t maxPositionals) {
+Arguments::Arguments(const std::vector<std::string>& args, std::initializer_list<OptionDef> defs,
+                     size_t maxPositionals) {
   bool optionsEnded = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -33,8 +33,7 @@ Arguments::Arguments(const std::vector<std::string>& args,
     for (const auto& s : defs)
       if (s.name == name) def = &s;
     if (!def) throw UsageError("unknown option --" + name);
-    if (values_.count(name) || flags_.count(name))
-      throw UsageError("option --" + name + " given more than once");
+    if (values_.count(name) || flags_.count(name)) throw UsageError("option --" + name + " given more than once");
     if (!def->takesValue) {
       if (inlineValue) throw UsageError("option --" + name + " takes no value");
       flags_.insert(name);
@@ -53,9 +52,7 @@ Arguments::Arguments(const std::vector<std::string>& args,
   }
 }
 
-bool Arguments::Has(std::string_view name) const {
-  return values_.count(name) > 0 || flags_.count(name) > 0;
-}
+bool Arguments::Has(std::string_view name) const { return values_.count(name) > 0 || flags_.count(name) > 0; }
 
 std::string Arguments::Value(std::string_view name, const std::string& fallback) const {
   auto it = values_.find(name);

@@ -25,8 +25,7 @@ class Arguments {
  public:
   // Throws UsageError on an unknown or repeated option, a missing value, or more
   // positional arguments than maxPositionals.
-  Arguments(const std::vector<std::string>& args, std::initializer_list<OptionDef> defs,
-            size_t maxPositionals = 0);
+  Arguments(const std::vector<std::string>& args, std::initializer_list<OptionDef> defs, size_t maxPositionals = 0);
 
   bool HelpAsked() const { return help_; }
   bool Has(std::string_view name) const;

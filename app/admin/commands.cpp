@@ -32,7 +32,8 @@ Creates database D on server S and lays the schema of its kind:
 Refuses (exit 1) when the database already exists.
 )";
 
-constexpr std::string_view kAddPosHelp = R"(Usage: etapas-admin add-pos --server S --database D --code C --description TEXT
+constexpr std::string_view kAddPosHelp =
+    R"(Usage: etapas-admin add-pos --server S --database D --code C --description TEXT
                             --pos-server S2 --pos-database D2 [--no-create]
                             [--user U] [--password P]
 
@@ -72,9 +73,11 @@ Login LoginFrom(const Arguments& a) {
 }  // namespace
 
 int RunInit(const Args& args, std::ostream& out, std::ostream& err) {
-  Arguments a(args, {{"server", true}, {"database", true}, {"kind", true},
-                     {"user", true}, {"password", true}});
-  if (a.HelpAsked()) { out << kInitHelp; return 0; }
+  Arguments a(args, {{"server", true}, {"database", true}, {"kind", true}, {"user", true}, {"password", true}});
+  if (a.HelpAsked()) {
+    out << kInitHelp;
+    return 0;
+  }
   std::string server = a.Required("server"), database = a.Required("database");
   std::string kind = a.Required("kind");
   std::string schemaText = SchemaOf(kind);
@@ -85,21 +88,28 @@ int RunInit(const Args& args, std::ostream& out, std::ostream& err) {
   std::string why;
   switch (CreateDatabase(server, database, schemaText, login, why)) {
     case Created::Yes:
-      out << "Created database " << database << " (" << kind << ") on server " << server
-          << "\n";
+      out << "Created database " << database << " (" << kind << ") on server " << server << "\n";
       return 0;
     case Created::AlreadyExists:
-    case Created::Failed:
-      break;
+    case Created::Failed: break;
   }
   return Fail(err, "init", why);
 }
 
 int RunAddPos(const Args& args, std::ostream& out, std::ostream& err) {
-  Arguments a(args, {{"server", true}, {"database", true}, {"code", true},
-                     {"description", true}, {"pos-server", true}, {"pos-database", true},
-                     {"no-create", false}, {"user", true}, {"password", true}});
-  if (a.HelpAsked()) { out << kAddPosHelp; return 0; }
+  Arguments a(args, {{"server", true},
+                     {"database", true},
+                     {"code", true},
+                     {"description", true},
+                     {"pos-server", true},
+                     {"pos-database", true},
+                     {"no-create", false},
+                     {"user", true},
+                     {"password", true}});
+  if (a.HelpAsked()) {
+    out << kAddPosHelp;
+    return 0;
+  }
   std::string server = a.Required("server"), database = a.Required("database");
   std::string code = FormatoCodigo(a.Required("code"), 4);
   std::string description = a.Required("description");
@@ -117,26 +127,28 @@ int RunAddPos(const Args& args, std::ostream& out, std::ostream& err) {
   ado::RecordsetPtr rs;
   auto errors = Run(home, "SELECT CODIGO, Descripcion FROM V_TA_TPV WHERE CODIGO = " + literal, &rs);
   if (!errors.empty())
-    return Fail(err, "add-pos", "cannot read the points of sale of " + database +
-                                    " (is it a home database?):\n" + Describe(errors));
+    return Fail(err, "add-pos",
+                "cannot read the points of sale of " + database + " (is it a home database?):\n" + Describe(errors));
   if (rs && rs->IsOpen() && !rs->EOF_()) {
-    return Fail(err, "add-pos", "point of sale code " + code + " already exists in " +
-                                    database + " (" + rs->Fields(1).Value().ToText() + ")");
+    return Fail(
+        err, "add-pos",
+        "point of sale code " + code + " already exists in " + database + " (" + rs->Fields(1).Value().ToText() + ")");
   }
 
   if (create) {
     switch (CreateDatabase(posServer, posDatabase, SchemaOf("pos"), login, why)) {
       case Created::Yes: break;
-      case Created::AlreadyExists:
-        return Fail(err, "add-pos", why + "; use --no-create to register it as it is");
+      case Created::AlreadyExists: return Fail(err, "add-pos", why + "; use --no-create to register it as it is");
       case Created::Failed: return Fail(err, "add-pos", why);
     }
   }
 
-  errors = Run(home, "INSERT INTO V_TA_TPV (CODIGO, Descripcion, Server, Dbname, INTERNET, BAJA) "
-                     "VALUES (" + literal + ", " + home.ValorSQL(Variant(description), "'") +
-                     ", " + home.ValorSQL(Variant(posServer), "'") + ", " +
-                     home.ValorSQL(Variant(posDatabase), "'") + ", 0, 0)");
+  errors =
+      Run(home,
+          "INSERT INTO V_TA_TPV (CODIGO, Descripcion, Server, Dbname, INTERNET, BAJA) "
+          "VALUES (" +
+              literal + ", " + home.ValorSQL(Variant(description), "'") + ", " +
+              home.ValorSQL(Variant(posServer), "'") + ", " + home.ValorSQL(Variant(posDatabase), "'") + ", 0, 0)");
   if (!errors.empty()) {
     // The point is not registered, so its new database would be an orphan.
     if (create) {
@@ -148,23 +160,23 @@ int RunAddPos(const Args& args, std::ostream& out, std::ostream& err) {
         return Fail(err, "add-pos", "point of sale code " + code + " already exists in " + database);
     return Fail(err, "add-pos", "cannot register the point of sale:\n" + Describe(errors));
   }
-  out << "Registered point of sale " << code << " (" << description << ") in " << database
-      << " on server " << server << ": database " << posDatabase << " on server "
-      << posServer << (create ? " created" : " not created") << "\n";
+  out << "Registered point of sale " << code << " (" << description << ") in " << database << " on server " << server
+      << ": database " << posDatabase << " on server " << posServer << (create ? " created" : " not created") << "\n";
   return 0;
 }
 
 int RunSql(const Args& args, std::ostream& out, std::ostream& err) {
-  Arguments a(args, {{"server", true}, {"database", true}, {"user", true}, {"password", true}},
-              1);
-  if (a.HelpAsked()) { out << kSqlHelp; return 0; }
+  Arguments a(args, {{"server", true}, {"database", true}, {"user", true}, {"password", true}}, 1);
+  if (a.HelpAsked()) {
+    out << kSqlHelp;
+    return 0;
+  }
   std::string server = a.Required("server"), database = a.Required("database");
   Login login = LoginFrom(a);
   if (a.Positionals().empty()) throw UsageError("missing the SQL text");
   std::string text = a.Positionals()[0];
   if (text == "-") text.assign(std::istreambuf_iterator<char>(std::cin), {});
-  if (text.find_first_not_of(" \t\r\n") == std::string::npos)
-    throw UsageError("the SQL text is empty");
+  if (text.find_first_not_of(" \t\r\n") == std::string::npos) throw UsageError("the SQL text is empty");
 
   ClsDatos db;
   std::string why;
@@ -244,7 +256,10 @@ int Main(int argc, char** argv) {
   size_t i = 0;
   for (; i < args.size() && args[i].size() > 1 && args[i][0] == '-'; ++i) {
     const std::string& arg = args[i];
-    if (arg == "-h" || arg == "--help") { PrintUsage(out); return 0; }
+    if (arg == "-h" || arg == "--help") {
+      PrintUsage(out);
+      return 0;
+    }
     std::string root;
     if (arg == "--data-root") {
       if (i + 1 >= args.size()) {
@@ -274,8 +289,14 @@ int Main(int argc, char** argv) {
   std::string name = args[i];
   Args rest(args.begin() + static_cast<long>(i) + 1, args.end());
   if (name == "help") {
-    if (rest.empty()) { PrintUsage(out); return 0; }
-    if (const Command* c = Find(rest[0])) { out << c->help; return 0; }
+    if (rest.empty()) {
+      PrintUsage(out);
+      return 0;
+    }
+    if (const Command* c = Find(rest[0])) {
+      out << c->help;
+      return 0;
+    }
     err << "etapas-admin: unknown command '" << rest[0] << "'\n";
     return 2;
   }
@@ -287,14 +308,11 @@ int Main(int argc, char** argv) {
   try {
     return command->run(rest, out, err);
   } catch (const UsageError& e) {
-    err << "etapas-admin " << name << ": " << e.what() << "\nTry 'etapas-admin " << name
-        << " --help'.\n";
+    err << "etapas-admin " << name << ": " << e.what() << "\nTry 'etapas-admin " << name << " --help'.\n";
     return 2;
   } catch (const RaisedError& e) {
     return Fail(err, name, "error " + std::to_string(e.Number()) + ": " + e.Description());
-  } catch (const std::exception& e) {
-    return Fail(err, name, e.what());
-  }
+  } catch (const std::exception& e) { return Fail(err, name, e.what()); }
 }
 
 }  // namespace etapas::admin

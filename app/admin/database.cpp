@@ -5,8 +5,7 @@
 
 namespace etapas::admin {
 
-bool Open(ClsDatos& db, const std::string& server, const std::string& database,
-          const Login& login, std::string& why) {
+bool Open(ClsDatos& db, const std::string& server, const std::string& database, const Login& login, std::string& why) {
   db.Servidor(server);
   db.BaseDatos(database);
   db.Usuario(login.user);
@@ -33,8 +32,7 @@ std::vector<ado::Error> Run(ClsDatos& db, const std::string& sql, ado::Recordset
     }
   }
   if (conexion) {
-    for (long i = 0; i < conexion->Errors().Count(); ++i)
-      errors.push_back(conexion->Errors().Item(i));
+    for (long i = 0; i < conexion->Errors().Count(); ++i) errors.push_back(conexion->Errors().Item(i));
   }
   return errors;
 }
@@ -60,8 +58,7 @@ std::vector<ado::Error> Stream(ClsDatos& db, const std::string& sql, ado::Record
 
 std::string Describe(const std::vector<ado::Error>& errors) {
   std::string out;
-  for (const auto& e : errors)
-    out += "error " + std::to_string(e.NativeError) + ": " + e.Description + "\n";
+  for (const auto& e : errors) out += "error " + std::to_string(e.NativeError) + ": " + e.Description + "\n";
   return out;
 }
 
@@ -89,8 +86,8 @@ bool Has(const std::vector<ado::Error>& errors, long native) {
 }
 }  // namespace
 
-Created CreateDatabase(const std::string& server, const std::string& database,
-                       const std::string& schemaText, const Login& login, std::string& why) {
+Created CreateDatabase(const std::string& server, const std::string& database, const std::string& schemaText,
+                       const Login& login, std::string& why) {
   {
     ClsDatos master;
     if (!Open(master, server, "master", login, why)) return Created::Failed;
@@ -100,8 +97,7 @@ Created CreateDatabase(const std::string& server, const std::string& database,
       return Created::AlreadyExists;
     }
     if (!errors.empty()) {
-      why = "cannot create database " + database + " on server " + server + ":\n" +
-            Describe(errors);
+      why = "cannot create database " + database + " on server " + server + ":\n" + Describe(errors);
       return Created::Failed;
     }
   }
@@ -114,8 +110,7 @@ Created CreateDatabase(const std::string& server, const std::string& database,
     } else {
       errors = Run(db, schemaText);
       if (!errors.empty())
-        why = "cannot lay the schema of " + database + " on server " + server + ":\n" +
-              Describe(errors);
+        why = "cannot lay the schema of " + database + " on server " + server + ":\n" + Describe(errors);
     }
   }  // the session is closed before the database is dropped
   if (errors.empty()) return Created::Yes;
@@ -124,8 +119,7 @@ Created CreateDatabase(const std::string& server, const std::string& database,
   return Created::Failed;
 }
 
-bool DropDatabase(const std::string& server, const std::string& database, const Login& login,
-                  std::string& why) {
+bool DropDatabase(const std::string& server, const std::string& database, const Login& login, std::string& why) {
   ClsDatos master;
   if (!Open(master, server, "master", login, why)) return false;
   auto errors = Run(master, "DROP DATABASE " + Bracketed(database));

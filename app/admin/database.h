@@ -16,13 +16,11 @@ struct Login {
 };
 
 // Connects db to server/database; on refusal returns false with the session's reason.
-bool Open(ClsDatos& db, const std::string& server, const std::string& database,
-          const Login& login, std::string& why);
+bool Open(ClsDatos& db, const std::string& server, const std::string& database, const Login& login, std::string& why);
 
 // Runs a statement or batch and returns what the provider refused (empty: all ran).
 // A raised failure (no connection, say) comes back as one error with its own number.
-std::vector<ado::Error> Run(ClsDatos& db, const std::string& sql,
-                            ado::RecordsetPtr* rs = nullptr);
+std::vector<ado::Error> Run(ClsDatos& db, const std::string& sql, ado::RecordsetPtr* rs = nullptr);
 
 // Opens a forward-only reading of a query's rows (other batches run whole); what the
 // provider refused comes back, rs then left null.
@@ -43,11 +41,10 @@ enum class Created { Yes, AlreadyExists, Failed };
 
 // Creates the database on the server and lays its schema. A database whose schema could
 // not be laid is dropped again, so a failure leaves nothing behind.
-Created CreateDatabase(const std::string& server, const std::string& database,
-                       const std::string& schemaText, const Login& login, std::string& why);
+Created CreateDatabase(const std::string& server, const std::string& database, const std::string& schemaText,
+                       const Login& login, std::string& why);
 
-bool DropDatabase(const std::string& server, const std::string& database, const Login& login,
-                  std::string& why);
+bool DropDatabase(const std::string& server, const std::string& database, const Login& login, std::string& why);
 
 // The database can be connected to (connecting never creates anything).
 bool DatabaseExists(const std::string& server, const std::string& database, const Login& login);

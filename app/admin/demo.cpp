@@ -31,7 +31,7 @@ constexpr const char* kEditorCommand =
 struct Status {
   const char* code;
   const char* description;
-  const char* color;   // 0x00BBGGRR in decimal; empty: no colour
+  const char* color;  // 0x00BBGGRR in decimal; empty: no colour
   const char* tipo;
   const char* previous;  // stored form: a blank, then each code followed by "|"
 };
@@ -58,9 +58,9 @@ struct Setting {
 };
 
 const Setting kSettings[] = {
-    {"PlanDeCuentas", "Digitos_Capitulo", "1"},  {"PlanDeCuentas", "Digitos_SubCapitulo", "2"},
-    {"PlanDeCuentas", "Digitos_Rubro", "2"},     {"PlanDeCuentas", "Digitos_SubRubro", "2"},
-    {"PlanDeCuentas", "Digitos_Cuenta", "3"},    {"PlanDeCuentas", "Digitos_SubCuenta", "4"},
+    {"PlanDeCuentas", "Digitos_Capitulo", "1"}, {"PlanDeCuentas", "Digitos_SubCapitulo", "2"},
+    {"PlanDeCuentas", "Digitos_Rubro", "2"},    {"PlanDeCuentas", "Digitos_SubRubro", "2"},
+    {"PlanDeCuentas", "Digitos_Cuenta", "3"},   {"PlanDeCuentas", "Digitos_SubCuenta", "4"},
     {"General", "GRP_Deshabilitado", "1"},
 };
 
@@ -70,32 +70,32 @@ std::string Q(const ClsDatos& db, const std::string& text) { return db.ValorSQL(
 std::string EmpresaBatch(const ClsDatos& db) {
   std::string sql;
   for (const auto& s : kStatuses) {
-    sql += "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion, Color, Tipo, PosiblesEstadoPrevio) "
-           "VALUES (" + Q(db, s.code) + ", " + Q(db, s.description) + ", " + Q(db, s.color) +
-           ", " + Q(db, s.tipo) + ", " + Q(db, s.previous) + ");\n";
+    sql +=
+        "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion, Color, Tipo, PosiblesEstadoPrevio) "
+        "VALUES (" +
+        Q(db, s.code) + ", " + Q(db, s.description) + ", " + Q(db, s.color) + ", " + Q(db, s.tipo) + ", " +
+        Q(db, s.previous) + ");\n";
   }
   for (const auto& s : kSettings) {
-    sql += "INSERT INTO TA_CONFIGURACION (Grupo, Clave, Valor) VALUES (" + Q(db, s.grupo) +
-           ", " + Q(db, s.clave) + ", " + Q(db, s.valor) + ");\n";
+    sql += "INSERT INTO TA_CONFIGURACION (Grupo, Clave, Valor) VALUES (" + Q(db, s.grupo) + ", " + Q(db, s.clave) +
+           ", " + Q(db, s.valor) + ");\n";
   }
-  sql += "INSERT INTO ta_usuarios (Nombre, UNegocio, verproforma) VALUES (" + Q(db, "OPERADOR") +
-         ", " + Q(db, "   1") + ", 0);\n";
-  sql += "INSERT INTO TA_MENU (Menu, Clave, Proceso, Nombre) VALUES (" + Q(db, "") + ", " +
-         Q(db, "ETAPAS") + ", " + Q(db, "etapas") + ", " + Q(db, "Tabla de Status") + ");\n";
-  sql += "INSERT INTO TA_TAREAS (USUARIO, SISTEMA, TAREA) VALUES (" + Q(db, "OPERADOR") + ", " +
-         Q(db, "") + ", " + Q(db, "ETAPAS") + ");\n";
+  sql += "INSERT INTO ta_usuarios (Nombre, UNegocio, verproforma) VALUES (" + Q(db, "OPERADOR") + ", " + Q(db, "   1") +
+         ", 0);\n";
+  sql += "INSERT INTO TA_MENU (Menu, Clave, Proceso, Nombre) VALUES (" + Q(db, "") + ", " + Q(db, "ETAPAS") + ", " +
+         Q(db, "etapas") + ", " + Q(db, "Tabla de Status") + ");\n";
+  sql += "INSERT INTO TA_TAREAS (USUARIO, SISTEMA, TAREA) VALUES (" + Q(db, "OPERADOR") + ", " + Q(db, "") + ", " +
+         Q(db, "ETAPAS") + ");\n";
   auto point = [&](const char* code, const char* description, const Place& p) {
-    sql += "INSERT INTO V_TA_TPV (CODIGO, Descripcion, Server, Dbname, INTERNET, BAJA) VALUES (" +
-           Q(db, code) + ", " + Q(db, description) + ", " + Q(db, p.server) + ", " +
-           Q(db, p.database) + ", 0, 0);\n";
+    sql += "INSERT INTO V_TA_TPV (CODIGO, Descripcion, Server, Dbname, INTERNET, BAJA) VALUES (" + Q(db, code) + ", " +
+           Q(db, description) + ", " + Q(db, p.server) + ", " + Q(db, p.database) + ", 0, 0);\n";
   };
   point("0001", "Sucursal Centro", kCentro);
   point("0002", "Sucursal Norte", kNorte);
   return sql;
 }
 
-bool Fill(const Place& place, std::string (*batch)(const ClsDatos&), const Login& login,
-          std::string& why) {
+bool Fill(const Place& place, std::string (*batch)(const ClsDatos&), const Login& login, std::string& why) {
   ClsDatos db;
   if (!Open(db, place.server, place.database, login, why)) return false;
   auto errors = Run(db, batch(db));
@@ -105,14 +105,13 @@ bool Fill(const Place& place, std::string (*batch)(const ClsDatos&), const Login
 }
 
 std::string StatsBatch(const ClsDatos& db) {
-  return "INSERT INTO TA_CONFIGURACION (Grupo, Clave, Valor) VALUES (" + Q(db, "BaseDeDatos") +
-         ", " + Q(db, "TimeOut") + ", " + Q(db, "360") + ");\n";
+  return "INSERT INTO TA_CONFIGURACION (Grupo, Clave, Valor) VALUES (" + Q(db, "BaseDeDatos") + ", " +
+         Q(db, "TimeOut") + ", " + Q(db, "360") + ");\n";
 }
 
 void PrintEditorCommand(std::ostream& out, const std::string& root) {
   out << "Start the editor with:\n";
-  if (root != InheritedDataRoot())
-    out << "(with ETAPAS_DATA=" << root << " in its environment)\n";
+  if (root != InheritedDataRoot()) out << "(with ETAPAS_DATA=" << root << " in its environment)\n";
   out << kEditorCommand << "\n";
 }
 
@@ -143,8 +142,8 @@ int RunDemo(const Args& args, std::ostream& out, std::ostream& err) {
     if (!present.empty()) {
       std::string names;
       for (const auto& p : present) names += std::string(names.empty() ? "" : ", ") + p.server + "/" + p.database;
-      return Fail(err, "demo", "an incomplete demonstration is in " + root + " (" + names +
-                                   "); use --force to build it again");
+      return Fail(err, "demo",
+                  "an incomplete demonstration is in " + root + " (" + names + "); use --force to build it again");
     }
   } else {
     // The unreachable point must stay unreachable, so a database made for it goes too.

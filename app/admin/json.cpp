@@ -10,10 +10,8 @@ namespace etapas::admin {
 std::string JsonValue(const Variant& value, int adoType) {
   switch (value.kind()) {
     case Variant::Kind::Empty:
-    case Variant::Kind::Null:
-      return "null";
-    case Variant::Kind::Boolean:
-      return value.AsInteger() != 0 ? "true" : "false";
+    case Variant::Kind::Null: return "null";
+    case Variant::Kind::Boolean: return value.AsInteger() != 0 ? "true" : "false";
     case Variant::Kind::Integer:
       if (adoType == ado::adtype::kBoolean) return value.AsInteger() != 0 ? "true" : "false";
       return std::to_string(value.AsInteger());
@@ -26,8 +24,7 @@ std::string JsonValue(const Variant& value, int adoType) {
       return std::string(buf, res.ptr);
     }
     case Variant::Kind::Date:
-    case Variant::Kind::Text:
-      return JsonString(value.ToText());
+    case Variant::Kind::Text: return JsonString(value.ToText());
   }
   return "null";
 }

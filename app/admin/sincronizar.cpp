@@ -130,14 +130,16 @@ void Servir(const std::vector<CambioPendiente>& cambios, const std::string& tipo
 
 }  // namespace
 
-extern const std::string_view kMigrateHelp = R"(Usage: etapas-admin migrate --server S --database D [--user U] [--password P]
+extern const std::string_view kMigrateHelp =
+    R"(Usage: etapas-admin migrate --server S --database D [--user U] [--password P]
 
 Brings home database D on server S up to this version's schema: creates the table of
 changes the points of sale missed (V_TA_REPLICACION_PENDIENTE) when it is missing. Running
 it again changes nothing.
 )";
 
-extern const std::string_view kSincronizarHelp = R"(Usage: etapas-admin sincronizar --server S --database D [--tabla T] [--punto CODE]
+extern const std::string_view kSincronizarHelp =
+    R"(Usage: etapas-admin sincronizar --server S --database D [--tabla T] [--punto CODE]
                                 [--comparar [--borrar]] [--user U] [--password P]
 
 Serves the changes the points of sale (and the group's database) of home database D on
@@ -158,7 +160,10 @@ when nothing is left pending, 1 when something is.
 
 int RunMigrate(const Args& args, std::ostream& out, std::ostream& err) {
   Arguments a(args, {{"server", true}, {"database", true}, {"user", true}, {"password", true}});
-  if (a.HelpAsked()) { out << kMigrateHelp; return 0; }
+  if (a.HelpAsked()) {
+    out << kMigrateHelp;
+    return 0;
+  }
   const std::string server = a.Required("server"), database = a.Required("database");
   Login login;
   login.user = a.Value("user", login.user);
@@ -169,8 +174,7 @@ int RunMigrate(const Args& args, std::ostream& out, std::ostream& err) {
   std::string why;
   if (!Open(home, server, database, login, why)) return Fail(err, "migrate", why);
   auto errors = Run(home, "SELECT TOP 0 CODIGO FROM V_TA_TPV");
-  if (!errors.empty())
-    return Fail(err, "migrate", database + " is not a home database:\n" + Describe(errors));
+  if (!errors.empty()) return Fail(err, "migrate", database + " is not a home database:\n" + Describe(errors));
   const bool existed = Run(home, std::string("SELECT TOP 0 ID FROM ") + kTablaPendientes).empty();
   if (!AsegurarTablaPendientes(home))
     return Fail(err, "migrate", std::string("cannot create ") + kTablaPendientes + " in " + database);
@@ -179,11 +183,21 @@ int RunMigrate(const Args& args, std::ostream& out, std::ostream& err) {
   return 0;
 }
 
-// NOLINTNEXTLINE(readability-function-cognitive-complexity): the command walks every store in turn, one case per outcome.
+// NOLINTNEXTLINE(readability-function-cognitive-complexity): the command walks every store in turn, one case per
+// outcome.
 int RunSincronizar(const Args& args, std::ostream& out, std::ostream& err) {
-  Arguments a(args, {{"server", true}, {"database", true}, {"tabla", true}, {"punto", true}, {"comparar", false},
-                     {"borrar", false}, {"user", true}, {"password", true}});
-  if (a.HelpAsked()) { out << kSincronizarHelp; return 0; }
+  Arguments a(args, {{"server", true},
+                     {"database", true},
+                     {"tabla", true},
+                     {"punto", true},
+                     {"comparar", false},
+                     {"borrar", false},
+                     {"user", true},
+                     {"password", true}});
+  if (a.HelpAsked()) {
+    out << kSincronizarHelp;
+    return 0;
+  }
   const std::string server = a.Required("server"), database = a.Required("database");
   Login login;
   login.user = a.Value("user", login.user);
@@ -200,8 +214,10 @@ int RunSincronizar(const Args& args, std::ostream& out, std::ostream& err) {
   std::string punto;
   if (a.Has("punto")) {
     punto = text::TrimCopy(a.Required("punto"));
-    if (!text::EqualsNoCase(punto, kDestinoGrupo)) punto = FormatoCodigo(punto, 4);
-    else punto = kDestinoGrupo;
+    if (!text::EqualsNoCase(punto, kDestinoGrupo))
+      punto = FormatoCodigo(punto, 4);
+    else
+      punto = kDestinoGrupo;
     if (punto.empty() || (punto != kDestinoGrupo && punto.size() > 4))
       throw UsageError("--punto is a point of sale's code (at most 4 characters) or " + std::string(kDestinoGrupo));
   }
@@ -251,8 +267,10 @@ int RunSincronizar(const Args& args, std::ostream& out, std::ostream& err) {
     }
     std::vector<CambioPendiente> servibles;
     for (auto& c : cambios) {
-      if (p.Recibe(c.Tabla)) servibles.push_back(std::move(c));
-      else ++cuenta.pendientes;  // excluded from the table's family: held, never sent
+      if (p.Recibe(c.Tabla))
+        servibles.push_back(std::move(c));
+      else
+        ++cuenta.pendientes;  // excluded from the table's family: held, never sent
     }
     if (cuenta.pendientes > 0) nota = "excluded from a table's family";
     const bool compararEste = comparar && p.Recibe(tablaComparada);
@@ -298,8 +316,10 @@ int RunSincronizar(const Args& args, std::ostream& out, std::ostream& err) {
     std::string nota;
     std::vector<CambioPendiente> servibles;
     for (auto& c : cambios) {
-      if (GrupoHabilitado(c.Tabla)) servibles.push_back(std::move(c));
-      else ++cuenta.pendientes;
+      if (GrupoHabilitado(c.Tabla))
+        servibles.push_back(std::move(c));
+      else
+        ++cuenta.pendientes;
     }
     if (cuenta.pendientes > 0) nota = "the group does not take the table";
     Servir(servibles, tipos, servidor, base, cuenta, nota);

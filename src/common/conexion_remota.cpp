@@ -66,7 +66,11 @@ class ConexionRemota {
  public:
   ConexionRemota(const std::string& Servidor, const std::string& Base, const std::string& Usuario,
                  const std::string& Clave, const std::string& Codigo, const std::string& Puerto)
-      : Servidor_(Servidor), Base_(Base), Usuario_(Usuario), Clave_(Clave), Codigo_(Codigo),
+      : Servidor_(Servidor),
+        Base_(Base),
+        Usuario_(Usuario),
+        Clave_(Clave),
+        Codigo_(Codigo),
         // The code is V_TA_TPV's own data: quoted with its quotes doubled, it selects only its row.
         codigo_(sqltext::Doubled(ClsUtil::FormatoCodigo(Codigo))),
         p_([](const RaisedError& e) {

@@ -30,13 +30,13 @@ void ReiniciarEstadoGlobal() {
 
 namespace {
 
-
 // Cfg and CfgCV: one key of the session's configuration table. Ignore goes on with the
 // next step; any other answer closes the recordset and gives an empty text.
 std::string LeerClave(ClsDatos& sesion, const std::string& clave, std::string& valorAux, const std::string& rutina) {
   std::string resultado, sql;
   ado::RecordsetPtr rs;
-  Pasos p([&](const RaisedError& e) { return ReportaError(e, std::nullopt, rutina) == kIgnorar ? kIgnorar : kAbandonar; });
+  Pasos p(
+      [&](const RaisedError& e) { return ReportaError(e, std::nullopt, rutina) == kIgnorar ? kIgnorar : kAbandonar; });
   p.AlAbandonar([&] {
     if (rs && rs->IsOpen()) rs->Close();
     resultado.clear();
@@ -47,7 +47,8 @@ std::string LeerClave(ClsDatos& sesion, const std::string& clave, std::string& v
   p.Paso([&] {
     const std::string key = text::TrimCopy(clave);
     // Keys come from the program, but a quote in one must still not end the literal.
-    sql = "SELECT VALOR, valoraux FROM " + TablaConfiguracion + " with(nolock)  WHERE CLAVE = '" + sqltext::Doubled(key) + "'";
+    sql = "SELECT VALOR, valoraux FROM " + TablaConfiguracion + " with(nolock)  WHERE CLAVE = '" +
+          sqltext::Doubled(key) + "'";
     if (text::EqualsNoCase(key, "[FECHA HASTA]") || text::EqualsNoCase(key, "[FECHA DESDE]")) sql = text::Upper(sql);
   });
   p.Paso([&] { sesion.AbrirRecordset(sql, rs, nullptr, 0, 1, -1, true); });
@@ -93,11 +94,15 @@ void GrabaCfgCV(const std::string& clave, const Variant& valor, const std::strin
   };
   Pasos p(SaltarSiempre);
   std::string sql;
-  p.Paso([&] { sql = "SELECT * FROM " + TablaConfiguracion + " with(nolock)  WHERE CLAVE = '" + sqltext::Doubled(clave) + "'"; });
+  p.Paso([&] {
+    sql = "SELECT * FROM " + TablaConfiguracion + " with(nolock)  WHERE CLAVE = '" + sqltext::Doubled(clave) + "'";
+  });
   p.Paso([&] { est.AbrirRecordset(sql, rs, est.Conexion(), 2, 3, -1, true); });
   p.Paso([&] {
-    if (abierto().EOF_()) abierto().AddNew();
-    else abierto().MoveFirst();
+    if (abierto().EOF_())
+      abierto().AddNew();
+    else
+      abierto().MoveFirst();
   });
   p.Paso([&] {
     auto& r = abierto();
@@ -120,8 +125,8 @@ void GrabaCfgCV(const std::string& clave, const Variant& valor, const std::strin
 
 bool EsProgramaDeVentas(const std::string& ejecutable) {
   // The suite's sales and work-order programs; this editor is not one of them.
-  static const char* const kProgramas[] = {"VENTAS",   "FACTURACION", "PEDIDOS",  "REMITOS",  "PRESUPUESTOS",
-                                            "ORDENTRABAJO", "PUNTOVENTA", "NOTASCREDITO", "DEVOLUCIONES"};
+  static const char* const kProgramas[] = {"VENTAS",       "FACTURACION", "PEDIDOS",      "REMITOS",     "PRESUPUESTOS",
+                                           "ORDENTRABAJO", "PUNTOVENTA",  "NOTASCREDITO", "DEVOLUCIONES"};
   for (const char* p : kProgramas)
     if (text::EqualsNoCase(ejecutable, p)) return true;
   return false;
@@ -147,7 +152,8 @@ void CargaConfiguracion(const std::string& carpetaPrograma) {
   Pasos p(SaltarSiempre);
   p.Paso([] { std::srand(static_cast<unsigned>(std::time(nullptr))); });
   p.Paso([] { TablaConfiguracion = "ta_configuracion"; });
-  p.Paso([&] { c.MostrarStockenConsultas = si(ClsUtil::ValorCampo(Variant(leer("MostrarStockenConsultas"))).ToText()); });
+  p.Paso(
+      [&] { c.MostrarStockenConsultas = si(ClsUtil::ValorCampo(Variant(leer("MostrarStockenConsultas"))).ToText()); });
   p.Paso([&] { c.TituloClientes = texto(leer("TituloClientes")); });
   p.Paso([&] { c.TituloProveedores = texto(leer("TituloProveedores")); });
   p.Paso([&] { c.ArchivoDocTareas = carpetaPrograma + "CVDOCTareas.cvl"; });

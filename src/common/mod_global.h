@@ -122,9 +122,8 @@ void GrabaConsultasBase();
 
 // ---- Script execution and SQL builders ------------------------------------------------
 
-void GActualizarDatoScript(const TListaSentencias& sentencias, bool& hayError, long& numeroError,
-                           bool ignoraDuplicado, bool ignoraReferencia, std::string& script, std::string& mensaje,
-                           bool muestraMensaje);
+void GActualizarDatoScript(const TListaSentencias& sentencias, bool& hayError, long& numeroError, bool ignoraDuplicado,
+                           bool ignoraReferencia, std::string& script, std::string& mensaje, bool muestraMensaje);
 void AgregaCampo(const std::string& nombreColumna, std::string& valorColumna, const std::string& tipoValor,
                  bool esPrimero);
 void ArmaSentencia(TListaCampos& campos, TListaSentencias& sentencias, const std::string& tabla, bool esUpdate,

@@ -44,8 +44,7 @@ void GActualizarDatoScript(const TListaSentencias& sentencias, bool& hayError, l
     // Only the connection's error list decides the outcome.
     try {
       datos.EjecutarSQL(lote, 0, nullptr);
-    } catch (const RaisedError&) {
-    }
+    } catch (const RaisedError&) {}
   });
   p.Paso([&] { copiaLog = lote; });
   p.Paso([&] {
@@ -71,8 +70,7 @@ void GActualizarDatoScript(const TListaSentencias& sentencias, bool& hayError, l
     if (!fallo) return;
     try {
       datos.EjecutarSQL("ROLLBACK TRANSACTION", 0, nullptr);
-    } catch (const RaisedError&) {
-    }
+    } catch (const RaisedError&) {}
     hayError = true;
     std::string proceso = Platform().NombreEjecutable();
     GrabaErrorAux(copiaLog, proceso, primerError, textoError);
@@ -85,13 +83,17 @@ void GActualizarDatoScript(const TListaSentencias& sentencias, bool& hayError, l
 
 void AgregaCampo(const std::string& nombreColumna, std::string& valorColumna, const std::string& tipoValor,
                  bool esPrimero) {
-  if (esPrimero) ListaCampos.assign(1, CampoValor{});
-  else ListaCampos.emplace_back();
+  if (esPrimero)
+    ListaCampos.assign(1, CampoValor{});
+  else
+    ListaCampos.emplace_back();
   CampoValor& entrada = ListaCampos.back();
   valorColumna = text::ReplaceAll(valorColumna, "'", "");
   entrada.Campo = nombreColumna;
-  if (text::EqualsNoCase(valorColumna, "NULL")) entrada.Valor = "Null";
-  else entrada.Valor = SesionSistema.Datos->ValorSQL(Variant(valorColumna), tipoValor);
+  if (text::EqualsNoCase(valorColumna, "NULL"))
+    entrada.Valor = "Null";
+  else
+    entrada.Valor = SesionSistema.Datos->ValorSQL(Variant(valorColumna), tipoValor);
 }
 
 void ArmaSentencia(TListaCampos& campos, TListaSentencias& sentencias, const std::string& tabla, bool esUpdate,
@@ -122,8 +124,7 @@ std::string AdaptaSQL(const std::string& textoSQL) { return AdaptaSQLPara(textoS
 
 std::string AdaptaSQLPara(const std::string& textoSQL, const std::string& proveedor) {
   if (text::FindNoCase(proveedor, "oracle") == std::string::npos) return textoSQL;
-  if (ClsUtil::ContarPalabras(textoSQL) <= 1)
-    return text::EqualsNoCase(textoSQL, "LEN") ? "LENGTH" : textoSQL;
+  if (ClsUtil::ContarPalabras(textoSQL) <= 1) return text::EqualsNoCase(textoSQL, "LEN") ? "LENGTH" : textoSQL;
   if (text::FindNoCase(textoSQL, "top ") == std::string::npos) return textoSQL;
   const size_t p = text::FindNoCase(textoSQL, "top");
   const std::string antes = textoSQL.substr(0, p);

@@ -162,9 +162,7 @@ namespace {
 bool EsDigito(char c) { return c >= '0' && c <= '9'; }
 }  // namespace
 
-std::string NombreSQL(const std::string& nombre) {
-  return sqltext::Name(nombre);
-}
+std::string NombreSQL(const std::string& nombre) { return sqltext::Name(nombre); }
 
 bool EsLiteralNumerico(const std::string& texto) {
   size_t i = 0;

@@ -8,9 +8,7 @@
 namespace etapas::ado {
 namespace {
 
-[[noreturn]] void Raise(long number, const std::string& text) {
-  throw RaisedError(number, text, "ADODB");
-}
+[[noreturn]] void Raise(long number, const std::string& text) { throw RaisedError(number, text, "ADODB"); }
 
 // What a field of the given type holds after the assignment of value, as the platform
 // coerces it; a value that cannot be converted is a type mismatch.
@@ -23,8 +21,7 @@ Variant Coerce(const Variant& value, int type) {
     return Variant(*b);
   }
   if (adtype::IsNumeric(type)) {
-    if (value.kind() == Variant::Kind::Text && text::Trim(value.AsText()).empty())
-      return Variant::Null();
+    if (value.kind() == Variant::Kind::Text && text::Trim(value.AsText()).empty()) return Variant::Null();
     auto n = value.ToNumber();
     if (!n) Raise(errnum::kTypeMismatch, "Type mismatch");
     if (adtype::IsInteger(type)) {
@@ -55,7 +52,8 @@ Error FromProvider(const engine::ProviderError& e) {
 
 const Error& Errors::Item(long index) const {
   if (index < 0 || index >= Count())
-    Raise(errnum::kItemNotFound, "Item cannot be found in the collection corresponding to the requested name or ordinal.");
+    Raise(errnum::kItemNotFound,
+          "Item cannot be found in the collection corresponding to the requested name or ordinal.");
   return items_[static_cast<size_t>(index)];
 }
 
@@ -135,8 +133,10 @@ std::string Recordset::BaseTable() const {
   std::string table;
   for (const auto& c : Cols()) {
     if (c.baseTable.empty()) return "";
-    if (table.empty()) table = c.baseTable;
-    else if (!text::EqualsNoCase(table, c.baseTable)) return "";
+    if (table.empty())
+      table = c.baseTable;
+    else if (!text::EqualsNoCase(table, c.baseTable))
+      return "";
   }
   return table;
 }
@@ -150,7 +150,8 @@ void Recordset::RequireRow() const {
   if (mode_ == Mode::Adding) return;
   if (pos_ < 0 || pos_ >= static_cast<long>(data_.rows.size()))
     Raise(errnum::kNoCurrentRecord,
-          "Either BOF or EOF is True, or the current record has been deleted. Requested operation requires a current record.");
+          "Either BOF or EOF is True, or the current record has been deleted. Requested operation requires a current "
+          "record.");
 }
 
 bool Recordset::BOF() const {
@@ -182,7 +183,9 @@ void Recordset::MoveFirst() {
   FlushPendingBeforeMove();
   if (Streaming() && passed_ > 0) {
     // Rows moved past are gone: the query is read again from its start.
-    if (!owner_) Raise(errnum::kConnectionClosed, "The connection cannot be used to perform this operation. It is either closed or invalid in this context.");
+    if (!owner_)
+      Raise(errnum::kConnectionClosed,
+            "The connection cannot be used to perform this operation. It is either closed or invalid in this context.");
     owner_->errors_.Clear();
     std::vector<engine::ProviderError> errs;
     auto again = owner_->session().Stream(*text_, errs);
@@ -204,7 +207,8 @@ void Recordset::MoveNext() {
   FlushPendingBeforeMove();
   if (pos_ >= static_cast<long>(data_.rows.size()))
     Raise(errnum::kNoCurrentRecord,
-          "Either BOF or EOF is True, or the current record has been deleted. Requested operation requires a current record.");
+          "Either BOF or EOF is True, or the current record has been deleted. Requested operation requires a current "
+          "record.");
   ++pos_;
   if (Streaming()) {
     ++passed_;
@@ -242,14 +246,17 @@ std::optional<int> Recordset::FieldIndex(std::string_view name) const {
 Field Recordset::Fields(long index) {
   RequireOpen();
   if (index < 0 || index >= static_cast<long>(Cols().size()))
-    Raise(errnum::kItemNotFound, "Item cannot be found in the collection corresponding to the requested name or ordinal.");
+    Raise(errnum::kItemNotFound,
+          "Item cannot be found in the collection corresponding to the requested name or ordinal.");
   return Field(this, static_cast<int>(index));
 }
 
 Field Recordset::Fields(std::string_view name) {
   RequireOpen();
   auto i = FieldIndex(name);
-  if (!i) Raise(errnum::kItemNotFound, "Item cannot be found in the collection corresponding to the requested name or ordinal.");
+  if (!i)
+    Raise(errnum::kItemNotFound,
+          "Item cannot be found in the collection corresponding to the requested name or ordinal.");
   return Field(this, *i);
 }
 
@@ -265,7 +272,10 @@ const Variant& Recordset::Valor(int index) const {
 
 void Recordset::Set(int index, const Variant& value) {
   RequireOpen();
-  if (!updatable_) Raise(errnum::kNotSupported, "Current Recordset does not support updating. This may be a limitation of the provider, or of the selected locktype.");
+  if (!updatable_)
+    Raise(errnum::kNotSupported,
+          "Current Recordset does not support updating. This may be a limitation of the provider, or of the selected "
+          "locktype.");
   RequireRow();
   if (mode_ == Mode::None) {
     mode_ = Mode::Editing;
@@ -278,7 +288,10 @@ void Recordset::Set(int index, const Variant& value) {
 
 void Recordset::AddNew() {
   RequireOpen();
-  if (!updatable_) Raise(errnum::kNotSupported, "Current Recordset does not support updating. This may be a limitation of the provider, or of the selected locktype.");
+  if (!updatable_)
+    Raise(errnum::kNotSupported,
+          "Current Recordset does not support updating. This may be a limitation of the provider, or of the selected "
+          "locktype.");
   if (mode_ != Mode::None) Update();
   mode_ = Mode::Adding;
   pending_.assign(Cols().size(), Variant::Null());
@@ -288,7 +301,9 @@ void Recordset::AddNew() {
 void Recordset::Update() {
   RequireOpen();
   if (mode_ == Mode::None) return;
-  if (!owner_ || !owner_->IsOpen()) Raise(errnum::kConnectionClosed, "The connection cannot be used to perform this operation. It is either closed or invalid in this context.");
+  if (!owner_ || !owner_->IsOpen())
+    Raise(errnum::kConnectionClosed,
+          "The connection cannot be used to perform this operation. It is either closed or invalid in this context.");
   const std::string table = BaseTable();
   engine::NamedValues values;
   for (size_t i = 0; i < Cols().size(); ++i)
@@ -312,7 +327,8 @@ void Recordset::Update() {
       long n = owner_->session().UpdateRows(table, criteria, values, errs);
       if (n < 0) owner_->RaiseProviderErrors(errs);
       if (n == 0)
-        Raise(errnum::kRowNotFound, "Row cannot be located for updating. Some values may have been changed since it was last read.");
+        Raise(errnum::kRowNotFound,
+              "Row cannot be located for updating. Some values may have been changed since it was last read.");
     }
     data_.rows[static_cast<size_t>(pos_)] = pending_;
   }
@@ -344,7 +360,9 @@ Connection::Connection(std::unique_ptr<engine::Session> session) : session_(std:
 }
 
 engine::Session& Connection::session() {
-  if (!session_) Raise(errnum::kConnectionClosed, "The connection cannot be used to perform this operation. It is either closed or invalid in this context.");
+  if (!session_)
+    Raise(errnum::kConnectionClosed,
+          "The connection cannot be used to perform this operation. It is either closed or invalid in this context.");
   return *session_;
 }
 
@@ -372,7 +390,9 @@ void Connection::Close() {
 
 void Connection::RaiseProviderErrors(const std::vector<engine::ProviderError>& errs) {
   for (const auto& e : errs) errors_.Add(FromProvider(e));
-  if (errs.empty()) throw RaisedError(engine::native::kOther, "The provider reported a failure without details.", "Microsoft OLE DB Provider");
+  if (errs.empty())
+    throw RaisedError(engine::native::kOther, "The provider reported a failure without details.",
+                      "Microsoft OLE DB Provider");
   throw RaisedError(errs.front().native, errs.front().description, "Microsoft OLE DB Provider");
 }
 
@@ -419,16 +439,19 @@ RecordsetPtr Connection::OpenSchema(int schema, const std::vector<Variant>& rest
     m.adoType = type;
     return m;
   };
-  rs.columns = {col("TABLE_CATALOG", adtype::kVarWChar), col("TABLE_SCHEMA", adtype::kVarWChar),
-                col("TABLE_NAME", adtype::kVarWChar),    col("COLUMN_NAME", adtype::kVarWChar),
-                col("ORDINAL_POSITION", adtype::kInteger), col("DATA_TYPE", adtype::kSmallInt),
-                col("CHARACTER_MAXIMUM_LENGTH", adtype::kInteger), col("IS_NULLABLE", adtype::kBoolean)};
+  rs.columns = {col("TABLE_CATALOG", adtype::kVarWChar),
+                col("TABLE_SCHEMA", adtype::kVarWChar),
+                col("TABLE_NAME", adtype::kVarWChar),
+                col("COLUMN_NAME", adtype::kVarWChar),
+                col("ORDINAL_POSITION", adtype::kInteger),
+                col("DATA_TYPE", adtype::kSmallInt),
+                col("CHARACTER_MAXIMUM_LENGTH", adtype::kInteger),
+                col("IS_NULLABLE", adtype::kBoolean)};
   for (const auto& c : cols) {
     if (!wantSchema.empty() && !text::EqualsNoCase(wantSchema, c.schema)) continue;
     if (!wantColumn.empty() && !text::EqualsNoCase(wantColumn, c.name)) continue;
-    rs.rows.push_back({Variant(c.catalog), Variant(c.schema), Variant(c.table), Variant(c.name),
-                       Variant(c.ordinal), Variant(c.adoType),
-                       c.maxLength > 0 ? Variant(c.maxLength) : Variant::Null(),
+    rs.rows.push_back({Variant(c.catalog), Variant(c.schema), Variant(c.table), Variant(c.name), Variant(c.ordinal),
+                       Variant(c.adoType), c.maxLength > 0 ? Variant(c.maxLength) : Variant::Null(),
                        Variant(c.nullable)});
   }
   return std::make_shared<Recordset>(shared_from_this(), std::move(rs), false);

@@ -54,7 +54,10 @@ class Field {
   long DefinedSize() const;
   Variant Value() const;                // raises 3021 without a current row
   void SetValue(const Variant& value);  // raises 3251 on a read-only recordset
-  Field& operator=(const Variant& value) { SetValue(value); return *this; }
+  Field& operator=(const Variant& value) {
+    SetValue(value);
+    return *this;
+  }
 
  private:
   Recordset* rs_;
@@ -80,8 +83,8 @@ class Recordset : public std::enable_shared_from_this<Recordset> {
   void MoveLast();
 
   long FieldCount() const;
-  Field Fields(long index);              // raises 3265 outside the range
-  Field Fields(std::string_view name);   // ignoring letter case; raises 3265
+  Field Fields(long index);             // raises 3265 outside the range
+  Field Fields(std::string_view name);  // ignoring letter case; raises 3265
   std::optional<int> FieldIndex(std::string_view name) const;
 
   void AddNew();
@@ -105,25 +108,25 @@ class Recordset : public std::enable_shared_from_this<Recordset> {
   std::string BaseTable() const;
   bool Streaming() const { return stream_ != nullptr || streamed_; }
   const std::vector<engine::ColumnMeta>& Cols() const { return shared_ ? *shared_ : data_.columns; }
-  void Fetch();  // the stream's next row becomes the current one
+  void Fetch();           // the stream's next row becomes the current one
   void LendRowStorage();  // a forward-only recordset's row storage, to its connection's next one
 
   ConnectionPtr owner_;
   engine::ResultSet data_;
   bool updatable_;
   bool open_ = true;
-  long pos_ = 0;                            // index into rows; == size() means EOF
+  long pos_ = 0;  // index into rows; == size() means EOF
   Mode mode_ = Mode::None;
-  std::vector<Variant> pending_;            // values of the row being added or edited
+  std::vector<Variant> pending_;  // values of the row being added or edited
   std::vector<bool> touched_;
-  std::vector<std::string> keyColumns_;     // table key, for locating a row to update
+  std::vector<std::string> keyColumns_;  // table key, for locating a row to update
   // Forward-only reading: data_.rows holds the current row and any rows read ahead.
   std::unique_ptr<engine::RowStream> stream_;  // null once read to the end
   bool streamed_ = false;
   std::shared_ptr<const std::vector<engine::ColumnMeta>> shared_;  // a stream's columns, shared
-  std::shared_ptr<const std::string> text_;  // the query, to read it again
-  long passed_ = 0;                          // rows moved past
-  std::vector<Variant> spareRow_;  // storage of the row just left, for the next one
+  std::shared_ptr<const std::string> text_;                        // the query, to read it again
+  long passed_ = 0;                                                // rows moved past
+  std::vector<Variant> spareRow_;                                  // storage of the row just left, for the next one
 };
 
 class Connection : public std::enable_shared_from_this<Connection> {

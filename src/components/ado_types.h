@@ -4,12 +4,10 @@
 
 namespace etapas::ado::adtype {
 
-inline constexpr int kSmallInt = 2, kInteger = 3, kSingle = 4, kDouble = 5, kCurrency = 6,
-                     kDate = 7, kBoolean = 11, kTinyInt = 17, kBigInt = 20, kGuid = 72,
-                     kDBDate = 133, kDBTime = 134, kDBTimeStamp = 135, kNumeric = 131,
-                     kChar = 129, kWChar = 130, kVarChar = 200, kLongVarChar = 201,
-                     kVarWChar = 202, kLongVarWChar = 203, kVarBinary = 204,
-                     kLongVarBinary = 205;
+inline constexpr int kSmallInt = 2, kInteger = 3, kSingle = 4, kDouble = 5, kCurrency = 6, kDate = 7, kBoolean = 11,
+                     kTinyInt = 17, kBigInt = 20, kGuid = 72, kDBDate = 133, kDBTime = 134, kDBTimeStamp = 135,
+                     kNumeric = 131, kChar = 129, kWChar = 130, kVarChar = 200, kLongVarChar = 201, kVarWChar = 202,
+                     kLongVarWChar = 203, kVarBinary = 204, kLongVarBinary = 205;
 
 // Whole numbers.
 constexpr bool IsInteger(int t) { return t == kSmallInt || t == kInteger || t == kTinyInt || t == kBigInt; }

@@ -26,7 +26,9 @@ std::vector<DefinicionConsulta> LeerDefinicionesConsulta(const std::string& ruta
   std::ifstream in(ruta, std::ios::binary);
   std::string registro(kRegistro, '\0');
   while (in.read(registro.data(), static_cast<std::streamsize>(kRegistro))) {
-    auto campo = [&](size_t desde, size_t largo) { return text::TrimCopy(text::Cp1252ToUtf8(registro.substr(desde, largo))); };
+    auto campo = [&](size_t desde, size_t largo) {
+      return text::TrimCopy(text::Cp1252ToUtf8(registro.substr(desde, largo)));
+    };
     out.push_back({campo(0, 100), campo(100, 100), campo(200, 500), campo(700, 500)});
   }
   return out;

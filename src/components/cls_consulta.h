@@ -17,14 +17,14 @@ struct DefinicionConsulta {
 std::vector<DefinicionConsulta> LeerDefinicionesConsulta(const std::string& ruta);
 
 struct PeticionConsulta {
-  std::string sql;          // the rows offered
-  std::string campoClave;   // the column whose value is the answer
-  std::string archivo;      // the lookup-definitions file
+  std::string sql;         // the rows offered
+  std::string campoClave;  // the column whose value is the answer
+  std::string archivo;     // the lookup-definitions file
   std::string proveedor;
-  std::string titulo;       // the definition's name, or the table's
+  std::string titulo;  // the definition's name, or the table's
   std::vector<std::string> columnas;
   std::vector<std::vector<std::string>> filas;
-  int columnaClave = 0;     // index of campoClave in columnas
+  int columnaClave = 0;  // index of campoClave in columnas
 };
 
 class ClsConsulta {
@@ -40,9 +40,8 @@ class ClsConsulta {
 
   // Shows the lookup of `sql` and returns when it is closed; Resultado() then holds the
   // chosen value ("" when none). The further arguments are accepted and not used.
-  void Mostrar(const std::string& sql, void* coleccion = nullptr, const std::string& = "",
-               const std::string& = "", const std::string& = "", const std::string& = "", int = 0,
-               const std::string& = "");
+  void Mostrar(const std::string& sql, void* coleccion = nullptr, const std::string& = "", const std::string& = "",
+               const std::string& = "", const std::string& = "", int = 0, const std::string& = "");
   const std::string& Resultado() const { return resultado_; }
 
  private:

@@ -13,7 +13,6 @@ namespace {
 
 constexpr const char* kDatoSesionKey = "ETAPAS_DATA=";
 
-
 bool AllDigits(std::string_view s) {
   if (s.empty()) return false;
   for (char c : s)
@@ -78,11 +77,12 @@ void ClsDatos::Conectar(bool faltanDatos, long, std::string& cadenaConexion, boo
     const std::string raiz = dataRoot_.empty() ? engine::DefaultDataRoot() : dataRoot_;
     const std::string texto =
         "No se pudo conectar a la base de datos " + baseDatos_ + " del servidor " + servidor_ + ".\n\n" +
-        "Motivo: " + motivoFallo_ + "\n\n" +
-        "Qué hacer: las bases de datos de este equipo están en " + raiz +
+        "Motivo: " + motivoFallo_ + "\n\n" + "Qué hacer: las bases de datos de este equipo están en " + raiz +
         " (la variable ETAPAS_DATA elige otra carpeta; " + raiz + "/servers.conf indica los servidores PostgreSQL). " +
-        "Para probar el programa, cree la demostración con \"etapas-admin demo\"; para una empresa nueva, cree su base con "
-        "\"etapas-admin init --server " + servidor_ + " --database " + baseDatos_ + " --kind home\".";
+        "Para probar el programa, cree la demostración con \"etapas-admin demo\"; para una empresa nueva, cree su base "
+        "con "
+        "\"etapas-admin init --server " +
+        servidor_ + " --database " + baseDatos_ + " --kind home\".";
     std::cerr << texto << std::endl;
     Platform().MsgBox(texto, mb::kCritical | mb::kOk, "Sin conexión");
   }
@@ -113,9 +113,10 @@ void ClsDatos::AsignarDatoSesion(const std::string& dato) {
 
 ado::Connection& ClsDatos::RequireConnection() const {
   if (!conexion_ || !conexion_->IsOpen())
-    throw RaisedError(errnum::kConnectionClosed,
-                      "The connection cannot be used to perform this operation. It is either closed or invalid in this context.",
-                      "ClsDatos");
+    throw RaisedError(
+        errnum::kConnectionClosed,
+        "The connection cannot be used to perform this operation. It is either closed or invalid in this context.",
+        "ClsDatos");
   return *conexion_;
 }
 
@@ -157,7 +158,8 @@ std::string ClsDatos::ValorSQL(const Variant& valor, const std::string& tipo) co
 }
 
 Variant ClsDatos::UltimoCodigo(const std::string& tabla, const std::string& columna, const Variant&, const Variant&) {
-  auto rs = RequireConnection().OpenRecordset("SELECT " + sqltext::Bracketed(columna) + " FROM " + sqltext::Bracketed(tabla), 0, 1);
+  auto rs = RequireConnection().OpenRecordset(
+      "SELECT " + sqltext::Bracketed(columna) + " FROM " + sqltext::Bracketed(tabla), 0, 1);
   std::string best;
   for (; !rs->EOF_(); rs->MoveNext()) {
     std::string code = text::TrimCopy(rs->Fields(0L).Value().ToText());
@@ -169,7 +171,8 @@ Variant ClsDatos::UltimoCodigo(const std::string& tabla, const std::string& colu
 bool ClsDatos::BuscarRegistro(const std::string& tabla, const std::string& valor, const std::string& columna,
                               ado::RecordsetPtr& rs, int, const std::string&, bool) {
   ado::Connection& c = RequireConnection();
-  const std::string consulta = "SELECT * FROM " + sqltext::Bracketed(tabla) + " WHERE " + sqltext::Bracketed(columna) + " = ";
+  const std::string consulta =
+      "SELECT * FROM " + sqltext::Bracketed(tabla) + " WHERE " + sqltext::Bracketed(columna) + " = ";
   const std::string tecleado = text::TrimCopy(valor);
   rs = c.OpenRecordset(consulta + ValorSQL(tecleado, "'"), 2, 3);
   if (!rs->EOF_()) return true;

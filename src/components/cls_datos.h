@@ -30,8 +30,7 @@ class ClsDatos {
   // While the shared connection pool (pool_conexiones.h) is active and holds the four
   // properties' key, the session takes the pool's connection (no new attempt), or fails at
   // once with the reason the pool recorded. A connection held from before is let go first.
-  void Conectar(bool faltanDatos, long modo, std::string& cadenaConexion,
-                bool usarPropiedades, bool informarFallo);
+  void Conectar(bool faltanDatos, long modo, std::string& cadenaConexion, bool usarPropiedades, bool informarFallo);
   // Lets the connection go: back to the pool when it came from it and the pool is still
   // active (the next session of the same key gets it), otherwise closed. Conexion() is then
   // a closed connection and Conectado() false.
@@ -57,9 +56,8 @@ class ClsDatos {
 
   // Opens rs on a query; raises the provider's error when it cannot be opened.
   // cursor/lock 0/1: forward read-only; 2/3: updatable.
-  void AbrirRecordset(const std::string& sql, ado::RecordsetPtr& rs,
-                      const ado::ConnectionPtr& conexion = nullptr, int cursor = 0, int lock = 1,
-                      int opciones = -1, bool cliente = true);
+  void AbrirRecordset(const std::string& sql, ado::RecordsetPtr& rs, const ado::ConnectionPtr& conexion = nullptr,
+                      int cursor = 0, int lock = 1, int opciones = -1, bool cliente = true);
   void CerrarRecordset(ado::RecordsetPtr& rs);
   // Runs a statement or batch; refusals go to Conexion()->Errors(), never raised.
   // Raises 3709 only when there is no open connection.
@@ -68,15 +66,13 @@ class ClsDatos {
   // Boolean literal (True 1, False 0, empty Null), raising 13 for anything else.
   std::string ValorSQL(const Variant& valor, const std::string& tipo) const;
   // The highest numeric code of the column (as stored); "0" when there is none.
-  Variant UltimoCodigo(const std::string& tabla, const std::string& columna,
-                       const Variant& = {}, const Variant& = {});
+  Variant UltimoCodigo(const std::string& tabla, const std::string& columna, const Variant& = {}, const Variant& = {});
   // True exactly when the row exists. rs comes back updatable, on the row when found,
   // accepting AddNew when not. The value is looked up as given (trimmed) and, when that
   // finds nothing, in its stored form (FormatoCodigo with kLargoCodigo): rows written by
   // other programs keep their codes unpadded. The key column's width plays no part.
-  bool BuscarRegistro(const std::string& tabla, const std::string& valor,
-                      const std::string& columna, ado::RecordsetPtr& rs, int = 8,
-                      const std::string& = "", bool = false);
+  bool BuscarRegistro(const std::string& tabla, const std::string& valor, const std::string& columna,
+                      ado::RecordsetPtr& rs, int = 8, const std::string& = "", bool = false);
 
  private:
   ado::Connection& RequireConnection() const;

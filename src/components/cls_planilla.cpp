@@ -12,8 +12,7 @@
 #include "components/text.h"
 
 namespace etapas {
-namespace {
-}  // namespace
+namespace {}  // namespace
 
 void ClsPlanilla::MostrarPlanilla(const std::string& sql, const std::string& proveedor, const std::string& titulo,
                                   const std::string& extra) {
@@ -32,9 +31,7 @@ void ClsPlanilla::MostrarPlanilla(const std::string& sql, const std::string& pro
         for (long i = 0; i < rs->FieldCount(); ++i) fila.push_back(rs->Valor(static_cast<int>(i)).ToText());
         p.filas.push_back(std::move(fila));
       }
-    } catch (const RaisedError& e) {
-      p.error = e.Description();
-    }
+    } catch (const RaisedError& e) { p.error = e.Description(); }
   }
   Platform().MostrarPlanilla(p);
 }
@@ -194,7 +191,8 @@ void ClsPlanilla::ExportarXlsx(const std::string& ruta, const PeticionPlanilla& 
       auto numero = Variant(v).ToNumber();
       if (c < d.tipos.size() && ado::adtype::IsNumeric(d.tipos[c]) && numero)
         anotar(worksheet_write_number(hoja, fila, col, *numero, nullptr));
-      else if (!v.empty()) anotar(worksheet_write_string(hoja, fila, col, v.c_str(), nullptr));
+      else if (!v.empty())
+        anotar(worksheet_write_string(hoja, fila, col, v.c_str(), nullptr));
     }
   }
   // A cell the format cannot hold (a text over 32767 characters) would be left out.

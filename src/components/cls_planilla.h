@@ -11,12 +11,12 @@ namespace etapas {
 struct PeticionPlanilla {
   std::string sql;
   std::string proveedor;
-  std::string titulo;   // the listing's caption: the table listed, as the editor passes it
+  std::string titulo;  // the listing's caption: the table listed, as the editor passes it
   std::string extra;
   std::vector<std::string> columnas;
   std::vector<int> tipos;  // ADO type codes: numbers are exported as numbers
   std::vector<std::vector<std::string>> filas;
-  std::string error;       // why the rows could not be read, if they could not
+  std::string error;  // why the rows could not be read, if they could not
 };
 
 struct ClsPlanilla {

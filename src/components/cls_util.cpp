@@ -67,7 +67,9 @@ double ClsUtil::ANumero(const std::string& texto) {
   return std::strtod(digits.c_str(), nullptr);
 }
 
-std::string ClsUtil::FormatoCodigo(const std::string& codigo, int largo) { return etapas::FormatoCodigo(codigo, largo); }
+std::string ClsUtil::FormatoCodigo(const std::string& codigo, int largo) {
+  return etapas::FormatoCodigo(codigo, largo);
+}
 
 std::string ClsUtil::CompletarRuta(const std::string& carpeta) {
   std::string c = text::TrimCopy(carpeta);
@@ -174,7 +176,8 @@ std::string ClsIni::LeerValor(const std::string& archivo, const std::string& sec
     if (l.empty() || l.front() == ';' || l.front() == '#') continue;
     if (l.front() == '[') {
       auto close = l.find(']');
-      inSection = close != std::string_view::npos && text::EqualsNoCase(text::Trim(l.substr(1, close - 1)), text::Trim(seccion));
+      inSection = close != std::string_view::npos &&
+                  text::EqualsNoCase(text::Trim(l.substr(1, close - 1)), text::Trim(seccion));
       continue;
     }
     if (!inSection) continue;

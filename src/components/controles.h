@@ -18,9 +18,9 @@ struct CajaTexto {
   bool Enabled = true;
   int32_t BackColor = kBlanco;
   std::string DataField;
-  std::string Tag;       // the lookup the field offers
-  int MaxLength = 0;     // 0: no limit
-  int SelStart = 0;      // the caret
+  std::string Tag;    // the lookup the field offers
+  int MaxLength = 0;  // 0: no limit
+  int SelStart = 0;   // the caret
   int TabIndex = 0;
 };
 
@@ -65,10 +65,10 @@ struct DialogoColor {
 class Botonera {
  public:
   struct BotonBarra {
-    std::string Clave;     // "NUEVO", ...
+    std::string Clave;  // "NUEVO", ...
     std::string Caption;
     std::string ToolTip;
-    int16_t Tecla;         // the key that presses it
+    int16_t Tecla;  // the key that presses it
     bool Enabled = true;
   };
 

@@ -7,17 +7,13 @@ namespace etapas {
 RaisedError ComoError(const std::exception_ptr& e) {
   try {
     std::rethrow_exception(e);
-  } catch (const RaisedError& r) {
-    return r;
-  } catch (const std::bad_alloc&) {
+  } catch (const RaisedError& r) { return r; } catch (const std::bad_alloc&) {
     return RaisedError(errnum::kOutOfMemory, "Out of memory");
   } catch (const std::out_of_range& x) {
     return RaisedError(errnum::kSubscriptOutOfRange, std::string("Subscript out of range: ") + x.what());
   } catch (const std::invalid_argument& x) {
     return RaisedError(errnum::kInvalidArgument, std::string("Invalid procedure call or argument: ") + x.what());
-  } catch (const std::exception& x) {
-    return RaisedError(errnum::kAutomationError, x.what());
-  }
+  } catch (const std::exception& x) { return RaisedError(errnum::kAutomationError, x.what()); }
 }
 
 void ListaPasos::Paso(std::function<void()> paso) {
@@ -103,8 +99,7 @@ Pasos::Fin Pasos::CorrerBucle(const Item& bucle) {
   for (;;) {
     bool otraVuelta = false;
     Respuesta r;
-    while ((r = Intentar([&] { otraVuelta = bucle.condicion(); })) == Respuesta::kRepetir) {
-    }
+    while ((r = Intentar([&] { otraVuelta = bucle.condicion(); })) == Respuesta::kRepetir) {}
     if (r == Respuesta::kSalir) return Fin::kAbandonada;
     // Ignored, the condition goes on with the step after it: the body (PorCada's count
     // cannot say which element comes next, so there the loop ends).

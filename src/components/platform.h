@@ -22,12 +22,10 @@ class EventosVentanaProgreso;
 
 // Message box styles and answers, with the platform's numbers.
 namespace mb {
-inline constexpr int kOk = 0, kOkCancel = 1, kAbortRetryIgnore = 2, kYesNoCancel = 3, kYesNo = 4,
-                     kRetryCancel = 5;
+inline constexpr int kOk = 0, kOkCancel = 1, kAbortRetryIgnore = 2, kYesNoCancel = 3, kYesNo = 4, kRetryCancel = 5;
 inline constexpr int kCritical = 16, kQuestion = 32, kExclamation = 48, kInformation = 64;
 inline constexpr int kDefault2 = 256, kDefault3 = 512;
-inline constexpr int kAnsOk = 1, kAnsCancel = 2, kAnsAbort = 3, kAnsRetry = 4, kAnsIgnore = 5,
-                     kAnsYes = 6, kAnsNo = 7;
+inline constexpr int kAnsOk = 1, kAnsCancel = 2, kAnsAbort = 3, kAnsRetry = 4, kAnsIgnore = 5, kAnsYes = 6, kAnsNo = 7;
 // The answers of a style's buttons, in order.
 std::vector<int> Buttons(int style);
 // The answer of the style's default button.
@@ -139,8 +137,12 @@ class PlataformaGuionada : public PlataformaProceso {
   void MostrarPlanilla(const PeticionPlanilla& peticion) override;
   std::unique_ptr<VentanaProgreso> NuevaVentanaProgreso(EventosVentanaProgreso& eventos) override;
   [[noreturn]] void TerminarProceso(int estado = 0) override { throw ProcesoTerminado{estado}; }
-  std::string NombreEjecutable() const override { return exeName.empty() ? PlataformaProceso::NombreEjecutable() : exeName; }
-  std::string CarpetaPrograma() const override { return folder.empty() ? PlataformaProceso::CarpetaPrograma() : folder; }
+  std::string NombreEjecutable() const override {
+    return exeName.empty() ? PlataformaProceso::NombreEjecutable() : exeName;
+  }
+  std::string CarpetaPrograma() const override {
+    return folder.empty() ? PlataformaProceso::CarpetaPrograma() : folder;
+  }
   std::string LineaComando() const override { return commandLine; }
   std::string Entorno(const std::string& variable) const override;
   std::string NombreMaquina() const override { return machine; }

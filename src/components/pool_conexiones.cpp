@@ -59,8 +59,7 @@ std::vector<PruebaConexion> PoolConexiones::Probar(const std::string& dataRoot,
       if (timeoutSeconds > 0) conexion->SetCommandTimeout(timeoutSeconds);
       try {
         conexion->Execute(sqlPrueba);
-      } catch (const RaisedError&) {
-      }
+      } catch (const RaisedError&) {}
       if (conexion->Errors().Count() > 0) {
         e.motivo = text::HideSecrets(conexion->Errors().Item(0).Description);
         conexion->Close();
@@ -150,10 +149,8 @@ bool PoolConexiones::Devolver(Entrada& e) {
     // The next session gets it as a new connection would be.
     if (c.session().TranCount() > 0) c.Execute("ROLLBACK TRANSACTION");
     if (!text::EqualsNoCase(text::Trim(c.DefaultDatabase()), e.baseDatos)) c.SetDefaultDatabase(e.baseDatos);
-  } catch (const RaisedError&) {
-  }
-  if (!c.IsOpen() || c.session().TranCount() > 0 ||
-      !text::EqualsNoCase(text::Trim(c.DefaultDatabase()), e.baseDatos)) {
+  } catch (const RaisedError&) {}
+  if (!c.IsOpen() || c.session().TranCount() > 0 || !text::EqualsNoCase(text::Trim(c.DefaultDatabase()), e.baseDatos)) {
     if (c.IsOpen()) c.Close();
     return false;
   }

@@ -119,7 +119,8 @@ class VentanaProgresoSinPantalla : public VentanaProgreso {
   }
   void SetLayeredWindowAttributes(unsigned long colorClave, int a, unsigned long banderas) override {
     // As the platform does: only a layered window takes the attributes.
-    if (!(estiloExtendido & w32::kWsExLayered)) throw RaisedError(errnum::kApiFailure, "The window is not layered.", "user32");
+    if (!(estiloExtendido & w32::kWsExLayered))
+      throw RaisedError(errnum::kApiFailure, "The window is not layered.", "user32");
     clave = colorClave;
     alfa = a;
     banderasCapa = banderas;

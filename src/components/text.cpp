@@ -112,7 +112,8 @@ std::string HideSecrets(std::string_view s) {
         end = s.find(q, end + 1);
         end = end == std::string_view::npos ? s.size() : end + 1;
       } else {
-        while (end < s.size() && s[end] != ';' && s[end] != ' ' && s[end] != '\t' && s[end] != '\n' && s[end] != '\r') ++end;
+        while (end < s.size() && s[end] != ';' && s[end] != ' ' && s[end] != '\t' && s[end] != '\n' && s[end] != '\r')
+          ++end;
       }
     } else if (j < s.size() && s[j] == '\'') {
       // An SQL literal: a doubled quote stays inside it.
@@ -149,9 +150,10 @@ std::string HideSecrets(std::string_view s) {
 namespace etapas::text {
 namespace {
 // Code points of bytes 0x80..0x9F in Windows-1252 (0 where the byte is undefined).
-constexpr char32_t kCp1252High[32] = {
-    0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0,
-    0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178};
+constexpr char32_t kCp1252High[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
 }  // namespace
 
@@ -178,10 +180,20 @@ size_t Utf8SequenceLength(std::string_view s, size_t i) {
   if (c < 0x80) return 1;
   size_t len;
   char32_t cp, min;
-  if (c >= 0xC2 && c <= 0xDF) { len = 2; cp = c & 0x1F; min = 0x80; }
-  else if (c >= 0xE0 && c <= 0xEF) { len = 3; cp = c & 0x0F; min = 0x800; }
-  else if (c >= 0xF0 && c <= 0xF4) { len = 4; cp = c & 0x07; min = 0x10000; }
-  else return 0;
+  if (c >= 0xC2 && c <= 0xDF) {
+    len = 2;
+    cp = c & 0x1F;
+    min = 0x80;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    len = 3;
+    cp = c & 0x0F;
+    min = 0x800;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    len = 4;
+    cp = c & 0x07;
+    min = 0x10000;
+  } else
+    return 0;
   if (i + len > s.size()) return 0;
   for (size_t k = 1; k < len; ++k) {
     const auto d = static_cast<unsigned char>(s[i + k]);

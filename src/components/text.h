@@ -12,10 +12,10 @@ inline constexpr std::string_view kBlanksAndTabs = " \t";
 // Every C white-space character: what separates the words of a statement.
 inline constexpr std::string_view kWhiteSpace = " \t\r\n\f\v";
 
-std::string_view Trim(std::string_view s, std::string_view chars = kSpaces);   // at both ends
+std::string_view Trim(std::string_view s, std::string_view chars = kSpaces);  // at both ends
 std::string_view TrimEnd(std::string_view s, std::string_view chars = kSpaces);
 std::string TrimCopy(std::string_view s);
-std::string Upper(std::string_view s);       // ASCII and Latin-1 letters in UTF-8
+std::string Upper(std::string_view s);  // ASCII and Latin-1 letters in UTF-8
 std::string Lower(std::string_view s);
 // A text as SQL Server's case-insensitive = compares it: upper case, trailing blanks off
 // ('sa' and 'SA ' give the same key).

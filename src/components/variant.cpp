@@ -28,8 +28,7 @@ bool ReadInt(std::string_view s, size_t& i, int digits, int& out) {
 
 std::string DateTime::ToIso() const {
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", year, month, day, hour,
-                minute, second);
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", year, month, day, hour, minute, second);
   return buf;
 }
 
@@ -37,17 +36,14 @@ std::optional<DateTime> DateTime::ParseIso(std::string_view s) {
   s = text::Trim(s, text::kBlanksAndTabs);
   DateTime d;
   size_t i = 0;
-  if (!ReadInt(s, i, 4, d.year) || i >= s.size() || s[i++] != '-' ||
-      !ReadInt(s, i, 2, d.month) || i >= s.size() || s[i++] != '-' ||
-      !ReadInt(s, i, 2, d.day))
+  if (!ReadInt(s, i, 4, d.year) || i >= s.size() || s[i++] != '-' || !ReadInt(s, i, 2, d.month) || i >= s.size() ||
+      s[i++] != '-' || !ReadInt(s, i, 2, d.day))
     return std::nullopt;
   d.hour = d.minute = d.second = d.millisecond = 0;
   if (i < s.size()) {
     if (s[i] != ' ' && s[i] != 'T') return std::nullopt;
     ++i;
-    if (!ReadInt(s, i, 2, d.hour) || i >= s.size() || s[i++] != ':' ||
-        !ReadInt(s, i, 2, d.minute))
-      return std::nullopt;
+    if (!ReadInt(s, i, 2, d.hour) || i >= s.size() || s[i++] != ':' || !ReadInt(s, i, 2, d.minute)) return std::nullopt;
     if (i < s.size() && s[i] == ':') {
       ++i;
       if (!ReadInt(s, i, 2, d.second)) return std::nullopt;
@@ -66,8 +62,7 @@ std::optional<DateTime> DateTime::ParseIso(std::string_view s) {
     }
     if (i != s.size()) return std::nullopt;
   }
-  if (d.month < 1 || d.month > 12 || d.day < 1 || d.day > 31 || d.hour > 23 ||
-      d.minute > 59 || d.second > 59)
+  if (d.month < 1 || d.month > 12 || d.day < 1 || d.day > 31 || d.hour > 23 || d.minute > 59 || d.second > 59)
     return std::nullopt;
   return d;
 }
@@ -109,8 +104,10 @@ std::string FormatNumber(double d) {
 }
 
 void Variant::AssignText(std::string_view s) {
-  if (auto* p = std::get_if<std::string>(&v_)) p->assign(s.data(), s.size());
-  else v_ = std::string(s);
+  if (auto* p = std::get_if<std::string>(&v_))
+    p->assign(s.data(), s.size());
+  else
+    v_ = std::string(s);
   kind_ = Kind::Text;
 }
 

@@ -34,7 +34,11 @@ class Variant {
   Variant(std::string_view s) : kind_(Kind::Text), v_(std::string(s)) {}
   Variant(const char* s) : kind_(Kind::Text), v_(std::string(s)) {}
 
-  static Variant Null() { Variant v; v.kind_ = Kind::Null; return v; }
+  static Variant Null() {
+    Variant v;
+    v.kind_ = Kind::Null;
+    return v;
+  }
   // Becomes the text, in the storage it already has when it holds one.
   void AssignText(std::string_view s);
 
@@ -52,8 +56,14 @@ class Variant {
   std::optional<bool> ToBool() const;
   std::optional<DateTime> ToDate() const;
 
-  long long AsInteger() const { auto p = std::get_if<long long>(&v_); return p ? *p : 0; }
-  double AsDouble() const { auto p = std::get_if<double>(&v_); return p ? *p : 0.0; }
+  long long AsInteger() const {
+    auto p = std::get_if<long long>(&v_);
+    return p ? *p : 0;
+  }
+  double AsDouble() const {
+    auto p = std::get_if<double>(&v_);
+    return p ? *p : 0.0;
+  }
   const std::string& AsText() const;
   const DateTime& AsDate() const;
 

@@ -52,7 +52,8 @@ void LeerDigitosCuenta() {
   DigCuenta = CInt(Setting("Digitos_Cuenta"));
   DigSubCuenta = CInt(Setting("Digitos_SubCuenta"));
   // 16-bit arithmetic: a sum out of range is a failure.
-  DigTotal = CInt(static_cast<double>(DigCapitulo) + DigSubCapitulo + DigRubro + DigSubRubro + DigCuenta + DigSubCuenta);
+  DigTotal =
+      CInt(static_cast<double>(DigCapitulo) + DigSubCapitulo + DigRubro + DigSubRubro + DigCuenta + DigSubCuenta);
 }
 
 void LeerPosicionesCuenta() {

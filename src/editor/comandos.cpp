@@ -11,10 +11,7 @@
 #include "replication/mod_grupos_emp.h"
 
 namespace etapas {
-namespace {
-
-
-}  // namespace
+namespace {}  // namespace
 
 bool FrmV_TA_ETAPAS::Ocupado() const { return ReplicacionEnCurso(); }
 
@@ -22,7 +19,8 @@ void FrmV_TA_ETAPAS::Botonera1_Click(const std::string& clave) {
   // While a save is being carried to the points of sale the window lets events through;
   // no command may start then (a second GRABAR would start a second save).
   if (Ocupado()) return;
-  static const char* const kComandos[] = {"NUEVO", "BORRAR", "GRABAR", "PLANILLA", "CONSULTAR", "REPORTE", "CERRAR", "CANCELAR"};
+  static const char* const kComandos[] = {"NUEVO",     "BORRAR",  "GRABAR", "PLANILLA",
+                                          "CONSULTAR", "REPORTE", "CERRAR", "CANCELAR"};
   const std::string tecla = text::Upper(clave);
   std::string comando;
   for (const char* c : kComandos)
@@ -83,7 +81,8 @@ void FrmV_TA_ETAPAS::Botonera1_Click(const std::string& clave) {
     });
   } else if (comando == "CANCELAR") {
     p.Paso([&] {
-      if (bEditando && Platform().MsgBox("Cancelar?", mb::kYesNo | mb::kExclamation | mb::kDefault2, "Atención!!!") != mb::kAnsYes)
+      if (bEditando &&
+          Platform().MsgBox("Cancelar?", mb::kYesNo | mb::kExclamation | mb::kDefault2, "Atención!!!") != mb::kAnsYes)
         p.Terminar();
     });
     p.Paso([&] { bEditando = false; });
@@ -111,8 +110,7 @@ namespace {
 // deletion, each a list of steps; they share what the save has read and typed.
 class Grabacion {
  public:
-  explicit Grabacion(FrmV_TA_ETAPAS& f)
-      : f_(f), p_([this](const RaisedError& e) { return Responder(e); }) {
+  explicit Grabacion(FrmV_TA_ETAPAS& f) : f_(f), p_([this](const RaisedError& e) { return Responder(e); }) {
     ArmarRamas();
     ArmarCommit();
     p_.Paso([this] {
@@ -155,7 +153,8 @@ class Grabacion {
       // What the operator typed is still on screen: CANCELAR asks before dropping it.
       f_.bEditando = true;
       if (f_.bNuevo && e.Number() == ado::native::kDuplicateKey) {
-        Platform().MsgBox("Otro usuario creó el status " + guardado_ + " en la base " + SesionSistema.Datos->BaseDatos() +
+        Platform().MsgBox("Otro usuario creó el status " + guardado_ + " en la base " +
+                              SesionSistema.Datos->BaseDatos() +
                               " mientras usted lo cargaba; su status no se grabó. Sus datos siguen en pantalla: "
                               "confirme el código para ver el del otro usuario, o escriba otro código.",
                           mb::kExclamation | mb::kOk, "Aviso al operador");
@@ -170,8 +169,9 @@ class Grabacion {
     return *f_.rsDatos;
   }
   void Releer() {
-    SesionSistema.Datos->AbrirRecordset("select * from V_TA_ETAPAS where CODIGOESTADO = '" + sqltext::Doubled(guardado_) + "'",
-                                        f_.rsDatos, nullptr, 2, 3, -1, true);
+    SesionSistema.Datos->AbrirRecordset(
+        "select * from V_TA_ETAPAS where CODIGOESTADO = '" + sqltext::Doubled(guardado_) + "'", f_.rsDatos, nullptr, 2,
+        3, -1, true);
   }
   void PonerCodigo() {
     if (f_.bNuevo) Rs().Fields("CODIGOESTADO") = Variant(guardado_);
@@ -233,7 +233,8 @@ class Grabacion {
         p_.Terminar();
     });
     baja_.Paso([this] {
-      SesionSistema.Datos->EjecutarSQL("DELETE V_TA_ETAPAS WHERE CODIGOESTADO = '" + sqltext::Doubled(guardado_) + "'", 0, nullptr);
+      SesionSistema.Datos->EjecutarSQL("DELETE V_TA_ETAPAS WHERE CODIGOESTADO = '" + sqltext::Doubled(guardado_) + "'",
+                                       0, nullptr);
     });
     baja_.Paso([this] {
       ado::Errors& errores = SesionSistema.Datos->ConexionAbierta().Errors();
@@ -262,9 +263,9 @@ class Grabacion {
     commit_.Paso([this] {
       if (!commitFallido_) return;
       // Ignored: nothing was saved, and the window stays as the operator left it.
-      Platform().MsgBox("El status " + guardado_ +
-                            " no se grabó. Sus datos siguen en pantalla: puede grabar de nuevo o cancelar.",
-                        mb::kInformation | mb::kOk, "Aviso al operador");
+      Platform().MsgBox(
+          "El status " + guardado_ + " no se grabó. Sus datos siguen en pantalla: puede grabar de nuevo o cancelar.",
+          mb::kInformation | mb::kOk, "Aviso al operador");
       p_.Terminar();
     });
     commit_.Paso([this] {
@@ -300,7 +301,8 @@ void FrmV_TA_ETAPAS::ConsultarCampo() {
     elegido = ClsUtil::PedirFecha();
   } else if (text::EqualsNoCase(tag, "V_TA_ETAPAS")) {
     consulta.CampoClave = "CODIGOESTADO";
-    consulta.Mostrar("SELECT CODIGOESTADO, DESCRIPCION FROM V_TA_ETAPAS ORDER BY CODIGOESTADO", nullptr, "", "", "", "", 0, "");
+    consulta.Mostrar("SELECT CODIGOESTADO, DESCRIPCION FROM V_TA_ETAPAS ORDER BY CODIGOESTADO", nullptr, "", "", "", "",
+                     0, "");
     elegido = consulta.Resultado();
     campo.Text = elegido;
   } else if (text::EqualsNoCase(tag, "Colores")) {

@@ -97,7 +97,8 @@ void FrmV_TA_ETAPAS::MoverCaret(int index, int caret) {
 }
 
 void FrmV_TA_ETAPAS::SetFocus(int index) {
-  if (!Visible || index < 0 || index >= static_cast<int>(Txtfields.size()) || !Txtfields[static_cast<size_t>(index)].Enabled)
+  if (!Visible || index < 0 || index >= static_cast<int>(Txtfields.size()) ||
+      !Txtfields[static_cast<size_t>(index)].Enabled)
     throw RaisedError(errnum::kInvalidArgument, "Invalid procedure call or argument");
   foco_ = index;
   Txtfields_GotFocus(static_cast<int16_t>(index));
@@ -153,8 +154,10 @@ void FrmV_TA_ETAPAS::Txtfields_KeyDown(int16_t index, int16_t keyCode, int16_t) 
     Campo_Valida(index);
     if (!bError) {
       const int siguiente = ClsCampos::PasarSiguiente(keyCode, Txtfields, index);
-      if (siguiente >= 0 && Visible) SetFocus(siguiente);
-      else foco_ = -1;
+      if (siguiente >= 0 && Visible)
+        SetFocus(siguiente);
+      else
+        foco_ = -1;
     }
   }
   FijarConsultar(index);
@@ -328,11 +331,16 @@ void FrmV_TA_ETAPAS::AsignarDatos() {
   p.Paso([&] {
     requiereRs();
     const std::string tipo = text::Upper(valor("Tipo"));
-    if (tipo == "P" || tipo.empty()) SeleccionarTipo(optPendiente);
-    else if (tipo == "E") SeleccionarTipo(optEnCurso);
-    else if (tipo == "F") SeleccionarTipo(optFinalizado);
-    else if (tipo == "A") SeleccionarTipo(optAnulado);
-    else if (tipo == "T") SeleccionarTipo(OPtFacturar);
+    if (tipo == "P" || tipo.empty())
+      SeleccionarTipo(optPendiente);
+    else if (tipo == "E")
+      SeleccionarTipo(optEnCurso);
+    else if (tipo == "F")
+      SeleccionarTipo(optFinalizado);
+    else if (tipo == "A")
+      SeleccionarTipo(optAnulado);
+    else if (tipo == "T")
+      SeleccionarTipo(OPtFacturar);
   });
   p.Paso([&] {
     requiereRs();
@@ -369,7 +377,8 @@ void FrmV_TA_ETAPAS::Generar(const std::string&) {
   p.Paso([] { ast::LeerPosicionesCuenta(); });
   p.Paso([&] { conexion = SesionSistema.Datos->Conexion(); });
   p.Paso([&] {
-    SesionSistema.Datos->AbrirRecordset("SELECT  top 1 * FROM " + sTabla + " WITH(NOLOCK) ", nuevo, conexion, 2, 3, -1, true);
+    SesionSistema.Datos->AbrirRecordset("SELECT  top 1 * FROM " + sTabla + " WITH(NOLOCK) ", nuevo, conexion, 2, 3, -1,
+                                        true);
     rsDatos = nuevo;
   });
   p.Ejecutar();
@@ -378,7 +387,8 @@ void FrmV_TA_ETAPAS::Generar(const std::string&) {
 // ---- The window's icon and skin --------------------------------------------------------
 
 void FrmV_TA_ETAPAS::IconoDeRecurso(const std::string& nombre) {
-  if (!ExisteRecursoIcono(nombre)) throw RaisedError(errnum::kResourceNotFound, "Resource with identifier '" + nombre + "' not found");
+  if (!ExisteRecursoIcono(nombre))
+    throw RaisedError(errnum::kResourceNotFound, "Resource with identifier '" + nombre + "' not found");
   icono_ = "recurso:" + text::Upper(nombre);
 }
 

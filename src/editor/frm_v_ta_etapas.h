@@ -39,7 +39,7 @@ class FrmV_TA_ETAPAS : public Ventana, public SkinFramework {
 
   // ---- Window state ----
   bool Visible = false;
-  int Foco() const { return foco_; }        // entry field with the focus, -1 for none
+  int Foco() const { return foco_; }  // entry field with the focus, -1 for none
   const std::string& Icono() const { return icono_; }
   const std::string& HojaEstilo() const { return hojaEstilo_; }  // the loaded skin's style sheet
   const std::string& SkinCargado() const { return skinRuta_; }

@@ -17,25 +17,25 @@ namespace etapas::engine {
 struct Fault {
   enum class Kind {
     None,
-    DuplicateKey,       // a primary key or unique constraint
-    ForeignKey,         // the referenced row does not exist
-    Referenced,         // other rows still refer to the row
-    Check,              // a CHECK constraint (tsql_len_COLUMN: a declared length)
-    Length,             // a value too long for its column
+    DuplicateKey,  // a primary key or unique constraint
+    ForeignKey,    // the referenced row does not exist
+    Referenced,    // other rows still refer to the row
+    Check,         // a CHECK constraint (tsql_len_COLUMN: a declared length)
+    Length,        // a value too long for its column
     NotNull,
-    Raised,             // a trigger or rule refused the change
+    Raised,  // a trigger or rule refused the change
     Conversion,
     Overflow,
     DivideByZero,
-    Lock,               // a lock wait ran out
-    Deadlock,           // the engine chose this session as the victim
+    Lock,      // a lock wait ran out
+    Deadlock,  // the engine chose this session as the victim
     NoTable,
     NoColumn,
     Syntax,
     ObjectExists,
     ColumnExists,
     Permission,
-    Timeout,            // no answer within the command time-out
+    Timeout,  // no answer within the command time-out
     ConnectionLost,
     NotSupported,
     NoSuchDatabase,

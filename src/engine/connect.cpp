@@ -83,13 +83,15 @@ std::vector<ConnectResult> ConnectAll(const std::vector<ConnectRequest>& request
     const std::string root = request.dataRoot.empty() ? DefaultDataRoot() : request.dataRoot;
     const std::string server = text::TrimCopy(request.server);
     if (server.empty()) {
-      error = {native::kServerNotFound, "SQL Server does not exist or access denied: no server name was given.", "08001"};
+      error = {native::kServerNotFound, "SQL Server does not exist or access denied: no server name was given.",
+               "08001"};
       continue;
     }
     ServerEntry& entry = entries[i];
     if (!LookUpServer(root, server, entry)) {
       if (server.find_first_of("/\\") != std::string::npos || server.front() == '.') {
-        error = {native::kServerNotFound, "SQL Server does not exist or access denied: '" + server + "' is not a valid server name.", "08001"};
+        error = {native::kServerNotFound,
+                 "SQL Server does not exist or access denied: '" + server + "' is not a valid server name.", "08001"};
         continue;
       }
       entry.location = root + "/servers/" + text::Lower(server);
@@ -105,15 +107,18 @@ std::vector<ConnectResult> ConnectAll(const std::vector<ConnectRequest>& request
     } else {
       error = {native::kFeatureNotSupported,
                "The server '" + server + "' is configured for the engine '" + entry.engine +
-                   "', which this build cannot use.", "08001"};
+                   "', which this build cannot use.",
+               "08001"};
     }
   }
   for (size_t i = 0; i < requests.size(); ++i) {
     if (!embedded[i]) continue;
     Fault fault;
     auto backend = sqlite::Open(entries[i].location, requests[i].database, fault);
-    if (backend) results[i].session = MakeSession(std::move(backend));
-    else results[i].error = Describe(fault, "", text::Trim(requests[i].database));
+    if (backend)
+      results[i].session = MakeSession(std::move(backend));
+    else
+      results[i].error = Describe(fault, "", text::Trim(requests[i].database));
   }
   std::vector<postgres::Attempt*> attempts;
   for (auto& o : openings)
@@ -128,8 +133,10 @@ std::vector<ConnectResult> ConnectAll(const std::vector<ConnectRequest>& request
     Fault fault;
     auto backend = openings[i]->Finish(fault);
     openings[i].reset();
-    if (backend) results[i].session = MakeSession(std::move(backend));
-    else results[i].error = Describe(fault, "", text::Trim(requests[i].database));
+    if (backend)
+      results[i].session = MakeSession(std::move(backend));
+    else
+      results[i].error = Describe(fault, "", text::Trim(requests[i].database));
   }
   return results;
 }
@@ -143,7 +150,8 @@ std::unique_ptr<Session> Connect(const ConnectRequest& request, ProviderError& e
 void AddError(std::vector<ProviderError>& errors, ProviderError e) {
   const long n = e.native;
   errors.push_back(std::move(e));
-  if (n == native::kDuplicateKey || n == native::kConstraint || n == native::kNullNotAllowed || n == native::kTruncation)
+  if (n == native::kDuplicateKey || n == native::kConstraint || n == native::kNullNotAllowed ||
+      n == native::kTruncation)
     errors.push_back({native::kStatementTerminated, "The statement has been terminated.", "01000"});
 }
 
@@ -172,7 +180,8 @@ int AdoTypeFromDeclared(std::string_view declared, long* size) {
   if (base == "real") return ado::adtype::kSingle;
   if (base == "money" || base == "smallmoney") return ado::adtype::kCurrency;
   if (base == "decimal" || base == "numeric") return ado::adtype::kNumeric;
-  if (base == "datetime" || base == "smalldatetime" || base == "datetime2" || base == "timestamp") return ado::adtype::kDBTimeStamp;
+  if (base == "datetime" || base == "smalldatetime" || base == "datetime2" || base == "timestamp")
+    return ado::adtype::kDBTimeStamp;
   if (base == "date") return ado::adtype::kDBDate;
   if (base == "time") return ado::adtype::kDBTime;
   if (base == "char" || base == "character") return ado::adtype::kChar;

@@ -45,10 +45,19 @@ bool EndsTransaction(K kind) { return kind == K::Conversion; }
 // (syntax, missing objects, lost connections, time-outs...) end the batch.
 bool EndsStatementOnly(K kind) {
   switch (kind) {
-    case K::DuplicateKey: case K::ForeignKey: case K::Referenced: case K::Check: case K::Length:
-    case K::NotNull: case K::Raised: case K::Overflow: case K::DivideByZero:
-    case K::Lock: case K::ObjectExists: case K::ColumnExists: case K::Permission:
-      return true;
+    case K::DuplicateKey:
+    case K::ForeignKey:
+    case K::Referenced:
+    case K::Check:
+    case K::Length:
+    case K::NotNull:
+    case K::Raised:
+    case K::Overflow:
+    case K::DivideByZero:
+    case K::Lock:
+    case K::ObjectExists:
+    case K::ColumnExists:
+    case K::Permission: return true;
     default: return false;
   }
 }
@@ -62,9 +71,7 @@ std::unordered_map<std::string, std::string> WrittenNames(std::string_view state
   std::vector<sql::Token> toks;
   try {
     toks = sql::Tokenize(statement);
-  } catch (const sql::SyntaxError&) {
-    return out;
-  }
+  } catch (const sql::SyntaxError&) { return out; }
   int depth = 0;
   bool inList = false;
   for (const auto& t : toks) {
@@ -85,7 +92,7 @@ std::unordered_map<std::string, std::string> WrittenNames(std::string_view state
 struct Planned {
   std::string statement;  // as the batch wrote it
   sql::Translation translation;
-  std::string verb;       // first word of the translation
+  std::string verb;  // first word of the translation
   std::unordered_map<std::string, std::string> written;
 };
 using Plan = std::shared_ptr<const std::vector<Planned>>;
@@ -194,7 +201,8 @@ class TsqlSession final : public Session {
     if (text::EqualsNoCase(name, backend_->Database())) return true;
     if (Waiting()) {
       // Called from the wait hook: the statement waiting needs this connection until it ends.
-      error = {native::kOther, "The connection is busy with another statement; the database cannot change now.", "HY000"};
+      error = {native::kOther, "The connection is busy with another statement; the database cannot change now.",
+               "HY000"};
       return false;
     }
     Settle();
@@ -399,7 +407,8 @@ class TsqlSession final : public Session {
   bool Commit(ExecOutcome& out) {
     SyncTransaction();
     if (depth_ == 0) {
-      out.errors.push_back({native::kNoBeginForCommit, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.", "25000"});
+      out.errors.push_back({native::kNoBeginForCommit,
+                            "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.", "25000"});
       return true;
     }
     if (--depth_ > 0) return true;
@@ -416,7 +425,8 @@ class TsqlSession final : public Session {
   bool Rollback(ExecOutcome& out) {
     SyncTransaction();
     if (depth_ == 0) {
-      out.errors.push_back({native::kNoBeginForRollback, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.", "25000"});
+      out.errors.push_back({native::kNoBeginForRollback,
+                            "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.", "25000"});
       return true;
     }
     depth_ = 0;
@@ -470,7 +480,10 @@ class TsqlSession final : public Session {
     }
     SyncTransaction();
     if (depth_ > 0) {
-      out.errors.push_back({226, std::string(create ? "CREATE" : "DROP") + " DATABASE statement not allowed within multi-statement transaction.", "25000"});
+      out.errors.push_back({226,
+                            std::string(create ? "CREATE" : "DROP") +
+                                " DATABASE statement not allowed within multi-statement transaction.",
+                            "25000"});
       return false;
     }
     struct Restore {
@@ -486,11 +499,14 @@ class TsqlSession final : public Session {
       return false;
     }
     if (create && exists) {
-      out.errors.push_back({native::kDatabaseExists, "Database '" + name + "' already exists. Choose a different database name.", "42000"});
+      out.errors.push_back({native::kDatabaseExists,
+                            "Database '" + name + "' already exists. Choose a different database name.", "42000"});
       return false;
     }
     if (!create && !exists) {
-      out.errors.push_back({3701, "Cannot drop the database '" + name + "', because it does not exist or you do not have permission.", "42000"});
+      out.errors.push_back(
+          {3701, "Cannot drop the database '" + name + "', because it does not exist or you do not have permission.",
+           "42000"});
       return false;
     }
     if (!create && text::EqualsNoCase(name, backend_->Database())) {
@@ -501,7 +517,8 @@ class TsqlSession final : public Session {
     if (!(create ? backend_->CreateDatabase(name, fault) : backend_->DropDatabase(name, fault))) {
       ProviderError e = Describe(fault, create ? "CREATE DATABASE" : "DROP DATABASE", name);
       if (fault.kind == K::ObjectExists)
-        e = {native::kDatabaseExists, "Database '" + name + "' already exists. Choose a different database name.", "42000"};
+        e = {native::kDatabaseExists, "Database '" + name + "' already exists. Choose a different database name.",
+             "42000"};
       else
         e.description = std::string(create ? "CREATE" : "DROP") + " DATABASE failed: " + e.description;
       out.errors.push_back(e);
@@ -512,7 +529,8 @@ class TsqlSession final : public Session {
 
   // Runs one planned statement; false when the batch must end. `stream`: a query's rows
   // are handed over unread instead of being kept in out.
-  // NOLINTNEXTLINE(readability-function-cognitive-complexity): one statement's run, in the order the server takes its steps.
+  // NOLINTNEXTLINE(readability-function-cognitive-complexity): one statement's run, in the order the server takes its
+  // steps.
   bool RunStatement(const Planned& p, ExecOutcome& out, std::unique_ptr<RowStream>* stream) {
     const sql::Translation& t = p.translation;
     switch (t.kind) {
@@ -544,7 +562,8 @@ class TsqlSession final : public Session {
       return other->RunStatement(local, out, nullptr);
     }
     if (isMaster_ && t.kind != sql::StatementKind::Query) {
-      out.errors.push_back({native::kInvalidObject, "The master database of a server holds no tables; connect to a database.", "42S02"});
+      out.errors.push_back(
+          {native::kInvalidObject, "The master database of a server holds no tables; connect to a database.", "42S02"});
       return false;
     }
     // @@TRANCOUNT is this session's count, written into the statement.
@@ -572,7 +591,8 @@ class TsqlSession final : public Session {
       }
       return Failed(f, p.statement, out.errors, guarded);
     };
-    const bool reuse = t.trancountAt.empty() && (t.kind == sql::StatementKind::Query || t.kind == sql::StatementKind::Other);
+    const bool reuse =
+        t.trancountAt.empty() && (t.kind == sql::StatementKind::Query || t.kind == sql::StatementKind::Other);
     auto rows = backend_->Run(text, {}, reuse, fault);
     if (!rows || fault) return fail(fault);
     if (!rows->Columns().empty()) {
@@ -590,9 +610,9 @@ class TsqlSession final : public Session {
       }
       if (stream && !out.hasResult) {
         auto live = shared ? std::make_unique<LiveStream>(this, std::move(rows), std::move(shared), p.statement)
-                           : std::make_unique<LiveStream>(this, std::move(rows),
-                                                          std::make_shared<const std::vector<ColumnMeta>>(std::move(columns)),
-                                                          p.statement);
+                           : std::make_unique<LiveStream>(
+                                 this, std::move(rows),
+                                 std::make_shared<const std::vector<ColumnMeta>>(std::move(columns)), p.statement);
         live_ = live.get();
         *stream = std::move(live);
         return true;
@@ -632,7 +652,8 @@ class TsqlSession final : public Session {
                std::vector<ProviderError>& errors) {
     Settle();
     if (isMaster_) {
-      errors.push_back({native::kInvalidObject, "The master database of a server holds no tables; connect to a database.", "42S02"});
+      errors.push_back(
+          {native::kInvalidObject, "The master database of a server holds no tables; connect to a database.", "42S02"});
       return -1;
     }
     Fault fault;

@@ -19,8 +19,7 @@ std::string AsWritten(const std::string& name, std::string_view statement) {
         return t.value.substr(7);
       }
     }
-  } catch (const sql::SyntaxError&) {
-  }
+  } catch (const sql::SyntaxError&) {}
   return name;
 }
 
@@ -72,14 +71,15 @@ ProviderError Describe(const Fault& f, std::string_view statement, std::string_v
         return Describe(length, statement, database);
       }
       return {native::kConstraint,
-              "The " + verb + " statement conflicted with the CHECK constraint \"" + f.constraint + "\".",
-              "23000"};
+              "The " + verb + " statement conflicted with the CHECK constraint \"" + f.constraint + "\".", "23000"};
     case K::Length:
-      return {native::kTruncation,
-              "String or binary data would be truncated" +
-                  (table.empty() ? std::string() : " in table 'dbo." + table + "'") +
-                  (column.empty() ? std::string() : std::string(table.empty() ? " in" : ",") + " column '" + column + "'") + ".",
-              "22001"};
+      return {
+          native::kTruncation,
+          "String or binary data would be truncated" +
+              (table.empty() ? std::string() : " in table 'dbo." + table + "'") +
+              (column.empty() ? std::string() : std::string(table.empty() ? " in" : ",") + " column '" + column + "'") +
+              ".",
+          "22001"};
     case K::NotNull:
       return {native::kNullNotAllowed,
               "Cannot insert the value NULL into column '" + column + "', table '" + table +
@@ -97,33 +97,45 @@ ProviderError Describe(const Fault& f, std::string_view statement, std::string_v
               "22018"};
     case K::Overflow: return {8115, "Arithmetic overflow error: " + Sentence(f.message), "22003"};
     case K::DivideByZero: return {8134, "Divide by zero error encountered.", "22012"};
-    case K::Lock: return {native::kLockTimeout, "Lock request time out period exceeded: another session holds the data.", "HYT00"};
+    case K::Lock:
+      return {native::kLockTimeout, "Lock request time out period exceeded: another session holds the data.", "HYT00"};
     case K::Deadlock:
-      return {1205, "Transaction was deadlocked on lock resources with another process and has been chosen as the deadlock victim.", "40001"};
+      return {1205,
+              "Transaction was deadlocked on lock resources with another process and has been chosen as the deadlock "
+              "victim.",
+              "40001"};
     case K::NoTable: return {native::kInvalidObject, "Invalid object name '" + table + "'.", "42S02"};
     case K::NoColumn: return {native::kInvalidColumn, "Invalid column name '" + column + "'.", "42S22"};
     case K::Syntax:
       return {native::kSyntax,
-              f.key.empty() ? "Incorrect syntax: " + Sentence(f.message) : "Incorrect syntax near '" + f.key + "'.", "42000"};
+              f.key.empty() ? "Incorrect syntax: " + Sentence(f.message) : "Incorrect syntax near '" + f.key + "'.",
+              "42000"};
     case K::ObjectExists: return {2714, "There is already an object named '" + table + "' in the database.", "42S01"};
     case K::ColumnExists:
-      return {2705, "Column names in each table must be unique. Column name '" + column + "' is specified more than once.", "42S21"};
+      return {2705,
+              "Column names in each table must be unique. Column name '" + column + "' is specified more than once.",
+              "42S21"};
     case K::Permission: return {229, "The permission was denied: " + Sentence(f.message), "42000"};
     // The server has no number for it: the client gives up. This is the provider's own code.
     case K::Timeout: return {-2147217871, "Query timeout expired.", "HYT00"};
-    case K::ConnectionLost: return {native::kServerNotFound, "The connection to the server was lost: " + Sentence(f.message), "08S01"};
-    case K::NotSupported: return {native::kFeatureNotSupported, "The server cannot do this: " + Sentence(f.message), "0A000"};
+    case K::ConnectionLost:
+      return {native::kServerNotFound, "The connection to the server was lost: " + Sentence(f.message), "08S01"};
+    case K::NotSupported:
+      return {native::kFeatureNotSupported, "The server cannot do this: " + Sentence(f.message), "0A000"};
     case K::NoSuchDatabase:
       return {native::kNoSuchDatabase,
-              "Database '" + std::string(database) + "' does not exist. Make sure that the name is entered correctly.", "42000"};
+              "Database '" + std::string(database) + "' does not exist. Make sure that the name is entered correctly.",
+              "42000"};
     case K::CannotOpenDatabase:
       return {native::kCannotOpenDatabase,
               "Cannot open database \"" + std::string(database) + "\" requested by the login. The login failed." +
                   (f.message.empty() ? "" : " " + Sentence(f.message)),
               "42000"};
     case K::LoginFailed:
-      return {native::kLoginFailed, "Login failed on database \"" + std::string(database) + "\": " + f.message, "28000"};
-    case K::ServerNotFound: return {native::kServerNotFound, "SQL Server does not exist or access denied: " + f.message, "08001"};
+      return {native::kLoginFailed, "Login failed on database \"" + std::string(database) + "\": " + f.message,
+              "28000"};
+    case K::ServerNotFound:
+      return {native::kServerNotFound, "SQL Server does not exist or access denied: " + f.message, "08001"};
     case K::Other: break;
   }
   return {native::kOther, "The database refused the statement: " + Sentence(f.message),

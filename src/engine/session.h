@@ -30,7 +30,7 @@ inline constexpr long kNullNotAllowed = 515;
 inline constexpr long kTruncation = 8152;
 inline constexpr long kConversion = 245;
 inline constexpr long kStatementTerminated = 3621;
-inline constexpr long kUserRaised = 50000;   // a trigger or rule refused the change
+inline constexpr long kUserRaised = 50000;  // a trigger or rule refused the change
 inline constexpr long kLockTimeout = 1222;
 inline constexpr long kNoBeginForCommit = 3902;
 inline constexpr long kNoBeginForRollback = 3903;
@@ -46,8 +46,8 @@ inline constexpr long kOther = 50001;
 struct ColumnMeta {
   std::string name;
   int adoType = 200;
-  long definedSize = 0;     // characters for text columns when declared, else 0
-  std::string baseTable;    // table the column comes from; empty for expressions
+  long definedSize = 0;   // characters for text columns when declared, else 0
+  std::string baseTable;  // table the column comes from; empty for expressions
   std::string baseColumn;
 };
 
@@ -60,7 +60,7 @@ struct ExecOutcome {
   std::vector<ProviderError> errors;  // empty when every statement ran
   bool hasResult = false;             // the first row-returning statement's rows
   ResultSet result;
-  long rowsAffected = 0;              // of the last data-changing statement
+  long rowsAffected = 0;  // of the last data-changing statement
 };
 
 struct SchemaColumn {
@@ -110,19 +110,18 @@ class Session {
   virtual std::vector<SchemaColumn> Columns(std::string_view catalog, std::string_view table,
                                             std::vector<ProviderError>& errors) = 0;
   // Parameterised writes for updatable recordsets: values never pass through SQL text.
-  virtual bool InsertRow(std::string_view table, const NamedValues& values,
-                         std::vector<ProviderError>& errors) = 0;
+  virtual bool InsertRow(std::string_view table, const NamedValues& values, std::vector<ProviderError>& errors) = 0;
   // Updates the rows matching every criterion (Null criteria match Null); returns the
   // number of rows changed, or -1 on error.
-  virtual long UpdateRows(std::string_view table, const NamedValues& criteria,
-                          const NamedValues& values, std::vector<ProviderError>& errors) = 0;
+  virtual long UpdateRows(std::string_view table, const NamedValues& criteria, const NamedValues& values,
+                          std::vector<ProviderError>& errors) = 0;
   virtual void SetCommandTimeout(int seconds) = 0;
   // BEGIN TRANSACTIONs not yet ended, as @@TRANCOUNT.
   virtual int TranCount() const { return 0; }
 };
 
 struct ConnectRequest {
-  std::string dataRoot;   // empty: the default data root
+  std::string dataRoot;  // empty: the default data root
   std::string server;
   std::string database;
   std::string user;

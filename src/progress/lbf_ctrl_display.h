@@ -15,7 +15,7 @@ class Lbf_CtrlDisplay : private EventosVentanaProgreso {
  public:
   static constexpr int kCuadros = 12;
   static constexpr int kIntervaloMs = 100;
-  static constexpr int kAlfa = 200;  // out of 255
+  static constexpr int kAlfa = 200;                                 // out of 255
   static constexpr long kAnchoCliente = 7845, kAltoCliente = 2970;  // twips
 
   struct BotonCancelar {
@@ -42,7 +42,7 @@ class Lbf_CtrlDisplay : private EventosVentanaProgreso {
   VentanaProgreso& Ventana() { return *ventana_; }
 
   // ---- What the window does for its owner ----
-  void Show();     // modeless
+  void Show();  // modeless
   void Hide();
   void Refresh();  // draws the controls as they now are
   void Unload();   // stops the timer and lets the service drop the window

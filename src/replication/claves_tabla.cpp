@@ -62,31 +62,24 @@ constexpr Regla kGrupo1[] = {
 };
 
 constexpr Regla kGrupo2[] = {
-    SufijoEntero("V_TA_Cajas", kTrasVTA),
-    Sufijo("V_TA_Bancos", kTrasVTA),
-    Sufijo("V_TA_MotivoVta", kTrasVTA),
-    Sufijo("V_TA_MotivoCpra", kTrasVTA),
-    Sufijo("V_TA_Deposito", kTrasVTA),
-    Sufijo("V_TA_Tecnicos", kTrasVTA),
-    Sufijo("V_TA_Tareas", kTrasVTA),
-    Sufijo("V_TA_Unidad", kTrasVTA),
-    Tabla("V_TA_TipoArticulo", {"IDTIPO"}),
-    Sufijo("V_TA_Rubros", kTrasVTA),
-    Sufijo("V_TA_MotivoStock", kTrasVTA),
-    Tabla("V_TA_CPRA_VTA", {"IDCOND_CPRA_VTA"}),
-    Sufijo("V_TA_CATEGORIA", kTrasVTA),
-    Sufijo("V_TA_DESTINO", kTrasVTA),
+    SufijoEntero("V_TA_Cajas", kTrasVTA),   Sufijo("V_TA_Bancos", kTrasVTA),
+    Sufijo("V_TA_MotivoVta", kTrasVTA),     Sufijo("V_TA_MotivoCpra", kTrasVTA),
+    Sufijo("V_TA_Deposito", kTrasVTA),      Sufijo("V_TA_Tecnicos", kTrasVTA),
+    Sufijo("V_TA_Tareas", kTrasVTA),        Sufijo("V_TA_Unidad", kTrasVTA),
+    Tabla("V_TA_TipoArticulo", {"IDTIPO"}), Sufijo("V_TA_Rubros", kTrasVTA),
+    Sufijo("V_TA_MotivoStock", kTrasVTA),   Tabla("V_TA_CPRA_VTA", {"IDCOND_CPRA_VTA"}),
+    Sufijo("V_TA_CATEGORIA", kTrasVTA),     Sufijo("V_TA_DESTINO", kTrasVTA),
     Sufijo("V_TA_ORIGEN", kTrasVTA),
 };
 
 constexpr Regla kGrupo3[] = {
-    Sufijo("P_TA_NIVELESTUDIO", kTrasPTA),    Sufijo("P_TA_CONOCIMIENTOS", kTrasPTA),
-    Sufijo("P_TA_Categorizacion", kTrasPTA),  Sufijo("P_TA_CentroMedico", kTrasPTA),
-    Sufijo("P_TA_FormasDePago", kTrasPTA),    Sufijo("P_MA_Empresas", kTrasPTA),
-    Sufijo("P_TA_ZONARESIDENCIA", kTrasPTA),  Sufijo("P_TA_ObraSocial", kTrasPTA),
-    Sufijo("P_TA_MotivoEgreso", kTrasPTA),    Sufijo("P_TA_Grupos", kTrasPTA),
-    Sufijo("P_TA_EstadoBusqueda", kTrasPTA),  SufijoEntero("P_TA_Areas", kTrasPTA),
-    Sufijo("P_TA_IDIOMAS", kTrasPTA),         Sufijo("P_TA_TITULOs", kTrasPTA),
+    Sufijo("P_TA_NIVELESTUDIO", kTrasPTA),     Sufijo("P_TA_CONOCIMIENTOS", kTrasPTA),
+    Sufijo("P_TA_Categorizacion", kTrasPTA),   Sufijo("P_TA_CentroMedico", kTrasPTA),
+    Sufijo("P_TA_FormasDePago", kTrasPTA),     Sufijo("P_MA_Empresas", kTrasPTA),
+    Sufijo("P_TA_ZONARESIDENCIA", kTrasPTA),   Sufijo("P_TA_ObraSocial", kTrasPTA),
+    Sufijo("P_TA_MotivoEgreso", kTrasPTA),     Sufijo("P_TA_Grupos", kTrasPTA),
+    Sufijo("P_TA_EstadoBusqueda", kTrasPTA),   SufijoEntero("P_TA_Areas", kTrasPTA),
+    Sufijo("P_TA_IDIOMAS", kTrasPTA),          Sufijo("P_TA_TITULOs", kTrasPTA),
     Sufijo("P_TA_ESTADOPOSTULANTE", kTrasPTA), Sufijo("P_TA_Parentesco", kTrasPTA),
     Sufijo("P_TA_EstadoCivil", kTrasPTA),
 };
@@ -97,7 +90,7 @@ constexpr Regla kGrupo4[] = {
 };
 
 constexpr Regla kGrupo5[] = {
-    Sufijo("TA_Categoria", kTrasTA), Sufijo("TA_Deposito", kTrasTA), Sufijo("TA_MotivoStock", kTrasTA),
+    Sufijo("TA_Categoria", kTrasTA),      Sufijo("TA_Deposito", kTrasTA), Sufijo("TA_MotivoStock", kTrasTA),
     Tabla("TA_TipoArticulo", {"IDTIPO"}), Sufijo("TA_Rubros", kTrasTA),
 };
 
@@ -243,7 +236,8 @@ ClavesDeTabla ClavesTabla(const std::string& Tabla) {
     for (const Regla& r : grupo) {
       if (!Coincide(r, nombre)) continue;
       size_t n = 0;
-      if (r.derivaDesde != kSinDerivar) claves[n++] = ClaveDerivada(nombre, static_cast<size_t>(r.derivaDesde), r.quitaS);
+      if (r.derivaDesde != kSinDerivar)
+        claves[n++] = ClaveDerivada(nombre, static_cast<size_t>(r.derivaDesde), r.quitaS);
       for (std::string_view c : r.claves) {
         if (c.empty() || n == claves.size()) break;
         claves[n++] = std::string(c);

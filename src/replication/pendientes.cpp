@@ -16,8 +16,8 @@ namespace etapas {
 namespace {
 
 // Columns the transfer never sends or never updates: they take no part in a comparison.
-constexpr const char* kNoComparadas[] = {"ID",         "IMAGEN", "TRANSMISION", "RECEPCION", "OBSERVACIONES",
-                                         "IMAGE",      "DescripcionAdicional"};
+constexpr const char* kNoComparadas[] = {
+    "ID", "IMAGEN", "TRANSMISION", "RECEPCION", "OBSERVACIONES", "IMAGE", "DescripcionAdicional"};
 
 std::string Q(const std::string& texto) {
   static const ClsDatos literales;
@@ -29,9 +29,7 @@ bool Ejecutar(ClsDatos& db, const std::string& sql) {
   try {
     if (db.Conexion()) db.Conexion()->Errors().Clear();
     db.EjecutarSQL(sql, 0, nullptr);
-  } catch (const RaisedError&) {
-    return false;
-  }
+  } catch (const RaisedError&) { return false; }
   return db.Conexion() && db.Conexion()->Errors().Count() == 0;
 }
 
@@ -44,9 +42,7 @@ bool ExisteTabla(ClsDatos& casa) {
     const bool existe = rs && !rs->EOF_();
     if (rs && rs->IsOpen()) rs->Close();
     return existe;
-  } catch (const RaisedError&) {
-    return false;
-  }
+  } catch (const RaisedError&) { return false; }
 }
 
 // home.sql's statement for the table, so a migrated database gets exactly what a new one has.
@@ -108,8 +104,10 @@ bool EsLiteral(const std::string& v) {
   // Inside, a quote only as a doubled quote.
   for (size_t k = i + 1; k + 1 < v.size(); ++k) {
     if (v[k] != '\'') continue;
-    if (k + 2 < v.size() && v[k + 1] == '\'') ++k;
-    else return false;
+    if (k + 2 < v.size() && v[k + 1] == '\'')
+      ++k;
+    else
+      return false;
   }
   return true;
 }
@@ -119,7 +117,10 @@ bool EsCondicion(const std::string& f) {
   bool enLiteral = false;
   for (size_t i = 0; i < f.size(); ++i) {
     const char c = f[i];
-    if (c == '\'') { enLiteral = !enLiteral; continue; }
+    if (c == '\'') {
+      enLiteral = !enLiteral;
+      continue;
+    }
     if (enLiteral) continue;
     if (c == ';') return false;
     if (i + 1 < f.size() && ((c == '-' && f[i + 1] == '-') || (c == '/' && f[i + 1] == '*'))) return false;
@@ -140,17 +141,13 @@ std::string SinCorchetes(const std::string& nombre) {
 }
 
 // A key value compared as the engines compare text: letter case and trailing blanks aside.
-std::string ClaveNormal(const std::string& v) {
-  return text::CompareKey(v);
-}
+std::string ClaveNormal(const std::string& v) { return text::CompareKey(v); }
 
-bool EsNumerico(int tipo) {
-  return ado::adtype::IsNumeric(tipo) || tipo == ado::adtype::kBoolean;
-}
+bool EsNumerico(int tipo) { return ado::adtype::IsNumeric(tipo) || tipo == ado::adtype::kBoolean; }
 
 struct Fila {
-  std::vector<std::string> clave;   // normalised, for matching
-  ValoresClave literales;           // the key as the walk's SQL literals
+  std::vector<std::string> clave;  // normalised, for matching
+  ValoresClave literales;          // the key as the walk's SQL literals
   bool claveConApostrofe = false;
   std::map<std::string, std::string> valores;  // column in upper case -> text
 };
@@ -212,13 +209,12 @@ bool RegistrarPendiente(ClsDatos& casa, const CambioPendiente& c) {
                            " (TABLA, ACCION, VALOR1, VALOR2, VALOR3, VALOR4, VALOR5, VALOR6, FILTRO, DESTINO, "
                            "SERVER, DBNAME, MOTIVO, FECHA) VALUES (" +
                            Q(c.Tabla) + ", " + std::to_string(c.Accion) + ", " + valores + Q(c.Filtro) + ", " +
-                           Q(c.Destino) + ", " + Q(c.Servidor) + ", " + Q(c.Base) + ", " + Q(c.Motivo) +
-                           ", getDate())";
+                           Q(c.Destino) + ", " + Q(c.Servidor) + ", " + Q(c.Base) + ", " + Q(c.Motivo) + ", getDate())";
   // The older row goes only when the newer one is in.
   if (!Ejecutar(casa, "BEGIN TRANSACTION")) return false;
-  const bool hecho =
-      Ejecutar(casa, "DELETE FROM " + std::string(kTablaPendientes) + CondicionFila(c.Tabla, c.Valores, c.Filtro, c.Destino)) &&
-      Ejecutar(casa, alta);
+  const bool hecho = Ejecutar(casa, "DELETE FROM " + std::string(kTablaPendientes) +
+                                        CondicionFila(c.Tabla, c.Valores, c.Filtro, c.Destino)) &&
+                     Ejecutar(casa, alta);
   if (!hecho) {
     Ejecutar(casa, "ROLLBACK TRANSACTION");
     return false;
@@ -250,9 +246,7 @@ std::vector<CambioPendiente> ListarPendientes(ClsDatos& casa, const std::string&
       c.Fecha = Texto(*rs, "FECHA");
       cambios.push_back(std::move(c));
     }
-  } catch (const RaisedError&) {
-    cambios.clear();
-  }
+  } catch (const RaisedError&) { cambios.clear(); }
   if (rs && rs->IsOpen()) rs->Close();
   return cambios;
 }
@@ -263,7 +257,8 @@ bool QuitarPendiente(ClsDatos& casa, long id) {
 
 bool DescartarPendiente(ClsDatos& casa, const std::string& tabla, const ValoresClave& valores,
                         const std::string& filtro, const std::string& destino) {
-  return Ejecutar(casa, "DELETE FROM " + std::string(kTablaPendientes) + CondicionFila(tabla, valores, filtro, destino));
+  return Ejecutar(casa,
+                  "DELETE FROM " + std::string(kTablaPendientes) + CondicionFila(tabla, valores, filtro, destino));
 }
 
 bool ActualizarMotivo(ClsDatos& casa, long id, const std::string& motivo) {
@@ -343,8 +338,10 @@ ResultadoDestino ServirPendientesDe(const std::string& destino, const std::strin
   const auto cambios = ListarPendientes(*SesionSistema.Datos, tabla, destino);
   for (size_t i = 0; i < cambios.size(); ++i) {
     const ResultadoEntrega e = ServirPendiente(cambios[i], tipos, servidor, base);
-    if (e.entrega == Entrega::Servida) ++r.servidos;
-    else ++r.pendientes;
+    if (e.entrega == Entrega::Servida)
+      ++r.servidos;
+    else
+      ++r.pendientes;
     if (e.entrega == Entrega::Detenida) {
       r.detenido = true;
       r.pendientes += static_cast<int>(cambios.size() - i - 1);
@@ -401,13 +398,17 @@ ResultadoComparacion CompararDestino(const std::string& tabla, const std::string
     // The transfer writes texts without apostrophes: such a key would arrive as another.
     if (fila.claveConApostrofe) continue;
     const auto it = enDestino.find(clave);
-    if (it == enDestino.end()) arreglos.push_back({1, fila.literales});
-    else if (Difiere(fila, it->second)) arreglos.push_back({2, fila.literales});
+    if (it == enDestino.end())
+      arreglos.push_back({1, fila.literales});
+    else if (Difiere(fila, it->second))
+      arreglos.push_back({2, fila.literales});
   }
   for (const auto& [clave, fila] : enDestino) {
     if (enCasa.count(clave)) continue;
-    if (borrarSobrantes) arreglos.push_back({3, fila.literales});
-    else ++r.sobrantes;
+    if (borrarSobrantes)
+      arreglos.push_back({3, fila.literales});
+    else
+      ++r.sobrantes;
   }
 
   for (size_t i = 0; i < arreglos.size(); ++i) {

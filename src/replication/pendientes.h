@@ -22,16 +22,16 @@ inline constexpr const char* kTablaPendientes = "V_TA_REPLICACION_PENDIENTE";
 inline constexpr const char* kDestinoGrupo = "@GRUPO";
 
 struct CambioPendiente {
-  long Id = 0;             // the row's identity; ignored when recording
-  std::string Tabla;       // as ReplicarEnDestino receives it (without "@ADMIN_")
-  long Accion = 0;         // 1 insert, 2 update, 3 delete: ReplicarTabla's Accion
-  ValoresClave Valores;    // Valor1 to Valor6 as the walk receives them: SQL literals ("'0013'")
-  std::string Filtro;      // the walk's extra condition, or empty
-  std::string Destino;     // the point of sale's CODIGO, or kDestinoGrupo
-  std::string Servidor;    // the target's server and database when the change was missed
+  long Id = 0;           // the row's identity; ignored when recording
+  std::string Tabla;     // as ReplicarEnDestino receives it (without "@ADMIN_")
+  long Accion = 0;       // 1 insert, 2 update, 3 delete: ReplicarTabla's Accion
+  ValoresClave Valores;  // Valor1 to Valor6 as the walk receives them: SQL literals ("'0013'")
+  std::string Filtro;    // the walk's extra condition, or empty
+  std::string Destino;   // the point of sale's CODIGO, or kDestinoGrupo
+  std::string Servidor;  // the target's server and database when the change was missed
   std::string Base;
-  std::string Motivo;      // why it was missed (the failure told, "No se pudo conectar...")
-  std::string Fecha;       // the home server's date of the last attempt, as read; ignored when recording
+  std::string Motivo;  // why it was missed (the failure told, "No se pudo conectar...")
+  std::string Fecha;   // the home server's date of the last attempt, as read; ignored when recording
 };
 
 // ---- The table -------------------------------------------------------------------------
@@ -95,8 +95,8 @@ ResultadoEntrega Transferir(const std::string& tabla, long accion, const std::st
 // home row as it is now: when the row exists at home it is inserted or updated, when it
 // no longer exists it is deleted, whatever kind was recorded. A served change is removed,
 // one that fails keeps its row with the new reason and date.
-ResultadoEntrega ServirPendiente(const CambioPendiente& cambio, const std::string& tipos,
-                                 const std::string& servidor, const std::string& base);
+ResultadoEntrega ServirPendiente(const CambioPendiente& cambio, const std::string& tipos, const std::string& servidor,
+                                 const std::string& base);
 
 struct ResultadoDestino {
   int servidos = 0;
@@ -112,12 +112,12 @@ ResultadoDestino ServirPendientesDe(const std::string& destino, const std::strin
 // ---- Comparing a whole table -----------------------------------------------------------
 
 struct ResultadoComparacion {
-  int corregidas = 0;     // rows inserted or updated at the target
-  int borradas = 0;       // target rows the home table lacks, deleted (only when asked)
-  int sobrantes = 0;      // such rows left in place
-  int fallidas = 0;       // fixes the transfer failed: recorded as pending for destino
+  int corregidas = 0;  // rows inserted or updated at the target
+  int borradas = 0;    // target rows the home table lacks, deleted (only when asked)
+  int sobrantes = 0;   // such rows left in place
+  int fallidas = 0;    // fixes the transfer failed: recorded as pending for destino
   bool detenido = false;
-  std::string motivo;     // why the comparison could not run, or the first failure
+  std::string motivo;  // why the comparison could not run, or the first failure
 };
 
 // Compares the target's copy of a replicated table with the home table by the table's

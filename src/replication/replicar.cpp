@@ -79,8 +79,10 @@ std::vector<std::string> NombresDeLista(const std::string& lista) {
       for (++i; i < lista.size(); ++i) {
         actual += lista[i];
         if (lista[i] != ']') continue;
-        if (i + 1 < lista.size() && lista[i + 1] == ']') actual += lista[++i];
-        else break;
+        if (i + 1 < lista.size() && lista[i + 1] == ']')
+          actual += lista[++i];
+        else
+          break;
       }
     } else if (lista[i] == ',') {
       nombres.push_back(std::move(actual));
@@ -109,8 +111,8 @@ bool ColumnaAjena(const std::string& Tabla, const std::string& columnas) {
     for (const auto& c : casa) enCasa = enCasa || text::EqualsNoCase(n, c);
     if (enCasa) continue;
     ClsDatos& destino = *SesionSistema.DatosDestino;
-    const std::string motivo = "La tabla " + Tabla + " de la base de datos " + destino.BaseDatos() + " Server: " +
-                               destino.Servidor() + " tiene la columna " + n +
+    const std::string motivo = "La tabla " + Tabla + " de la base de datos " + destino.BaseDatos() +
+                               " Server: " + destino.Servidor() + " tiene la columna " + n +
                                ", que no existe en la base de la empresa: no se replicó en esa base. Quite o renombre "
                                "esa columna en el destino y vuelva a grabar.";
     std::string proceso = Platform().NombreEjecutable() + "/" + destino.Servidor();
@@ -418,7 +420,8 @@ void ReplicarTabla(std::string& Tabla, long Accion, const std::string& Valor1, c
   });
   puntoDeVenta.Paso([&] {
     Destino& d = puntos[i];
-    cancelado = cancelado || MostrarAvance(Tabla, PuntoDeVenta(d.codigo, d.descripcion), "Conectando con el punto de venta...");
+    cancelado =
+        cancelado || MostrarAvance(Tabla, PuntoDeVenta(d.codigo, d.descripcion), "Conectando con el punto de venta...");
     if (cancelado) p.Terminar();
   });
   puntoDeVenta.Paso([&] {
@@ -431,8 +434,8 @@ void ReplicarTabla(std::string& Tabla, long Accion, const std::string& Valor1, c
     Platform().MsgBox("No se pudo conectar al Punto de ventas " + d.descripcion, mb::kInformation | mb::kOk,
                       "Aviso al operador");
     const std::string motivo = remotos.MotivoFallo();
-    pendientes.Anotar(d, "No se pudo conectar al Punto de ventas " + d.descripcion +
-                             (motivo.empty() ? "" : ": " + motivo));
+    pendientes.Anotar(
+        d, "No se pudo conectar al Punto de ventas " + d.descripcion + (motivo.empty() ? "" : ": " + motivo));
     p.TerminarLista();
   });
   puntoDeVenta.Paso([&] {

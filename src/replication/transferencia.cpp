@@ -108,8 +108,8 @@ bool ValoresFila(const std::string& Tabla, const std::string& filtro, const std:
   Rutina::Lista fila;
   bool movida = true;
   p.Paso([&] {
-    datos.AbrirRecordset("SELECT " + columnas + " FROM [" + datos.BaseDatos() + "].DBO." + Tabla + filtro, rs,
-                         nullptr, 0, 1, -1, true);
+    datos.AbrirRecordset("SELECT " + columnas + " FROM [" + datos.BaseDatos() + "].DBO." + Tabla + filtro, rs, nullptr,
+                         0, 1, -1, true);
   });
   p.Mientras([&] { return movida && !Abierto(rs).EOF_(); }, fila);
   fila.Paso([&] {
@@ -182,13 +182,13 @@ bool ActualizarFila(const std::string& Tabla, const std::string& Tipos, const st
     // tables have the same layout).
     const int tipo = home.Fields(campo).Type();
     // The name is the target catalogue's, the value the home row's: neither may become SQL.
-    const std::string columna = NombreSQL(nombre);
+    const std::string nombreSQL = NombreSQL(nombre);
     if (!SinComillas(tipo))
-      lista += columna + "=" + "'" + SinApostrofes(textoCasa) + "'" + "  , ";
+      lista += nombreSQL + "=" + "'" + SinApostrofes(textoCasa) + "'" + "  , ";
     else if (tipo != ado::adtype::kBoolean && !NumeroOVacio(textoCasa))
-      lista += columna + "=" + LiteralTexto(textoCasa) + "  , ";
+      lista += nombreSQL + "=" + LiteralTexto(textoCasa) + "  , ";
     else
-      lista += columna + "=" +
+      lista += nombreSQL + "=" +
                datos.ValorSQL(tipo == ado::adtype::kBoolean ? Variant(Booleano(textoCasa)) : valorCasa, "@") + "  , ";
   });
   columna.Paso([&] { ++campo; });

@@ -77,7 +77,8 @@ std::string ComandoPorDefecto() {
   const std::string usuario = ClsUtil::ExtraerValor(
       ClsUtil::Decodificar(ClsIni::LeerValor(kArchivoIni, seccion, "Usuario", ClsUtil::Codificar("Corvela"))), "|");
   const std::string clave = ClsUtil::ExtraerValor(
-      ClsUtil::Decodificar(ClsIni::LeerValor(kArchivoIni, seccion, "UserPassWord", ClsUtil::Codificar("pelusin"))), "|");
+      ClsUtil::Decodificar(ClsIni::LeerValor(kArchivoIni, seccion, "UserPassWord", ClsUtil::Codificar("pelusin"))),
+      "|");
   return "@server=" + servidor + "; @dbname= " + base + "; @usuario= " + usuario + "; @Password= " + clave +
          "; @ParametroAdicional=; @Caja=1;orbe@";
 }
@@ -120,7 +121,9 @@ void IniciarSesion(bool usarIni, const std::string& comandoDado, std::string& ca
     s.EquipoUsuario = text::Upper(ClsEntorno::NombreMaquina()) + "|" + text::Upper(ClsEntorno::UsuarioSesion());
     if (text::Length(text::Trim(s.EquipoUsuario)) > 50) s.EquipoUsuario = text::Left(s.EquipoUsuario, 50);
   });
-  p.Paso([&] { s.BarrasPlanas = Variant(ValNumero(ClsIni::LeerValor(kArchivoIni, s.EquipoUsuario, "FlatToolbars", "1"))); });
+  p.Paso([&] {
+    s.BarrasPlanas = Variant(ValNumero(ClsIni::LeerValor(kArchivoIni, s.EquipoUsuario, "FlatToolbars", "1")));
+  });
   // Second half: the connection, unless the session is connected already.
   Pasos::Lista conectar, configurar;
   p.Rama([&] { return datos.Conectado() ? nullptr : &conectar; });
@@ -152,7 +155,8 @@ void IniciarSesion(bool usarIni, const std::string& comandoDado, std::string& ca
   conectar.Paso([&] { datos.ConexionAbierta().SetIsolationLevel(ado::kReadUncommitted); });
   // Both paths meet here: connected now, or already connected before start-up.
   p.Rama([&] { return datos.BaseDatos().empty() ? nullptr : &configurar; });
-  configurar.Paso([&] { s.CadenaDSN = "DSN=" + datos.BaseDatos() + "; UID=" + datos.Usuario() + "; PWD=" + datos.Clave(); });
+  configurar.Paso(
+      [&] { s.CadenaDSN = "DSN=" + datos.BaseDatos() + "; UID=" + datos.Usuario() + "; PWD=" + datos.Clave(); });
   configurar.Paso([&] { ClsAux::Inicializar(carpeta); });
   configurar.Paso([&] { datos.ConexionAbierta().SetDefaultDatabase(datos.BaseDatos()); });
   configurar.Paso([&] {
@@ -201,7 +205,8 @@ void ConectarEstadistica() {
     s.TiempoEspera = CInt(ValNumero(CfgCV("TimeOut", aux)));
   });
   p.Paso([&] {
-    if (s.TiempoEspera == 0) GrabaCfgCV("TimeOut", Variant(static_cast<int>(s.TiempoEspera)), "", false, "BaseDeDatos", true);
+    if (s.TiempoEspera == 0)
+      GrabaCfgCV("TimeOut", Variant(static_cast<int>(s.TiempoEspera)), "", false, "BaseDeDatos", true);
   });
   p.Ejecutar();
   if (s.TiempoEspera == 0) s.TiempoEspera = 360;
@@ -249,7 +254,8 @@ void RegistrarAcceso(const std::string& procesoDado) {
     const std::string nombre = sqltext::Doubled(programa);
     datos.AbrirRecordset(std::string("SELECT TA_TAREAS.USUARIO, TA_MENU.Proceso, TA_MENU.Clave , TA_MENU.Nombre ") +
                              " FROM TA_TAREAS  with(nolock) INNER JOIN TA_MENU ON TA_TAREAS.TAREA = TA_MENU.Clave " +
-                             " WHERE (TA_TAREAS.USUARIO = '" + usuario + " ') AND (TA_MENU.Proceso LIKE '%" + nombre + "%')",
+                             " WHERE (TA_TAREAS.USUARIO = '" + usuario + " ') AND (TA_MENU.Proceso LIKE '%" + nombre +
+                             "%')",
                          rs, nullptr, 0, 1, -1, true);
   });
   p.Paso([&] {
@@ -327,7 +333,8 @@ void AplicarEstilo(Ventana& ventana) {
     return kAbandonar;
   });
   p.Paso([&] {
-    s.Estilo = CInt(ValNumero(ClsIni::LeerValor("kt512rl.ini", text::Upper(ClsEntorno::UsuarioSesion()) + "Styles", "Styles", "1")));
+    s.Estilo = CInt(ValNumero(
+        ClsIni::LeerValor("kt512rl.ini", text::Upper(ClsEntorno::UsuarioSesion()) + "Styles", "Styles", "1")));
   });
   p.Paso([&] {
     skin = SkinDeEstilo(s.Estilo);

@@ -13,9 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   etapas::ValoresComando values;
   try {
     etapas::ParsearComando(command, values);
-  } catch (const std::exception&) {
-    return 0;
-  }
+  } catch (const std::exception&) { return 0; }
   for (const std::string* v : {&values.servidor, &values.baseDatos, &values.usuario, &values.clave})
     if (command.find(*v) == std::string::npos) std::abort();
   return 0;

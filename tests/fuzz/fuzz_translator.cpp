@@ -62,11 +62,42 @@ void CheckSplit(const std::string& batch, const std::vector<std::string>& statem
 
 // Types whose arguments the translator may rewrite or drop, and other groups it removes.
 bool DropsItsGroup(const Token& t) {
-  static const char* const kWords[] = {
-      "INT", "INTEGER", "SMALLINT", "TINYINT", "BIT", "BIGINT", "FLOAT", "REAL", "MONEY", "SMALLMONEY", "DECIMAL",
-      "NUMERIC", "DEC", "DATETIME", "SMALLDATETIME", "TIMESTAMP", "DATETIME2", "DATETIMEOFFSET", "DATE", "TIME",
-      "CHAR", "CHARACTER", "NCHAR", "VARCHAR", "NVARCHAR", "SYSNAME", "TEXT", "NTEXT", "UNIQUEIDENTIFIER",
-      "VARBINARY", "BINARY", "IMAGE", "ROWVERSION", "IDENTITY", "WITH", "INCLUDE"};
+  static const char* const kWords[] = {"INT",
+                                       "INTEGER",
+                                       "SMALLINT",
+                                       "TINYINT",
+                                       "BIT",
+                                       "BIGINT",
+                                       "FLOAT",
+                                       "REAL",
+                                       "MONEY",
+                                       "SMALLMONEY",
+                                       "DECIMAL",
+                                       "NUMERIC",
+                                       "DEC",
+                                       "DATETIME",
+                                       "SMALLDATETIME",
+                                       "TIMESTAMP",
+                                       "DATETIME2",
+                                       "DATETIMEOFFSET",
+                                       "DATE",
+                                       "TIME",
+                                       "CHAR",
+                                       "CHARACTER",
+                                       "NCHAR",
+                                       "VARCHAR",
+                                       "NVARCHAR",
+                                       "SYSNAME",
+                                       "TEXT",
+                                       "NTEXT",
+                                       "UNIQUEIDENTIFIER",
+                                       "VARBINARY",
+                                       "BINARY",
+                                       "IMAGE",
+                                       "ROWVERSION",
+                                       "IDENTITY",
+                                       "WITH",
+                                       "INCLUDE"};
   if (t.kind != TokenKind::Word && t.kind != TokenKind::QuotedName) return false;
   // ON filegroup (...) goes too: any name before a group may be one.
   if (t.kind == TokenKind::QuotedName) return true;
@@ -87,7 +118,8 @@ bool TypeCheck(const std::vector<Token>& c, size_t i) {
 
 void CheckTrancount(const std::string& statement, const Translation& tr, const std::vector<Token>& out) {
   for (const auto& t : out)
-    if (t.kind == TokenKind::Variable && Upper(t.text) == "@@TRANCOUNT") Fail("@@TRANCOUNT left as written", statement, tr.sql);
+    if (t.kind == TokenKind::Variable && Upper(t.text) == "@@TRANCOUNT")
+      Fail("@@TRANCOUNT left as written", statement, tr.sql);
   if (tr.trancountAt.empty()) return;
   for (size_t k = 0; k < tr.trancountAt.size(); ++k)
     if (tr.trancountAt[k] > tr.sql.size() || (k > 0 && tr.trancountAt[k] <= tr.trancountAt[k - 1]))
@@ -97,9 +129,7 @@ void CheckTrancount(const std::string& statement, const Translation& tr, const s
   std::vector<Token> with;
   try {
     with = Significants(Tokenize(filled));
-  } catch (const SyntaxError&) {
-    Fail("the count breaks the text", statement, filled);
-  }
+  } catch (const SyntaxError&) { Fail("the count breaks the text", statement, filled); }
   // The text's tokens, in order, with one "17" more for each place.
   size_t j = 0, added = 0;
   for (const auto& t : with) {
@@ -117,16 +147,12 @@ void CheckTranslation(const std::string& statement, Engine engine) {
   Translation tr;
   try {
     tr = Translate(statement, {engine, "EMPRESA1"});
-  } catch (const SyntaxError&) {
-    return;
-  }
+  } catch (const SyntaxError&) { return; }
   if (tr.sql.empty()) return;
   std::vector<Token> out;
   try {
     out = Significants(Tokenize(tr.sql));
-  } catch (const SyntaxError&) {
-    Fail("the translation does not tokenize", statement, tr.sql);
-  }
+  } catch (const SyntaxError&) { Fail("the translation does not tokenize", statement, tr.sql); }
   CheckTrancount(statement, tr, out);
   if (tr.kind != StatementKind::Other && tr.kind != StatementKind::Query) return;
   const auto in = Significants(Tokenize(statement));
@@ -162,9 +188,7 @@ void CheckTranslation(const std::string& statement, Engine engine) {
     std::vector<Token> toks;
     try {
       toks = Significants(Tokenize(then));
-    } catch (const SyntaxError&) {
-      Fail("a further statement does not tokenize", statement, then);
-    }
+    } catch (const SyntaxError&) { Fail("a further statement does not tokenize", statement, then); }
     const auto c = chunks(toks);
     if (c.size() != 1 || c[0].size() != toks.size()) Fail("a further statement is not one statement", statement, then);
     if (pg) {
@@ -178,7 +202,7 @@ void CheckTranslation(const std::string& statement, Engine engine) {
   }
 
   std::map<std::string, int> strings, optional;  // input literals (that must stay, that may go)
-  std::vector<int> dropDepth;          // open groups, whether each may be removed
+  std::vector<int> dropDepth;                    // open groups, whether each may be removed
   int dropping = 0;
   for (size_t i = 0; i < in.size(); ++i) {
     const Token& t = in[i];
@@ -199,8 +223,8 @@ void CheckTranslation(const std::string& statement, Engine engine) {
     for (size_t i = 0; i < c.size(); ++i) {
       const Token& t = c[i];
       if (t.kind != TokenKind::String) continue;
-      if (pg && i > 1 && c[i - 2].text == "~" && c[i - 1].text == "*") continue;  // a pattern made regex
-      if (i > 0 && Upper(c[i - 1].text) == "ESCAPE" && t.value.empty()) continue;    // ESCAPE '' added
+      if (pg && i > 1 && c[i - 2].text == "~" && c[i - 1].text == "*") continue;   // a pattern made regex
+      if (i > 0 && Upper(c[i - 1].text) == "ESCAPE" && t.value.empty()) continue;  // ESCAPE '' added
       if (!pg && TypeCheck(c, i)) continue;
       if (strings[t.value] > 0)
         --strings[t.value];
@@ -218,9 +242,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> statements;
   try {
     statements = SplitStatements(batch);
-  } catch (const SyntaxError&) {
-    return 0;
-  }
+  } catch (const SyntaxError&) { return 0; }
   CheckSplit(batch, statements);
   for (const auto& s : statements) {
     CheckTranslation(s, Engine::SQLite);

@@ -78,7 +78,7 @@ TEST(QtLookup, DoubleClickChoosesAndEscapeGivesNothing) {
 
 TEST(QtLookup, TheFilterIgnoresCaseAndAccents) {
   PeticionConsulta peticion = Estados();
-  peticion.filas = {{"0001", "PRESUPUESTO"}, {"0002", "CAMIÓN"},      {"0003", "Camión grúa"},
+  peticion.filas = {{"0001", "PRESUPUESTO"}, {"0002", "CAMIÓN"},       {"0003", "Camión grúa"},
                     {"0004", "CAMPO"},       {"0005", "camión chico"}, {"0006", "camion usado"}};
   {
     ui::VentanaConsultaQt ventana(peticion);
@@ -111,7 +111,9 @@ std::string ReadFile(const std::string& path) {
 
 // One member of a zip package (a .xlsx), inflated; "" when it is not there.
 std::string ZipMember(const std::string& zip, const std::string& name) {
-  auto byte = [&](size_t at) { return at < zip.size() ? static_cast<unsigned>(static_cast<unsigned char>(zip[at])) : 0u; };
+  auto byte = [&](size_t at) {
+    return at < zip.size() ? static_cast<unsigned>(static_cast<unsigned char>(zip[at])) : 0u;
+  };
   auto u16 = [&](size_t at) { return byte(at) | byte(at + 1) << 8; };
   auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
   const size_t fin = zip.rfind(std::string("PK\x05\x06", 4));
@@ -202,8 +204,15 @@ const QString kCsvExcel = "Exportar a CSV (;) para Excel...";
 const QString kCsv = "Exportar a CSV (RFC 4180)...";
 
 TEST_F(QtListing, SortsAndExportsASpreadsheetAndACsv) {
-  PeticionPlanilla p{"SELECT * FROM V_TA_ETAPAS", "sqlite", "V_TA_ETAPAS", "", {"CODIGOESTADO", "Descripcion", "Color"},
-                     {200, 200, 3}, {{"0002", "EN REPARACION", "255"}, {"0010", "ANULADO, \"X\"", "16777215"}, {"0001", "PRESUPUESTO", "65280"}}, ""};
+  PeticionPlanilla p{
+      "SELECT * FROM V_TA_ETAPAS",
+      "sqlite",
+      "V_TA_ETAPAS",
+      "",
+      {"CODIGOESTADO", "Descripcion", "Color"},
+      {200, 200, 3},
+      {{"0002", "EN REPARACION", "255"}, {"0010", "ANULADO, \"X\"", "16777215"}, {"0001", "PRESUPUESTO", "65280"}},
+      ""};
   ui::VentanaPlanillaQt ventana(p);
   ventana.show();
   ventana.Tabla()->sortByColumn(0, Qt::AscendingOrder);
@@ -215,7 +224,7 @@ TEST_F(QtListing, SortsAndExportsASpreadsheetAndACsv) {
   Exportar(ventana, kXlsx);
   EXPECT_EQ(pedidos.back(), "Libro de Excel (*.xlsx)|V_TA_ETAPAS.xlsx");
   const std::string xlsx = ReadFile(root.Path() + "/estados.xlsx");  // the extension is added
-  EXPECT_EQ(xlsx.substr(0, 4), std::string("PK\x03\x04", 4));  // a zip package
+  EXPECT_EQ(xlsx.substr(0, 4), std::string("PK\x03\x04", 4));        // a zip package
   EXPECT_NE(ZipMember(xlsx, "[Content_Types].xml"), "");
   const std::string hoja = ZipMember(xlsx, "xl/worksheets/sheet1.xml");
   EXPECT_NE(hoja.find("<c r=\"C2\"><v>16777215</v></c>"), std::string::npos) << hoja;  // a number, in the grid's order
@@ -237,8 +246,14 @@ TEST_F(QtListing, SortsAndExportsASpreadsheetAndACsv) {
 }
 
 TEST_F(QtListing, OpensInTheStatementsOrder) {
-  PeticionPlanilla p{"SELECT * FROM V_TA_ETAPAS ORDER BY Color DESC", "sqlite", "V_TA_ETAPAS", "", {"CODIGOESTADO", "Descripcion", "Color"},
-                     {200, 200, 3}, {{"0002", "EN REPARACION", "65280"}, {"0010", "ANULADO", "255"}, {"0001", "PRESUPUESTO", "0"}}, ""};
+  PeticionPlanilla p{"SELECT * FROM V_TA_ETAPAS ORDER BY Color DESC",
+                     "sqlite",
+                     "V_TA_ETAPAS",
+                     "",
+                     {"CODIGOESTADO", "Descripcion", "Color"},
+                     {200, 200, 3},
+                     {{"0002", "EN REPARACION", "65280"}, {"0010", "ANULADO", "255"}, {"0001", "PRESUPUESTO", "0"}},
+                     ""};
   ui::VentanaPlanillaQt ventana(p);
   ventana.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&ventana));
@@ -251,14 +266,16 @@ TEST_F(QtListing, OpensInTheStatementsOrder) {
   EXPECT_EQ(ventana.windowTitle(), "Planilla - V_TA_ETAPAS (3 filas)");
   // A click on a heading still sorts by that column.
   auto* encabezado = ventana.Tabla()->horizontalHeader();
-  const QPoint centro(encabezado->sectionViewportPosition(0) + encabezado->sectionSize(0) / 2, encabezado->height() / 2);
+  const QPoint centro(encabezado->sectionViewportPosition(0) + encabezado->sectionSize(0) / 2,
+                      encabezado->height() / 2);
   QTest::mouseClick(encabezado->viewport(), Qt::LeftButton, {}, centro);
   const std::string ordenado = codigos();
   EXPECT_TRUE(ordenado == "0001 0002 0010 " || ordenado == "0010 0002 0001 ") << ordenado;
 }
 
 TEST_F(QtListing, FileAndSheetAreNamedAfterTheTableAndOnlyWhatTheyMayHold) {
-  PeticionPlanilla p{"SELECT * FROM V_TA_ETAPAS", "sqlite", "Etapas [1/2]: ¿*?\"<>|\\", "", {"CODIGOESTADO"}, {200}, {{"0001"}}, ""};
+  PeticionPlanilla p{
+      "SELECT * FROM V_TA_ETAPAS", "sqlite", "Etapas [1/2]: ¿*?\"<>|\\", "", {"CODIGOESTADO"}, {200}, {{"0001"}}, ""};
   ui::VentanaPlanillaQt ventana(p);
   ventana.show();
   elegido = QString::fromStdString(root.Path() + "/hoja.xlsx");
@@ -271,8 +288,9 @@ TEST_F(QtListing, FileAndSheetAreNamedAfterTheTableAndOnlyWhatTheyMayHold) {
 }
 
 TEST_F(QtListing, AsksBeforeReplacingAFileEvenWhenTheExtensionWasAdded) {
-  PeticionPlanilla p{"SELECT * FROM V_TA_ETAPAS", "sqlite", "V_TA_ETAPAS", "", {"CODIGOESTADO", "Descripcion"},
-                     {200, 200}, {{"0001", "PRESUPUESTO"}}, ""};
+  PeticionPlanilla p{
+      "SELECT * FROM V_TA_ETAPAS", "sqlite", "V_TA_ETAPAS", "", {"CODIGOESTADO", "Descripcion"}, {200, 200},
+      {{"0001", "PRESUPUESTO"}},   ""};
   ui::VentanaPlanillaQt ventana(p);
   ventana.show();
   const std::string ruta = root.Path() + "/listado.xlsx";
@@ -294,7 +312,8 @@ TEST_F(QtListing, AsksBeforeReplacingAFileEvenWhenTheExtensionWasAdded) {
   Exportar(ventana, kXlsx);
   EXPECT_EQ(ReadFile(ruta).substr(0, 4), std::string("PK\x03\x04", 4));
   ASSERT_EQ(cajas.size(), 2u);
-  EXPECT_EQ(cajas[1], "Exportar planilla|La planilla se guardó en:\n" + ruta + "|" + std::to_string(mb::kOk | mb::kInformation));
+  EXPECT_EQ(cajas[1],
+            "Exportar planilla|La planilla se guardó en:\n" + ruta + "|" + std::to_string(mb::kOk | mb::kInformation));
 
   // The CSV forms ask the same way.
   std::ofstream(root.Path() + "/listado.csv") << "viejo";
@@ -309,9 +328,14 @@ TEST_F(QtListing, AsksBeforeReplacingAFileEvenWhenTheExtensionWasAdded) {
 // Codes with leading zeros, a separator, quotes, accents, a decimal and a text Excel would
 // take for a formula.
 PeticionPlanilla Delicada() {
-  return {"SELECT * FROM V_TA_ETAPAS", "sqlite", "V_TA_ETAPAS", "", {"CODIGOESTADO", "Descripcion", "Color", "Precio"},
+  return {"SELECT * FROM V_TA_ETAPAS",
+          "sqlite",
+          "V_TA_ETAPAS",
+          "",
+          {"CODIGOESTADO", "Descripcion", "Color", "Precio"},
           {200, 200, 3, 5},
-          {{"0003", "CAJA; \"GRANDE\" CAMIÓN", "255", "1.5"}, {"0010", "ANULADO, sin\nuso", "16777215", "-2"},
+          {{"0003", "CAJA; \"GRANDE\" CAMIÓN", "255", "1.5"},
+           {"0010", "ANULADO, sin\nuso", "16777215", "-2"},
            {"0042", "=HIPERVINCULO(\"x\")", "0", ""}},
           ""};
 }
@@ -361,9 +385,10 @@ TEST_F(QtListing, AFailedWriteIsReportedAndNeverAsWritten) {
     if (boton == kXlsx) std::filesystem::create_symlink("/dev/full", root.Path() + "/lleno.xlsx");
     Exportar(ventana, boton);
     ASSERT_EQ(cajas.size(), 2u) << boton.toStdString();
-    EXPECT_EQ(cajas[1], "Exportar planilla|No se pudo escribir la planilla en:\n" + elegido.toStdString() +
-                            "\n\nNo queda espacio en el disco. Libere espacio o elija otra unidad y vuelva a exportar.|" +
-                            std::to_string(mb::kOk | mb::kCritical));
+    EXPECT_EQ(cajas[1],
+              "Exportar planilla|No se pudo escribir la planilla en:\n" + elegido.toStdString() +
+                  "\n\nNo queda espacio en el disco. Libere espacio o elija otra unidad y vuelva a exportar.|" +
+                  std::to_string(mb::kOk | mb::kCritical));
   }
 }
 

@@ -133,9 +133,9 @@ void Abrir(ui::VentanaQt& w, const char* codigo) {
 std::string Texto(const QLineEdit* campo) { return campo->text().toStdString(); }
 
 std::vector<std::string> Guardado(const char* codigo) {
-  return test::Rows(*test::Connect("CASA", "EMPRESA1"),
-                    std::string("SELECT Descripcion, PosiblesEstadoPrevio FROM V_TA_ETAPAS WHERE CODIGOESTADO = '") +
-                        codigo + "'");
+  return test::Rows(
+      *test::Connect("CASA", "EMPRESA1"),
+      std::string("SELECT Descripcion, PosiblesEstadoPrevio FROM V_TA_ETAPAS WHERE CODIGOESTADO = '") + codigo + "'");
 }
 
 // What the operator types lands where the caret is, the way any line edit works, and the
@@ -196,7 +196,7 @@ TEST_F(QtWindow, ANewCodeTypedOverTheProposalReplacesIt) {
   QTest::keyClick(c, Qt::Key_F2);
   const std::string propuesto = Texto(c);
   EXPECT_EQ(propuesto, model.Txtfields[0].Text);
-  EXPECT_EQ(propuesto, "3");  // the next free number
+  EXPECT_EQ(propuesto, "3");          // the next free number
   EXPECT_EQ(c->cursorPosition(), 1);  // the proposal's caret stands at its end
 
   QTest::keyClick(c, Qt::Key_A, Qt::ControlModifier);
@@ -335,9 +335,7 @@ TEST_F(QtWindow, EveryCommandStaysReachableAtTheMinimumWidth) {
   for (QAction* a : barra->actions()) {
     QWidget* b = barra->widgetForAction(a);
     if (b && !b->isVisible()) escondidos = true;
-    if (b && b->isVisible()) {
-      EXPECT_LE(b->geometry().right(), barra->width()) << a->text().toStdString();
-    }
+    if (b && b->isVisible()) { EXPECT_LE(b->geometry().right(), barra->width()) << a->text().toStdString(); }
   }
   if (escondidos) {
     auto* desborde = barra->findChild<QToolButton*>("qt_toolbar_ext_button");
@@ -423,8 +421,9 @@ TEST_F(QtWindow, CancelOnTheProgressWindowLeavesTheStoresPending) {
   std::ofstream(root.Path() + "/servers.conf", std::ios::app)
       << "COLGADO = postgresql 127.0.0.1:" << tienda.Puerto() << " connect_timeout=3\n";
   auto casa = test::Connect("CASA", "EMPRESA1");
-  test::Exec(*casa, "INSERT INTO V_TA_TPV (CODIGO, Descripcion, Server, Dbname, INTERNET, BAJA) VALUES "
-                    "('0001','Sucursal Norte','NORTE','TPV1',0,0),('0007','Sucursal Puerto','COLGADO','TPV7',0,0)");
+  test::Exec(*casa,
+             "INSERT INTO V_TA_TPV (CODIGO, Descripcion, Server, Dbname, INTERNET, BAJA) VALUES "
+             "('0001','Sucursal Norte','NORTE','TPV1',0,0),('0007','Sucursal Puerto','COLGADO','TPV7',0,0)");
   platform.progresoQt = true;
   Abrir(*window, "0002");
 

@@ -35,7 +35,9 @@ bool Catalogue::Load(Link& link, Fault& fault) {
   }
   const int n = PQntuples(r.r);
   for (int i = 0; i < n; ++i) {
-    auto value = [&](int col) { return std::string(PQgetvalue(r.r, i, col), static_cast<size_t>(PQgetlength(r.r, i, col))); };
+    auto value = [&](int col) {
+      return std::string(PQgetvalue(r.r, i, col), static_cast<size_t>(PQgetlength(r.r, i, col)));
+    };
     const Oid oid = static_cast<Oid>(std::strtoul(PQgetvalue(r.r, i, 0), nullptr, 10));
     auto [it, added] = byOid.try_emplace(oid);
     TableInfo& t = it->second;

@@ -57,9 +57,12 @@ AnswerPtr Link::Start(SendFn send, bool rows) {
 }
 
 AnswerPtr Link::Send(const std::string& q, const std::vector<const char*>& values, bool rows) {
-  return Start([&] {
-    return PQsendQueryParams(conn_, q.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr, nullptr, 0);
-  }, rows);
+  return Start(
+      [&] {
+        return PQsendQueryParams(conn_, q.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr,
+                                 nullptr, 0);
+      },
+      rows);
 }
 
 AnswerPtr Link::SendScript(const std::string& q) {
@@ -67,9 +70,12 @@ AnswerPtr Link::SendScript(const std::string& q) {
 }
 
 AnswerPtr Link::SendPrepared(const std::string& name, const std::vector<const char*>& values, bool rows) {
-  return Start([&] {
-    return PQsendQueryPrepared(conn_, name.c_str(), static_cast<int>(values.size()), values.data(), nullptr, nullptr, 0);
-  }, rows);
+  return Start(
+      [&] {
+        return PQsendQueryPrepared(conn_, name.c_str(), static_cast<int>(values.size()), values.data(), nullptr,
+                                   nullptr, 0);
+      },
+      rows);
 }
 
 AnswerPtr Link::SendPrepare(const std::string& name, const std::string& q) {
@@ -120,8 +126,10 @@ void Link::ReadOne() {
     return;
   }
   const auto s = PQresultStatus(r);
-  if (answer->wanted) answer->results.emplace_back(r);
-  else PQclear(r);
+  if (answer->wanted)
+    answer->results.emplace_back(r);
+  else
+    PQclear(r);
   if (s == PGRES_COPY_IN || s == PGRES_COPY_OUT || s == PGRES_COPY_BOTH || PQstatus(conn_) == CONNECTION_BAD) {
     answer->complete = true;
     current_.reset();

@@ -113,7 +113,7 @@ class Link {
   PGconn* conn_;
   int serverTimeout_ = 30;  // as the connection's options set it
   int waits_ = 0;
-  AnswerPtr current_;       // the answer still arriving
+  AnswerPtr current_;  // the answer still arriving
 };
 
 // The server takes only UTF-8: a byte that starts no valid sequence becomes U+FFFD, as a

@@ -84,8 +84,7 @@ class PgRows final : public BackendRows {
   Got Take(Fault& fault);
   void Describe(const Result& r);
   void Discard() {
-    while (!link_->Next(*answer_).End()) {
-    }
+    while (!link_->Next(*answer_).End()) {}
     done_ = true;
   }
 
@@ -103,8 +102,12 @@ class PgRows final : public BackendRows {
 class PgBackend final : public Backend {
  public:
   PgBackend(Config config, std::string database, Login login, int connectTimeout)
-      : cfg_(std::move(config)), database_(std::move(database)), login_(std::move(login)),
-        connectTimeout_(connectTimeout), timeout_(EffectiveTimeout(cfg_, 30)), applied_(timeout_) {}
+      : cfg_(std::move(config)),
+        database_(std::move(database)),
+        login_(std::move(login)),
+        connectTimeout_(connectTimeout),
+        timeout_(EffectiveTimeout(cfg_, 30)),
+        applied_(timeout_) {}
 
   // Starts the connection; null with fault set when the name cannot be a database.
   std::unique_ptr<Attempt> StartConnect(Fault& fault) {
@@ -416,8 +419,8 @@ class PgBackend final : public Backend {
   bool isMaster_ = false;
   std::shared_ptr<Link> link_;   // set once Connect succeeds
   std::shared_ptr<Link> admin_;  // during CREATE / DROP DATABASE
-  int timeout_;   // the statement_timeout asked, bounded by the entry's (server.h)
-  int applied_;   // as the connection's options set it
+  int timeout_;                  // the statement_timeout asked, bounded by the entry's (server.h)
+  int applied_;                  // as the connection's options set it
   bool textRules_ = false;
   long preparedCount_ = 0;
   size_t preparedOnServer_ = 0;
@@ -503,8 +506,8 @@ bool PgRows::Next(std::vector<Variant>& row, Fault& fault) {
       row.push_back(Variant::Null());
       continue;
     }
-    row.push_back(ReadValue(PQgetvalue(batch_.r, row_, i), PQgetlength(batch_.r, row_, i), types_[static_cast<size_t>(i)],
-                            columns_[static_cast<size_t>(i)].adoType));
+    row.push_back(ReadValue(PQgetvalue(batch_.r, row_, i), PQgetlength(batch_.r, row_, i),
+                            types_[static_cast<size_t>(i)], columns_[static_cast<size_t>(i)].adoType));
   }
   ++row_;
   return true;
@@ -539,7 +542,8 @@ std::unique_ptr<Opening> StartOpen(const std::string& server, const std::string&
                                    const ConnectRequest& request, Fault& fault) {
   Config cfg;
   if (!ParseConfig(server, location, dataRoot, cfg, fault)) return nullptr;
-  const int timeout = std::min(request.connectTimeoutSeconds > 0 ? request.connectTimeoutSeconds : 5, cfg.connectTimeout);
+  const int timeout =
+      std::min(request.connectTimeoutSeconds > 0 ? request.connectTimeoutSeconds : 5, cfg.connectTimeout);
   auto backend = std::make_unique<PgBackend>(std::move(cfg), text::TrimCopy(request.database),
                                              Login{text::TrimCopy(request.user), request.password}, timeout);
   auto opening = std::make_unique<PgOpening>(std::move(backend));

@@ -50,7 +50,8 @@ Fault ConnectFault(const Config& c, const std::string& database, const std::stri
   if (msg.find("database \"") != std::string::npos && msg.find("does not exist") != std::string::npos) {
     f.kind = K::CannotOpenDatabase;
   } else if (msg.find("authentication failed") != std::string::npos || msg.find("role \"") != std::string::npos ||
-             msg.find("pg_hba.conf") != std::string::npos || msg.find("permission denied for database") != std::string::npos ||
+             msg.find("pg_hba.conf") != std::string::npos ||
+             msg.find("permission denied for database") != std::string::npos ||
              msg.find("password") != std::string::npos) {
     f.kind = K::LoginFailed;
     f.message = "the login '" + user + "' was refused: " + msg;
@@ -88,11 +89,16 @@ bool ParseConfig(const std::string& server, const std::string& location, const s
       continue;
     }
     const std::string key = text::Lower(words[k].substr(0, eq)), value = words[k].substr(eq + 1);
-    if (key == "admin") c.admin = value;
-    else if (key == "user") c.user = value;
-    else if (key == "prefix") c.prefix = text::Lower(value);
-    else if (key == "maintenance") c.maintenance = value;
-    else if (key == "connect_timeout") c.connectTimeout = std::max(1, std::atoi(value.c_str()));
+    if (key == "admin")
+      c.admin = value;
+    else if (key == "user")
+      c.user = value;
+    else if (key == "prefix")
+      c.prefix = text::Lower(value);
+    else if (key == "maintenance")
+      c.maintenance = value;
+    else if (key == "connect_timeout")
+      c.connectTimeout = std::max(1, std::atoi(value.c_str()));
     else if (key == "statement_timeout" || key == "keepalives_idle" || key == "keepalives_interval" ||
              key == "keepalives_count" || key == "tcp_user_timeout") {
       int& target = key == "statement_timeout"     ? c.statementTimeout
@@ -102,8 +108,7 @@ bool ParseConfig(const std::string& server, const std::string& location, const s
                                                    : c.tcpUserTimeout;
       if (!Whole(value, key == "tcp_user_timeout" ? 0 : 1, target))
         return EntryFault(fault, entry + " gives " + key + " '" + value + "', which is not a whole number.");
-    }
-    else if (key == "sslmode") {
+    } else if (key == "sslmode") {
       c.sslmode = text::Lower(value);
       if (!KnownSslMode(c.sslmode))
         return EntryFault(fault, entry + " has an unknown sslmode '" + value +
@@ -114,7 +119,10 @@ bool ParseConfig(const std::string& server, const std::string& location, const s
       // libpq's word for the system's certificate authorities.
       std::string path = value;
       if (path.front() != '/' && !(key == "sslrootcert" && path == "system")) path = root + "/" + path;
-      (key == "sslrootcert" ? c.sslrootcert : key == "sslcert" ? c.sslcert : key == "sslkey" ? c.sslkey : c.sslcrl) = path;
+      (key == "sslrootcert" ? c.sslrootcert
+       : key == "sslcert"   ? c.sslcert
+       : key == "sslkey"    ? c.sslkey
+                            : c.sslcrl) = path;
     } else {
       return EntryFault(fault, entry + " has an unknown option '" + key + "'.");
     }
@@ -148,8 +156,10 @@ Attempt::Attempt(const Config& c, const std::string& physical, const std::string
   const std::string timeout = std::to_string(bound);
   // The server's text rules: ISO dates out, day-first dates in, strings without escapes.
   // 30 s is the data API's default CommandTimeout: most sessions never change it.
-  const std::string options = "-c DateStyle=ISO,DMY -c standard_conforming_strings=on -c client_min_messages=warning "
-                              "-c statement_timeout=" + std::to_string(EffectiveTimeout(c, 30) * 1000);
+  const std::string options =
+      "-c DateStyle=ISO,DMY -c standard_conforming_strings=on -c client_min_messages=warning "
+      "-c statement_timeout=" +
+      std::to_string(EffectiveTimeout(c, 30) * 1000);
   const std::string idle = std::to_string(c.keepalivesIdle), interval = std::to_string(c.keepalivesInterval),
                     count = std::to_string(c.keepalivesCount),
                     userTimeout = c.tcpUserTimeout > 0 ? std::to_string(c.tcpUserTimeout * 1000) : "";
@@ -213,7 +223,10 @@ PGconn* Attempt::Take(Fault& fault) {
       const std::string name = host && *host ? host : config_.host;
       msg += std::string(msg.empty() ? "" : "\n") + "connection to server at \"" + name + "\"" +
              (address && *address && name != address ? std::string(" (") + address + ")" : "") + ", port " +
-             (port && *port ? port : config_.port.empty() ? "5432" : config_.port) + " failed: timeout expired";
+             (port && *port          ? port
+              : config_.port.empty() ? "5432"
+                                     : config_.port) +
+             " failed: timeout expired";
     }
     fault = ConnectFault(config_, logical_, user_, msg);
     return nullptr;

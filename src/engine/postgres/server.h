@@ -35,7 +35,7 @@ struct Config {
   int connectTimeout = 5;
   int statementTimeout = 30;  // seconds; the longest any statement is waited for
   int keepalivesIdle = 10, keepalivesInterval = 5, keepalivesCount = 3;
-  int tcpUserTimeout = 30;    // seconds; 0: the system's
+  int tcpUserTimeout = 30;  // seconds; 0: the system's
   // TLS: libpq's own parameters, certificate paths already made absolute.
   std::string sslmode, sslrootcert, sslcert, sslkey, sslcrl;
 };
@@ -67,7 +67,8 @@ class Attempt {
   PGconn* Take(Fault& fault);
 
  private:
-  friend void Await(const std::vector<Attempt*>& attempts, std::optional<std::chrono::steady_clock::time_point> deadline);
+  friend void Await(const std::vector<Attempt*>& attempts,
+                    std::optional<std::chrono::steady_clock::time_point> deadline);
   void Step();
   void Expire();
 

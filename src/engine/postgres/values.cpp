@@ -29,7 +29,8 @@ int AdoFromOid(Oid type, int typmod, long* size) {
   switch (type) {
     case kBool: return 11;
     case kInt2: return 2;
-    case kInt4: case kOid: return 3;
+    case kInt4:
+    case kOid: return 3;
     case kInt8: return 20;
     case kFloat4: return 4;
     case kFloat8: return 5;
@@ -37,7 +38,8 @@ int AdoFromOid(Oid type, int typmod, long* size) {
     case kNumeric: return 131;
     case kDate: return 133;
     case kTime: return 134;
-    case kTimestamp: case kTimestampTz: return 135;
+    case kTimestamp:
+    case kTimestampTz: return 135;
     case kUuid: return 72;
     case kBytea: return 204;
     case kChar: return 129;
@@ -64,11 +66,16 @@ Variant ReadValue(const char* s, int len, Oid type, int adoType) {
   }
   if (adoType == 11) return Variant(std::strtoll(s, nullptr, 10) != 0);
   switch (type) {
-    case kInt2: case kInt4: case kInt8: case kOid:
-      return Variant(static_cast<long long>(std::strtoll(s, nullptr, 10)));
-    case kFloat4: case kFloat8: case kNumeric:
-      return Variant(std::strtod(s, nullptr));
-    case kDate: case kTimestamp: case kTimestampTz: {
+    case kInt2:
+    case kInt4:
+    case kInt8:
+    case kOid: return Variant(static_cast<long long>(std::strtoll(s, nullptr, 10)));
+    case kFloat4:
+    case kFloat8:
+    case kNumeric: return Variant(std::strtod(s, nullptr));
+    case kDate:
+    case kTimestamp:
+    case kTimestampTz: {
       std::string t(v);
       if (type == kTimestampTz) {
         const auto zone = t.find_first_of("+-", 19);
@@ -88,8 +95,7 @@ Variant ReadValue(const char* s, int len, Oid type, int adoType) {
         return Variant(std::move(bytes));
       }
       return Variant(std::string(v));
-    default:
-      return Variant(std::string(v));
+    default: return Variant(std::string(v));
   }
 }
 
@@ -126,9 +132,7 @@ Fault MapFault(const Result& res, PGconn* conn) {
   const std::string state = res.Field(PG_DIAG_SQLSTATE);
   f.sqlState = state;
   f.message = res.Field(PG_DIAG_MESSAGE_PRIMARY);
-  if (f.message.empty() && conn) {
-    f.message = text::TrimEnd(PQerrorMessage(conn), "\n ");
-  }
+  if (f.message.empty() && conn) { f.message = text::TrimEnd(PQerrorMessage(conn), "\n "); }
   f.table = res.Field(PG_DIAG_TABLE_NAME);
   f.column = res.Field(PG_DIAG_COLUMN_NAME);
   f.constraint = res.Field(PG_DIAG_CONSTRAINT_NAME);

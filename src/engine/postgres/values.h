@@ -13,9 +13,26 @@ namespace etapas::engine::postgres {
 
 // Type OIDs of the engine's built-in types.
 enum : Oid {
-  kBool = 16, kBytea = 17, kChar = 18, kName = 19, kInt8 = 20, kInt2 = 21, kInt4 = 23, kText = 25, kOid = 26,
-  kFloat4 = 700, kFloat8 = 701, kMoney = 790, kBpchar = 1042, kVarchar = 1043, kDate = 1082, kTime = 1083,
-  kTimestamp = 1114, kTimestampTz = 1184, kNumeric = 1700, kUuid = 2950,
+  kBool = 16,
+  kBytea = 17,
+  kChar = 18,
+  kName = 19,
+  kInt8 = 20,
+  kInt2 = 21,
+  kInt4 = 23,
+  kText = 25,
+  kOid = 26,
+  kFloat4 = 700,
+  kFloat8 = 701,
+  kMoney = 790,
+  kBpchar = 1042,
+  kVarchar = 1043,
+  kDate = 1082,
+  kTime = 1083,
+  kTimestamp = 1114,
+  kTimestampTz = 1184,
+  kNumeric = 1700,
+  kUuid = 2950,
   kFirstUserObject = 16384
 };
 

@@ -30,9 +30,7 @@ inline bool OneOf(std::string_view upper, Words words) { return OneOf<Words>(upp
 
 inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 inline bool IsHexDigit(char c) { return IsDigit(c) || (Upper(c) >= 'A' && Upper(c) <= 'F'); }
-inline bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
-}
+inline bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
 // Bytes of multi-byte UTF-8 sequences count as letters, so names like AÑO stay one word.
 inline bool IsWordStart(char c) {
   return (Upper(c) >= 'A' && Upper(c) <= 'Z') || c == '_' || c == '#' || static_cast<unsigned char>(c) >= 0x80;
@@ -47,9 +45,7 @@ inline std::string_view Trim(std::string_view s) { return text::Trim(s, text::kW
 
 inline bool IsSignificant(const Token& t) { return t.kind != TokenKind::Space && t.kind != TokenKind::Comment; }
 inline bool IsName(const Token& t) { return t.kind == TokenKind::Word || t.kind == TokenKind::QuotedName; }
-inline bool HasLineBreak(const Token& t) {
-  return t.kind == TokenKind::Space && t.text.find_first_of("\r\n") != npos;
-}
+inline bool HasLineBreak(const Token& t) { return t.kind == TokenKind::Space && t.text.find_first_of("\r\n") != npos; }
 // Upper-cased word, or the symbol itself; other tokens never match a keyword list.
 inline std::string Key(const Token& t) {
   if (t.kind == TokenKind::Word) return ToUpper(t.value);

@@ -9,7 +9,8 @@ namespace etapas::engine::sql {
 
 using namespace detail;
 
-// NOLINTNEXTLINE(readability-function-cognitive-complexity): one pass over the text: each kind of token is a case of the same loop.
+// NOLINTNEXTLINE(readability-function-cognitive-complexity): one pass over the text: each kind of token is a case of
+// the same loop.
 std::vector<Token> Tokenize(std::string_view s) {
   // The engines take a statement as a C string: past a NUL they would run a shorter
   // statement than the one written (a DELETE without its WHERE).
@@ -111,11 +112,8 @@ std::string QuoteLiteral(std::string_view text) { return sqltext::Literal(text);
 std::string FirstWord(std::string_view statement) {
   try {
     for (const auto& t : Tokenize(statement))
-      if (t.kind != TokenKind::Space && t.kind != TokenKind::Comment) {
-        return text::Upper(t.value);
-      }
-  } catch (const SyntaxError&) {
-  }
+      if (t.kind != TokenKind::Space && t.kind != TokenKind::Comment) { return text::Upper(t.value); }
+  } catch (const SyntaxError&) {}
   return "";
 }
 

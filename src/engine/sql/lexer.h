@@ -9,14 +9,14 @@
 namespace etapas::engine::sql {
 
 enum class TokenKind {
-  Word,         // keyword or bare identifier: SELECT, V_TA_ETAPAS, getDate
-  QuotedName,   // [NUMERO ASIENTO] or "x"; value holds the name without delimiters
-  String,       // 'it''s' or N'x'; value holds the content with doubled quotes undone
-  Number,       // 12, 3.5, 1e3, 0x1F
-  Variable,     // @name, @@name (also the @admin_ table marker)
-  Symbol,       // ( ) , . ; = <> <= >= != + - * / % etc.
-  Space,        // blanks, tabs, CR, LF
-  Comment,      // -- to end of line, /* ... */
+  Word,        // keyword or bare identifier: SELECT, V_TA_ETAPAS, getDate
+  QuotedName,  // [NUMERO ASIENTO] or "x"; value holds the name without delimiters
+  String,      // 'it''s' or N'x'; value holds the content with doubled quotes undone
+  Number,      // 12, 3.5, 1e3, 0x1F
+  Variable,    // @name, @@name (also the @admin_ table marker)
+  Symbol,      // ( ) , . ; = <> <= >= != + - * / % etc.
+  Space,       // blanks, tabs, CR, LF
+  Comment,     // -- to end of line, /* ... */
 };
 
 struct Token {

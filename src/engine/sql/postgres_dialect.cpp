@@ -14,9 +14,10 @@ constexpr std::string_view kPgMatchCollation = " COLLATE \"und-x-icu\"";
 
 // Words PostgreSQL reserves that T-SQL leaves free for names: they are quoted.
 constexpr auto kPgReserved = std::to_array<std::string_view>(
-    {"ANALYSE", "ANALYZE", "ARRAY", "ASYMMETRIC", "BOTH", "CONCURRENTLY", "DEFERRABLE", "FREEZE",
-     "ILIKE", "INITIALLY", "LATERAL", "LEADING", "LIMIT", "LOCALTIME", "LOCALTIMESTAMP", "NOTNULL", "ONLY",
-     "OVERLAPS", "PLACING", "RETURNING", "SIMILAR", "SYMMETRIC", "TRAILING", "VARIADIC", "VERBOSE", "WINDOW"});
+    {"ANALYSE",        "ANALYZE",  "ARRAY",     "ASYMMETRIC", "BOTH",    "CONCURRENTLY", "DEFERRABLE",
+     "FREEZE",         "ILIKE",    "INITIALLY", "LATERAL",    "LEADING", "LIMIT",        "LOCALTIME",
+     "LOCALTIMESTAMP", "NOTNULL",  "ONLY",      "OVERLAPS",   "PLACING", "RETURNING",    "SIMILAR",
+     "SYMMETRIC",      "TRAILING", "VARIADIC",  "VERBOSE",    "WINDOW"});
 
 bool HasNonAscii(std::string_view s) {
   return std::any_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
@@ -58,12 +59,9 @@ std::string LikeToRegex(std::string_view p, std::string_view escape) {
 
 // GETDATE has no plain counterpart: the shared pass writes `now` for GETDATE().
 constexpr Dialect kPostgreSQL{
-    Engine::PostgreSQL,
-    {{{"GETDATE", ""}, {"ISNULL", "COALESCE"}, {"LEN", "length"}, {"SCOPE_IDENTITY", "lastval"}}},
-    "lastval()",
-    kPgNow,
-    "tsql_ci",
-    "\"C\""};
+    Engine::PostgreSQL, {{{"GETDATE", ""}, {"ISNULL", "COALESCE"}, {"LEN", "length"}, {"SCOPE_IDENTITY", "lastval"}}},
+    "lastval()",        kPgNow,
+    "tsql_ci",          "\"C\""};
 
 class PgTranslator final : public Translator {
  public:
@@ -77,9 +75,9 @@ class PgTranslator final : public Translator {
   }
 
   void NamesTable(size_t name, bool created) override {
-    const std::string declared =
-        t_[name].kind == TokenKind::Variable ? t_[name].value.substr(std::min<size_t>(7, t_[name].value.size()))
-                                             : t_[name].value;
+    const std::string declared = t_[name].kind == TokenKind::Variable
+                                     ? t_[name].value.substr(std::min<size_t>(7, t_[name].value.size()))
+                                     : t_[name].value;
     table_ = Ident(declared);
     if (created) comments_.push_back("COMMENT ON TABLE " + table_ + " IS " + QuoteLiteral("tsql:" + declared));
   }
@@ -140,7 +138,8 @@ class PgTranslator final : public Translator {
     if (base == "DATETIMEOFFSET") return Mapped("timestamptz");
     if (base == "DATE") return Mapped("date");
     if (base == "TIME") return Mapped("time");
-    if (OneOf(base, {"CHAR", "CHARACTER", "NCHAR"})) return Mapped(number ? "bpchar(" + arg + ")" : max ? "bpchar" : "bpchar(1)", true);
+    if (OneOf(base, {"CHAR", "CHARACTER", "NCHAR"}))
+      return Mapped(number ? "bpchar(" + arg + ")" : max ? "bpchar" : "bpchar(1)", true);
     if (OneOf(base, {"VARCHAR", "NVARCHAR"})) return Mapped("bpchar", true, number ? arg : "");
     if (base == "SYSNAME") return Mapped("bpchar", true, "128");
     if (OneOf(base, {"TEXT", "NTEXT"})) return Mapped("bpchar", true);
@@ -278,7 +277,8 @@ class PgTranslator final : public Translator {
       if (mapped.name.empty() && t_[type].kind == TokenKind::QuotedName) throw UnknownType(t_[type].value);
       if (mapped.name.empty()) continue;
       // A cast is not a column: text keeps its length and needs no collation.
-      if (OneOf(base, {"VARCHAR", "NVARCHAR"})) mapped.name = mapped.limit.empty() ? "text" : "varchar(" + mapped.limit + ")";
+      if (OneOf(base, {"VARCHAR", "NVARCHAR"}))
+        mapped.name = mapped.limit.empty() ? "text" : "varchar(" + mapped.limit + ")";
       if (OneOf(base, {"TEXT", "NTEXT"})) mapped.name = "text";
       t_[type].text = mapped.name;
       if (typeEnd != type) Erase(Next(type), typeEnd);
@@ -301,7 +301,8 @@ class PgTranslator final : public Translator {
     size_t type = Prev(close);
     if (Sym(type, ")") && MatchBack(type) != npos) type = Prev(MatchBack(type));  // varchar(10)
     const size_t as = Prev(type);
-    return type < Size() && Word(as, "AS") && OneOf(Key(t_[type]), {"CHAR", "VARCHAR", "NCHAR", "NVARCHAR", "TEXT", "NTEXT"});
+    return type < Size() && Word(as, "AS") &&
+           OneOf(Key(t_[type]), {"CHAR", "VARCHAR", "NCHAR", "NVARCHAR", "TEXT", "NTEXT"});
   }
 
   void CollateLiteral(size_t literal, size_t other) override {

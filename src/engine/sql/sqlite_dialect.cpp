@@ -21,13 +21,13 @@ constexpr auto kTextTypes =
 // Words an operand never ends with: a "+" after them is a sign, and they bound the
 // operands of the "+" next to them.
 constexpr auto kNotOperands = std::to_array<std::string_view>(
-    {"SELECT", "WHERE",  "AND",       "OR",     "NOT",    "THEN",    "ELSE",  "WHEN",   "CASE",     "END",
-     "AS",     "FROM",   "SET",       "ON",     "BETWEEN", "IN",     "LIKE",  "IS",     "RETURN",   "HAVING",
-     "BY",     "VALUES", "TOP",       "DISTINCT", "ALL",  "ANY",     "SOME",  "ESCAPE", "EXISTS",   "DEFAULT",
-     "PRINT",  "JOIN",   "UNION",     "EXCEPT", "INTERSECT", "INTO", "WITH",  "IF",     "WHILE",    "EXEC",
-     "EXECUTE", "ASC",   "DESC",      "ORDER",  "GROUP",  "UPDATE",  "DELETE", "INSERT", "DECLARE", "BEGIN",
-     "CHECK",  "COLLATE", "OUTPUT",   "LIMIT",  "OFFSET", "USING",   "OVER",  "PARTITION", "GLOB",  "MATCH",
-     "REGEXP"});
+    {"SELECT", "WHERE",  "AND",     "OR",        "NOT",     "THEN",     "ELSE",    "WHEN",      "CASE",
+     "END",    "AS",     "FROM",    "SET",       "ON",      "BETWEEN",  "IN",      "LIKE",      "IS",
+     "RETURN", "HAVING", "BY",      "VALUES",    "TOP",     "DISTINCT", "ALL",     "ANY",       "SOME",
+     "ESCAPE", "EXISTS", "DEFAULT", "PRINT",     "JOIN",    "UNION",    "EXCEPT",  "INTERSECT", "INTO",
+     "WITH",   "IF",     "WHILE",   "EXEC",      "EXECUTE", "ASC",      "DESC",    "ORDER",     "GROUP",
+     "UPDATE", "DELETE", "INSERT",  "DECLARE",   "BEGIN",   "CHECK",    "COLLATE", "OUTPUT",    "LIMIT",
+     "OFFSET", "USING",  "OVER",    "PARTITION", "GLOB",    "MATCH",    "REGEXP"});
 
 class SqliteTranslator final : public Translator {
  public:
@@ -88,8 +88,8 @@ class SqliteTranslator final : public Translator {
     identity_.push_back("CREATE " + std::string(temporary_ ? "TEMP " : "") + "TRIGGER " +
                         QuoteIdentifier("tsql_identity_" + table_) + " AFTER INSERT ON " + ident + " BEGIN UPDATE " +
                         ident + " SET rowid = " + number + " WHERE rowid = NEW.rowid AND " + number +
-                        " <> NEW.rowid; INSERT INTO sqlite_sequence (rowid, name, seq) SELECT min(rowid) - 1, " +
-                        name + ", " + number + " + " + more +
+                        " <> NEW.rowid; INSERT INTO sqlite_sequence (rowid, name, seq) SELECT min(rowid) - 1, " + name +
+                        ", " + number + " + " + more +
                         " FROM sqlite_sequence; DELETE FROM sqlite_sequence WHERE name = " + name +
                         " AND rowid <> (SELECT min(rowid) FROM sqlite_sequence); END");
   }
@@ -212,9 +212,7 @@ class SqliteTranslator final : public Translator {
     return t.kind == TokenKind::Number || t.kind == TokenKind::String || t.kind == TokenKind::Variable ||
            t.kind == TokenKind::QuotedName;
   }
-  bool IsAdditive(size_t k) const {
-    return Sym(k, "+") || Sym(k, "-") || Sym(k, "&") || Sym(k, "|") || Sym(k, "^");
-  }
+  bool IsAdditive(size_t k) const { return Sym(k, "+") || Sym(k, "-") || Sym(k, "&") || Sym(k, "|") || Sym(k, "^"); }
   bool IsMultiplicative(size_t k) const { return Sym(k, "*") || Sym(k, "/") || Sym(k, "%"); }
   bool IsSign(size_t k) const { return Sym(k, "+") || Sym(k, "-") || Sym(k, "~"); }
 
@@ -245,7 +243,7 @@ class SqliteTranslator final : public Translator {
     if (Sym(end, ")")) {
       if ((start = MatchBack(end)) == npos) return npos;
       const size_t p = Prev(start);
-      if (Word(p, "OVER")) return PrimaryStart(Prev(p));  // f() OVER (...)
+      if (Word(p, "OVER")) return PrimaryStart(Prev(p));          // f() OVER (...)
       if (p != npos && IsName(t_[p]) && IsOperand(p)) start = p;  // a call
     } else if (Word(end, "END")) {
       if ((start = CaseOf(end)) == npos) return npos;
@@ -343,8 +341,8 @@ class SqliteTranslator final : public Translator {
       }
       const size_t type = as == npos ? npos : Next(as);
       if (type == npos || type >= close || !IsName(t_[type]) || Next(open) == as) continue;
-      if (!OneOf(ToUpper(t_[type].value), {"INT", "INTEGER", "SMALLINT", "TINYINT", "BIGINT", "FLOAT", "REAL",
-                                           "MONEY", "SMALLMONEY", "DECIMAL", "NUMERIC", "DEC"}))
+      if (!OneOf(ToUpper(t_[type].value), {"INT", "INTEGER", "SMALLINT", "TINYINT", "BIGINT", "FLOAT", "REAL", "MONEY",
+                                           "SMALLMONEY", "DECIMAL", "NUMERIC", "DEC"}))
         continue;
       before_[Next(open)].insert(0, "tsql_add(0, ");
       after_[Prev(as)] += ")";

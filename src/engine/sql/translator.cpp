@@ -151,8 +151,7 @@ std::string Translator::Quoted(const Token& t) const {
 void Translator::RewriteNames(std::vector<std::string>& otherDatabases) {
   for (size_t i = 0; i < Size(); ++i) {
     Token& t = t_[i];
-    if (t.kind == TokenKind::QuotedName ||
-        (t.kind == TokenKind::Word && (t.text.find('#') != npos || QuotesWord(t))))
+    if (t.kind == TokenKind::QuotedName || (t.kind == TokenKind::Word && (t.text.find('#') != npos || QuotesWord(t))))
       t.text = Ident(t.value);
     else if (t.kind == TokenKind::String && t.text[0] != '\'')
       t.text.erase(0, 1);
@@ -267,11 +266,10 @@ void Translator::RewriteDelete() {
   for (size_t i = 0; i < Size(); ++i) {
     if (!Word(i, "DELETE")) continue;
     const size_t p = Prev(i), n = Next(i);
-    if (p != npos && OneOf(Key(t_[p]), {"ON", "AFTER", "BEFORE", "FOR", "OF", "INSTEAD", "GRANT", "REVOKE", "DENY",
-                                        ",", "(", "."}))
+    if (p != npos &&
+        OneOf(Key(t_[p]), {"ON", "AFTER", "BEFORE", "FOR", "OF", "INSTEAD", "GRANT", "REVOKE", "DENY", ",", "(", "."}))
       continue;
-    if (n < Size() && (IsName(t_[n]) || t_[n].kind == TokenKind::Variable) &&
-        !OneOf(Key(t_[n]), {"FROM", "TOP", "ON"}))
+    if (n < Size() && (IsName(t_[n]) || t_[n].kind == TokenKind::Variable) && !OneOf(Key(t_[n]), {"FROM", "TOP", "ON"}))
       t_[i].text += " FROM";
   }
 }
@@ -445,7 +443,8 @@ void Translator::CollateLiterals(const std::string& firstWord) {
   if (OneOf(firstWord, {"SET", "DECLARE", "EXEC", "EXECUTE"})) return;
   static constexpr auto kComparisons = std::to_array<std::string_view>({"=", "<>", "!=", "<", ">", "<=", ">="});
   auto isColumn = [&](size_t k) {
-    return k < Size() && IsName(t_[k]) && !OneOf(Key(t_[k]), {"NULL", "CASE", "END", "NOT", "EXISTS", "ANY", "ALL", "SOME"});
+    return k < Size() && IsName(t_[k]) &&
+           !OneOf(Key(t_[k]), {"NULL", "CASE", "END", "NOT", "EXISTS", "ANY", "ALL", "SOME"});
   };
   for (size_t op = 0; op < Size(); ++op) {
     if (t_[op].kind != TokenKind::Symbol || !OneOf(t_[op].value, kComparisons)) continue;

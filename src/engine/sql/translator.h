@@ -12,13 +12,13 @@ enum class Engine { SQLite, PostgreSQL };
 
 enum class StatementKind {
   Other,
-  Query,             // returns rows (SELECT, or WITH ... SELECT)
-  Begin,             // BEGIN TRAN[SACTION]
-  Commit,            // COMMIT [TRAN[SACTION]|WORK]
-  Rollback,          // ROLLBACK [TRAN[SACTION]|WORK]
-  CreateDatabase,    // CREATE DATABASE name
-  DropDatabase,      // DROP DATABASE name
-  Use,               // USE name
+  Query,           // returns rows (SELECT, or WITH ... SELECT)
+  Begin,           // BEGIN TRAN[SACTION]
+  Commit,          // COMMIT [TRAN[SACTION]|WORK]
+  Rollback,        // ROLLBACK [TRAN[SACTION]|WORK]
+  CreateDatabase,  // CREATE DATABASE name
+  DropDatabase,    // DROP DATABASE name
+  Use,             // USE name
 };
 
 struct TranslateOptions {
@@ -28,13 +28,13 @@ struct TranslateOptions {
 
 struct Translation {
   StatementKind kind = StatementKind::Other;
-  std::string sql;                          // the statement in the engine's dialect
+  std::string sql;  // the statement in the engine's dialect
   // Further engine statements that complete this one (the declared names of a new table, the
   // other columns of ALTER TABLE ... ADD a, b): run after sql, in order, as part of it.
   std::vector<std::string> then;
   // Where @@TRANCOUNT stood in sql: the session writes its nesting count at these offsets.
   std::vector<size_t> trancountAt;
-  std::string databaseName;                 // for CreateDatabase / DropDatabase / Use
+  std::string databaseName;  // for CreateDatabase / DropDatabase / Use
   // Databases named as [db].dbo.t other than own; the names are written without the
   // database, for the session to run the statement on that database.
   std::vector<std::string> otherDatabases;

@@ -227,13 +227,22 @@ Variant ReadValue(sqlite3_stmt* st, int i, int adoType) {
   if (t == SQLITE_NULL) return Variant::Null();
   switch (adoType) {
     case adtype::kBoolean: return Variant(sqlite3_column_int64(st, i) != 0);
-    case adtype::kSmallInt: case adtype::kInteger: case adtype::kTinyInt: case adtype::kBigInt:
+    case adtype::kSmallInt:
+    case adtype::kInteger:
+    case adtype::kTinyInt:
+    case adtype::kBigInt:
       if (t == SQLITE_INTEGER) return Variant(static_cast<long long>(sqlite3_column_int64(st, i)));
       break;
-    case adtype::kSingle: case adtype::kDouble: case adtype::kCurrency: case adtype::kNumeric:
+    case adtype::kSingle:
+    case adtype::kDouble:
+    case adtype::kCurrency:
+    case adtype::kNumeric:
       if (t == SQLITE_INTEGER || t == SQLITE_FLOAT) return Variant(sqlite3_column_double(st, i));
       break;
-    case adtype::kDate: case adtype::kDBDate: case adtype::kDBTime: case adtype::kDBTimeStamp: {
+    case adtype::kDate:
+    case adtype::kDBDate:
+    case adtype::kDBTime:
+    case adtype::kDBTimeStamp: {
       std::string s = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
       if (auto d = DateTime::ParseIso(s)) return Variant(*d);
       return Variant(s);
@@ -256,8 +265,8 @@ Variant ReadValue(sqlite3_stmt* st, int i, int adoType) {
 // As ReadValue, into a value whose text storage is reused from row to row.
 void Read(sqlite3_stmt* st, int i, int adoType, Variant& out) {
   const int t = sqlite3_column_type(st, i);
-  const bool plainText = t == SQLITE_TEXT && !adtype::IsDate(adoType) && adoType != adtype::kBoolean &&
-                         !adtype::IsNumeric(adoType);
+  const bool plainText =
+      t == SQLITE_TEXT && !adtype::IsDate(adoType) && adoType != adtype::kBoolean && !adtype::IsNumeric(adoType);
   if (plainText) {
     const auto* s = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
     out.AssignText({s, static_cast<size_t>(sqlite3_column_bytes(st, i))});
@@ -274,7 +283,9 @@ void Bind(sqlite3_stmt* st, int i, const Variant& v) {
     case Variant::Kind::Integer: sqlite3_bind_int64(st, i, v.AsInteger()); break;
     case Variant::Kind::Double: sqlite3_bind_double(st, i, v.AsDouble()); break;
     case Variant::Kind::Date: sqlite3_bind_text(st, i, v.AsDate().ToIso().c_str(), -1, SQLITE_TRANSIENT); break;
-    case Variant::Kind::Text: sqlite3_bind_text(st, i, v.AsText().data(), static_cast<int>(v.AsText().size()), SQLITE_TRANSIENT); break;
+    case Variant::Kind::Text:
+      sqlite3_bind_text(st, i, v.AsText().data(), static_cast<int>(v.AsText().size()), SQLITE_TRANSIENT);
+      break;
   }
 }
 
@@ -358,7 +369,6 @@ class SqliteRows final : public BackendRows, public Recycled<SqliteRows> {
   const std::vector<ColumnMeta>& Columns() const override { return *columns_; }
   std::shared_ptr<const std::vector<ColumnMeta>> SharedColumns() const override { return shared_; }
 
-
   bool Next(std::vector<Variant>& row, Fault& fault) override {
     if (!st_) return false;
     sqlite3_stmt* s = st_->st;
@@ -408,7 +418,8 @@ class SqliteRows final : public BackendRows, public Recycled<SqliteRows> {
 
 class SqliteBackend final : public Backend {
  public:
-  SqliteBackend(std::string folder, std::string database) : folder_(std::move(folder)), database_(std::move(database)) {}
+  SqliteBackend(std::string folder, std::string database)
+      : folder_(std::move(folder)), database_(std::move(database)) {}
   ~SqliteBackend() override {
     statements_.clear();
     sqlite3_close_v2(db_);
@@ -429,10 +440,14 @@ class SqliteBackend final : public Backend {
     }
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_create_collation_v2(db_, "TSQLCI", SQLITE_UTF8, nullptr, CompareCi, nullptr);
-    sqlite3_create_function_v2(db_, "like", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, LikeFunction, nullptr, nullptr, nullptr);
-    sqlite3_create_function_v2(db_, "like", 3, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, LikeFunction, nullptr, nullptr, nullptr);
-    sqlite3_create_function_v2(db_, "tsql_getdate", 0, SQLITE_UTF8, nullptr, GetDateFunction, nullptr, nullptr, nullptr);
-    sqlite3_create_function_v2(db_, "tsql_add", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, AddFunction, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db_, "like", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, LikeFunction, nullptr,
+                               nullptr, nullptr);
+    sqlite3_create_function_v2(db_, "like", 3, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, LikeFunction, nullptr,
+                               nullptr, nullptr);
+    sqlite3_create_function_v2(db_, "tsql_getdate", 0, SQLITE_UTF8, nullptr, GetDateFunction, nullptr, nullptr,
+                               nullptr);
+    sqlite3_create_function_v2(db_, "tsql_add", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, AddFunction, nullptr,
+                               nullptr, nullptr);
     SetCommandTimeout(timeout_);
     sqlite3_exec(db_, "PRAGMA foreign_keys = ON", nullptr, nullptr, nullptr);
     if (!master) sqlite3_exec(db_, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr);
@@ -488,7 +503,8 @@ class SqliteBackend final : public Backend {
     {
       Statement s;
       const char* q =
-          "SELECT name FROM sqlite_master WHERE type IN ('table','view') AND name NOT LIKE 'sqlite!_%' ESCAPE '!' ORDER BY name";
+          "SELECT name FROM sqlite_master WHERE type IN ('table','view') AND name NOT LIKE 'sqlite!_%' ESCAPE '!' "
+          "ORDER BY name";
       if (sqlite3_prepare_v2(db_, q, -1, &s.st, nullptr) != SQLITE_OK) {
         fault = MapFault(db_, SQLITE_ERROR);
         return out;
@@ -559,7 +575,9 @@ class SqliteBackend final : public Backend {
  private:
   static constexpr size_t kCacheSize = 256;
 
-  std::string FileOf(std::string_view database) const { return folder_ + "/" + text::Lower(text::Trim(database)) + ".db"; }
+  std::string FileOf(std::string_view database) const {
+    return folder_ + "/" + text::Lower(text::Trim(database)) + ".db";
+  }
 
   StatementPtr Fresh(const std::string& sql, Fault& fault) {
     auto st = std::make_shared<Statement>();

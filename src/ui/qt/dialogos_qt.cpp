@@ -139,8 +139,10 @@ void VentanaConsultaQt::Filtrar(const QString& texto) {
     tabla_->setRowHidden(r, !visible);
     if (visible && primera < 0) primera = r;
   }
-  if (primera >= 0) tabla_->selectRow(primera);
-  else tabla_->clearSelection();
+  if (primera >= 0)
+    tabla_->selectRow(primera);
+  else
+    tabla_->clearSelection();
 }
 
 void VentanaConsultaQt::Elegir() {
@@ -244,7 +246,7 @@ void AvisarFallo(const QString& ruta, const QString& causa) {
 
 bool VentanaPlanillaQt::Exportar(Formato formato) {
   const bool xlsx = formato == Formato::kXlsx;
-  const QString filtro = xlsx                             ? "Libro de Excel (*.xlsx)"
+  const QString filtro = xlsx                            ? "Libro de Excel (*.xlsx)"
                          : formato == Formato::kCsvExcel ? "CSV (;) para Excel (*.csv)"
                                                          : "CSV RFC 4180 (*.csv)";
   const QString extension = xlsx ? ".xlsx" : ".csv";
@@ -262,9 +264,8 @@ bool VentanaPlanillaQt::Exportar(Formato formato) {
     AvisarFallo(ruta, "Es una carpeta. Escriba el nombre de un archivo y vuelva a exportar.");
     return false;
   }
-  if (destino.exists() &&
-      Platform().MsgBox(("El archivo " + ruta + " ya existe.\n¿Desea reemplazarlo?").toStdString(),
-                        mb::kYesNo | mb::kExclamation | mb::kDefault2, kExportar) != mb::kAnsYes)
+  if (destino.exists() && Platform().MsgBox(("El archivo " + ruta + " ya existe.\n¿Desea reemplazarlo?").toStdString(),
+                                            mb::kYesNo | mb::kExclamation | mb::kDefault2, kExportar) != mb::kAnsYes)
     return false;
 
   // What the grid shows, in the order the operator sorted it; through Qt's strings so the
@@ -280,14 +281,17 @@ bool VentanaPlanillaQt::Exportar(Formato formato) {
   for (int r = 0; r < tabla_->rowCount(); ++r) {
     std::vector<std::string> f;
     f.reserve(static_cast<size_t>(tabla_->columnCount()));
-    for (int c = 0; c < tabla_->columnCount(); ++c) f.push_back(tabla_->item(r, c) ? tabla_->item(r, c)->text().toStdString() : "");
+    for (int c = 0; c < tabla_->columnCount(); ++c)
+      f.push_back(tabla_->item(r, c) ? tabla_->item(r, c)->text().toStdString() : "");
     datos.filas.push_back(std::move(f));
   }
   try {
     const std::string archivo = QFile::encodeName(ruta).toStdString();
     using Forma = ClsPlanilla::FormaCsv;
-    if (xlsx) ClsPlanilla::ExportarXlsx(archivo, datos);
-    else ClsPlanilla::ExportarCsv(archivo, datos, formato == Formato::kCsvExcel ? Forma::kExcel : Forma::kRfc4180);
+    if (xlsx)
+      ClsPlanilla::ExportarXlsx(archivo, datos);
+    else
+      ClsPlanilla::ExportarCsv(archivo, datos, formato == Formato::kCsvExcel ? Forma::kExcel : Forma::kRfc4180);
   } catch (const RaisedError& e) {
     AvisarFallo(ruta, CausaDelFallo(e.Number()));
     return false;

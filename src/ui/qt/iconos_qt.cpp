@@ -82,7 +82,8 @@ QIcon IconoComando(const std::string& clave) {
     } else if (clave == "PLANILLA") {
       g.setBrush(QColor("#ffffff"));
       g.drawRect(QRectF(s * 0.12, s * 0.18, s * 0.76, s * 0.64));
-      for (int i = 1; i < 3; ++i) g.drawLine(QPointF(s * 0.12, s * (0.18 + 0.213 * i)), QPointF(s * 0.88, s * (0.18 + 0.213 * i)));
+      for (int i = 1; i < 3; ++i)
+        g.drawLine(QPointF(s * 0.12, s * (0.18 + 0.213 * i)), QPointF(s * 0.88, s * (0.18 + 0.213 * i)));
       g.drawLine(QPointF(s * 0.4, s * 0.18), QPointF(s * 0.4, s * 0.82));
     } else if (clave == "CONSULTAR") {
       g.setBrush(QColor("#e3f0ff"));
@@ -92,7 +93,8 @@ QIcon IconoComando(const std::string& clave) {
     } else if (clave == "REPORTE") {
       g.setBrush(QColor("#ffffff"));
       g.drawRect(hoja);
-      for (int i = 0; i < 3; ++i) g.drawLine(QPointF(s * 0.32, s * (0.32 + 0.16 * i)), QPointF(s * 0.68, s * (0.32 + 0.16 * i)));
+      for (int i = 0; i < 3; ++i)
+        g.drawLine(QPointF(s * 0.32, s * (0.32 + 0.16 * i)), QPointF(s * 0.68, s * (0.32 + 0.16 * i)));
     } else if (clave == "CERRAR") {
       g.setBrush(QColor("#f2f2f2"));
       g.drawRect(QRectF(s * 0.18, s * 0.12, s * 0.42, s * 0.76));

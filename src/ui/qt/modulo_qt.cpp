@@ -3,6 +3,6 @@
 #include "ui/qt/ventana_qt.h"
 
 extern "C" __attribute__((visibility("default"))) int etapas_ejecutar_ventana(int argc, char** argv,
-                                                                             const char* commandLine) {
+                                                                              const char* commandLine) {
   return etapas::ui::EjecutarVentana(argc, argv, commandLine);
 }

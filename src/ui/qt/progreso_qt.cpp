@@ -60,8 +60,10 @@ void VentanaProgresoQt::Dibujar(const EstadoVentanaProgreso& e) {
 }
 
 void VentanaProgresoQt::Temporizador(int intervaloMs, bool activo) {
-  if (activo) timer_->start(intervaloMs);
-  else timer_->stop();
+  if (activo)
+    timer_->start(intervaloMs);
+  else
+    timer_->stop();
 }
 
 long VentanaProgresoQt::AnchoPantalla() const {
@@ -90,7 +92,8 @@ void VentanaProgresoQt::SetWindowLongA(int indice, long valor) {
 }
 
 void VentanaProgresoQt::SetLayeredWindowAttributes(unsigned long, int alfa, unsigned long banderas) {
-  if (!(estiloExtendido_ & w32::kWsExLayered)) throw RaisedError(errnum::kApiFailure, "The window is not layered.", "user32");
+  if (!(estiloExtendido_ & w32::kWsExLayered))
+    throw RaisedError(errnum::kApiFailure, "The window is not layered.", "user32");
   if (banderas & w32::kLwaAlpha) setWindowOpacity(alfa / 255.0);
 }
 

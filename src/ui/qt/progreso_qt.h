@@ -26,7 +26,9 @@ class VentanaProgresoQt : public QWidget, public VentanaProgreso {
   long Arriba() const override { return static_cast<long>(y()) * kTwips; }
   long Ancho() const override { return static_cast<long>(frameGeometry().width()) * kTwips; }
   long Alto() const override { return static_cast<long>(frameGeometry().height()) * kTwips; }
-  void Posicionar(long izquierda, long arriba) override { move(static_cast<int>(izquierda / kTwips), static_cast<int>(arriba / kTwips)); }
+  void Posicionar(long izquierda, long arriba) override {
+    move(static_cast<int>(izquierda / kTwips), static_cast<int>(arriba / kTwips));
+  }
   PuntoPx ClientToScreen(PuntoPx punto) override;
   RectanguloPx GetClientRect() override { return {0, 0, width(), height()}; }
   void MoveWindow(long x, long y, long ancho, long alto, bool repintar) override;

@@ -56,7 +56,8 @@ QMessageBox::StandardButton BotonDe(int answer) {
 
 // The platform's Shift/Ctrl/Alt mask of a key event.
 int16_t Mayusculas(Qt::KeyboardModifiers m) {
-  return static_cast<int16_t>((m & Qt::ShiftModifier ? 1 : 0) | (m & Qt::ControlModifier ? 2 : 0) | (m & Qt::AltModifier ? 4 : 0));
+  return static_cast<int16_t>((m & Qt::ShiftModifier ? 1 : 0) | (m & Qt::ControlModifier ? 2 : 0) |
+                              (m & Qt::AltModifier ? 4 : 0));
 }
 
 // The window's own focus cues, after the skin's rules so that no skin can hide where the
@@ -129,7 +130,8 @@ void InstalarTraducciones() {
   if (qt) return;
   qt = new QTranslator(QCoreApplication::instance());
   // The suite is Spanish whatever the workstation's locale says.
-  if (qt->load(QLocale(QLocale::Spanish, QLocale::Spain), "qtbase", "_", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+  if (qt->load(QLocale(QLocale::Spanish, QLocale::Spain), "qtbase", "_",
+               QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
     QCoreApplication::installTranslator(qt);
   else
     std::cerr << "etapas: no se encontraron las traducciones de Qt en "
@@ -239,8 +241,10 @@ void VentanaQt::Construir() {
     o->setObjectName(nombres[i]);
     o->installEventFilter(this);
     opciones_[static_cast<size_t>(i)] = o;
-    if (i < 4) atributos->addWidget(o, 0, i);
-    else atributos->addWidget(o, 1, 0, 1, 4);
+    if (i < 4)
+      atributos->addWidget(o, 0, i);
+    else
+      atributos->addWidget(o, 1, 0, 1, 4);
     const char letra = letras[i];
     connect(o, &QRadioButton::clicked, this, [this, letra] { Manejar([&] { modelo_.ElegirTipo(letra); }); });
   }
@@ -266,10 +270,11 @@ void VentanaQt::Construir() {
 
   // The window's tab indexes: the three fields, the type options (one stop, the
   // checked one), the list, the colour button.
-  QWidget* orden[] = {campos_[0], campos_[1], campos_[2], opciones_[0], opciones_[1], opciones_[2],
-                      opciones_[3], opciones_[4], lista_, botonColor_};
+  QWidget* orden[] = {campos_[0],   campos_[1],   campos_[2],   opciones_[0], opciones_[1],
+                      opciones_[2], opciones_[3], opciones_[4], lista_,       botonColor_};
   for (size_t i = 0; i + 1 < std::size(orden); ++i) setTabOrder(orden[i], orden[i + 1]);
-  alCambiarFoco_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* ahora) { AlCambiarFoco(ahora); });
+  alCambiarFoco_ =
+      connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* ahora) { AlCambiarFoco(ahora); });
 }
 
 void VentanaQt::AlCambiarFoco(QWidget* ahora) {
@@ -329,8 +334,8 @@ void VentanaQt::Sincronizar() {
   }
   botonColor_->setEnabled(modelo_.cmdColor.Enabled);
   marcoAtributos_->setEnabled(modelo_.frmAttr.Enabled);
-  const BotonOpcion* valores[] = {&modelo_.optPendiente, &modelo_.optEnCurso, &modelo_.optFinalizado, &modelo_.optAnulado,
-                                  &modelo_.OPtFacturar};
+  const BotonOpcion* valores[] = {&modelo_.optPendiente, &modelo_.optEnCurso, &modelo_.optFinalizado,
+                                  &modelo_.optAnulado, &modelo_.OPtFacturar};
   for (size_t i = 0; i < opciones_.size(); ++i) {
     opciones_[i]->setAutoExclusive(false);
     opciones_[i]->setChecked(valores[i]->Value);
@@ -359,15 +364,18 @@ void VentanaQt::Sincronizar() {
   for (const auto& b : modelo_.Botonera1.Botones())
     if (QAction* a = Accion(b.Clave)) a->setEnabled(b.Enabled);
   const int foco = modelo_.Foco();
-  if (foco != focoMostrado_ && foco >= 0 && isVisible() && QApplication::focusWidget() != campos_[static_cast<size_t>(foco)])
+  if (foco != focoMostrado_ && foco >= 0 && isVisible() &&
+      QApplication::focusWidget() != campos_[static_cast<size_t>(foco)])
     campos_[static_cast<size_t>(foco)]->setFocus(Qt::OtherFocusReason);
   if (isVisible()) focoMostrado_ = foco;
   const QString hoja = Q(modelo_.HojaEstilo()) + kReglasFoco;
   if (styleSheet() != hoja) setStyleSheet(hoja);
   if (modelo_.Icono() != iconoMostrado_) {
     iconoMostrado_ = modelo_.Icono();
-    if (iconoMostrado_ == "recurso:ICONCORVELA") setWindowIcon(IconoCorvela());
-    else if (iconoMostrado_.rfind("archivo:", 0) == 0) setWindowIcon(QIcon(Q(iconoMostrado_.substr(8))));
+    if (iconoMostrado_ == "recurso:ICONCORVELA")
+      setWindowIcon(IconoCorvela());
+    else if (iconoMostrado_.rfind("archivo:", 0) == 0)
+      setWindowIcon(QIcon(Q(iconoMostrado_.substr(8))));
   }
   // Flat bars (1) or raised buttons (0), as the workstation prefers.
   const bool plana = modelo_.Botonera1.StyleBar.IsEmpty() || modelo_.Botonera1.StyleBar.ToNumber().value_or(1) != 0;
@@ -445,8 +453,7 @@ int EjecutarVentana(int argc, char** argv, const std::string& commandLine) {
   ventana.show();
   try {
     modelo.SetFocus(0);
-  } catch (const std::exception&) {
-  }
+  } catch (const std::exception&) {}
   ventana.Sincronizar();
   return app.exec();
 }

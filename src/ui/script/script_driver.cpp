@@ -83,8 +83,7 @@ int ScriptDriver::Run() {
   form_.Visible = true;
   try {
     form_.SetFocus(0);
-  } catch (const RaisedError&) {
-  }
+  } catch (const RaisedError&) {}
   std::string line;
   int number = 0;
   while (std::getline(in_, line)) {
@@ -96,9 +95,7 @@ int ScriptDriver::Run() {
       Execute(line, number);
     } catch (const RaisedError& e) {
       ScriptError(number, "failure " + std::to_string(e.Number()) + ": " + e.Description());
-    } catch (const std::exception& e) {
-      ScriptError(number, e.what());
-    }
+    } catch (const std::exception& e) { ScriptError(number, e.what()); }
   }
   SetPlatform(nullptr);
   return 0;
@@ -131,16 +128,20 @@ void ScriptDriver::Execute(const std::string& rawLine, int number) {
   long long index = 0, value = 0;
   if (command == "type") {
     if (!field(nextWord(), index)) return;
-    if (!form_.Escribir(static_cast<int>(index), rest)) ScriptError(number, "entry field " + std::to_string(index) + " is disabled");
+    if (!form_.Escribir(static_cast<int>(index), rest))
+      ScriptError(number, "entry field " + std::to_string(index) + " is disabled");
   } else if (command == "focus") {
     if (!field(nextWord(), index)) return;
-    if (!form_.Txtfields[static_cast<size_t>(index)].Enabled) return ScriptError(number, "entry field " + std::to_string(index) + " is disabled");
+    if (!form_.Txtfields[static_cast<size_t>(index)].Enabled)
+      return ScriptError(number, "entry field " + std::to_string(index) + " is disabled");
     form_.SetFocus(static_cast<int>(index));
   } else if (command == "key") {
     if (!field(nextWord(), index)) return;
-    if (!ParseInt(text::TrimCopy(rest), value) || value < 0 || value > 32767) return ScriptError(number, "bad key code");
+    if (!ParseInt(text::TrimCopy(rest), value) || value < 0 || value > 32767)
+      return ScriptError(number, "bad key code");
     if (form_.Foco() != index) {
-      if (!form_.Txtfields[static_cast<size_t>(index)].Enabled) return ScriptError(number, "entry field " + std::to_string(index) + " is disabled");
+      if (!form_.Txtfields[static_cast<size_t>(index)].Enabled)
+        return ScriptError(number, "entry field " + std::to_string(index) + " is disabled");
       form_.SetFocus(static_cast<int>(index));
     }
     // Key preview: the window sees the key before the field does.
@@ -152,19 +153,23 @@ void ScriptDriver::Execute(const std::string& rawLine, int number) {
     form_.Botonera1_Click(key);
   } else if (command == "option") {
     const std::string letter = text::Upper(text::Trim(rest));
-    if (letter.size() != 1 || std::string("PEFAT").find(letter) == std::string::npos) return ScriptError(number, "option takes P, E, F, A or T");
+    if (letter.size() != 1 || std::string("PEFAT").find(letter) == std::string::npos)
+      return ScriptError(number, "option takes P, E, F, A or T");
     if (!form_.ElegirTipo(letter[0])) ScriptError(number, "the type options are disabled");
   } else if (command == "toggle") {
     if (!ParseInt(text::TrimCopy(rest), value) || value < 0) return ScriptError(number, "toggle needs an entry number");
-    if (!form_.AlternarEntrada(static_cast<size_t>(value))) ScriptError(number, "no enabled list entry " + std::to_string(value));
+    if (!form_.AlternarEntrada(static_cast<size_t>(value)))
+      ScriptError(number, "no enabled list entry " + std::to_string(value));
   } else if (command == "colour") {
     if (!form_.cmdColor.Enabled) return ScriptError(number, "the colour button is disabled");
     form_.cmdColor_Click();
   } else if (command == "answer") {
-    if (!ParseInt(text::TrimCopy(rest), value) || value < 1 || value > 7) return ScriptError(number, "answer takes 1 to 7");
+    if (!ParseInt(text::TrimCopy(rest), value) || value < 1 || value > 7)
+      return ScriptError(number, "answer takes 1 to 7");
     answers_.push_back(static_cast<int>(value));
   } else if (command == "colour-result") {
-    if (!ParseInt(text::TrimCopy(rest), value) || value < 0 || value > 16777215) return ScriptError(number, "colour-result takes 0 to 16777215");
+    if (!ParseInt(text::TrimCopy(rest), value) || value < 0 || value > 16777215)
+      return ScriptError(number, "colour-result takes 0 to 16777215");
     colours_.push_back(static_cast<int32_t>(value));
   } else if (command == "lookup-result") {
     lookups_.push_back(rest);
@@ -184,7 +189,8 @@ void ScriptDriver::Dump() {
       << ",\"backcolor\":" << f.BackColor << "}";
   }
   const char tipo = form_.TipoSeleccionado();
-  o << "],\"tipo\":" << JsonString(tipo ? std::string(1, tipo) : "") << ",\"attributes_enabled\":" << B(form_.frmAttr.Enabled)
+  o << "],\"tipo\":" << JsonString(tipo ? std::string(1, tipo) : "")
+    << ",\"attributes_enabled\":" << B(form_.frmAttr.Enabled)
     << ",\"colour_button_enabled\":" << B(form_.cmdColor.Enabled) << ",\"list_enabled\":" << B(form_.LstEstPrev.Enabled)
     << ",\"list\":[";
   for (size_t i = 0; i < form_.LstEstPrev.Items.size(); ++i) {
@@ -194,9 +200,9 @@ void ScriptDriver::Dump() {
   }
   o << "],\"focus\":" << (form_.Foco() < 0 ? std::string("null") : std::to_string(form_.Foco()))
     << ",\"current_field\":" << form_.iCampoActual << ",\"consultar\":" << B(form_.Botonera1.Habilitado("CONSULTAR"))
-    << ",\"flags\":{\"bNuevo\":" << B(form_.bNuevo) << ",\"bModifica\":" << B(form_.bModifica) << ",\"bBorrar\":"
-    << B(form_.bBorrar) << ",\"bGrabando\":" << B(form_.bGrabando) << ",\"bError\":" << B(form_.bError)
-    << ",\"bEditando\":" << B(form_.bEditando) << "},\"buttons\":{";
+    << ",\"flags\":{\"bNuevo\":" << B(form_.bNuevo) << ",\"bModifica\":" << B(form_.bModifica)
+    << ",\"bBorrar\":" << B(form_.bBorrar) << ",\"bGrabando\":" << B(form_.bGrabando)
+    << ",\"bError\":" << B(form_.bError) << ",\"bEditando\":" << B(form_.bEditando) << "},\"buttons\":{";
   bool first = true;
   for (const auto& b : form_.Botonera1.Botones()) {
     o << (first ? "" : ",") << JsonString(b.Clave) << ":" << B(b.Enabled);
