@@ -183,8 +183,8 @@ int RunMigrate(const Args& args, std::ostream& out, std::ostream& err) {
   return 0;
 }
 
-// NOLINTNEXTLINE(readability-function-cognitive-complexity): the command walks every store in turn, one case per
-// outcome.
+// The command walks every store in turn, one case per outcome.
+// NOLINTNEXTLINE(readability-function-cognitive-complexity)
 int RunSincronizar(const Args& args, std::ostream& out, std::ostream& err) {
   Arguments a(args, {{"server", true},
                      {"database", true},

@@ -529,8 +529,8 @@ class TsqlSession final : public Session {
 
   // Runs one planned statement; false when the batch must end. `stream`: a query's rows
   // are handed over unread instead of being kept in out.
-  // NOLINTNEXTLINE(readability-function-cognitive-complexity): one statement's run, in the order the server takes its
-  // steps.
+  // One statement's run, in the order the server takes its steps.
+  // NOLINTNEXTLINE(readability-function-cognitive-complexity)
   bool RunStatement(const Planned& p, ExecOutcome& out, std::unique_ptr<RowStream>* stream) {
     const sql::Translation& t = p.translation;
     switch (t.kind) {

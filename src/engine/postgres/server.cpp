@@ -68,7 +68,8 @@ Fault ConnectFault(const Config& c, const std::string& database, const std::stri
 
 }  // namespace
 
-// NOLINTNEXTLINE(readability-function-cognitive-complexity): one case per option of the server entry.
+// One case per option of the server entry.
+// NOLINTNEXTLINE(readability-function-cognitive-complexity)
 bool ParseConfig(const std::string& server, const std::string& location, const std::string& root, Config& c,
                  Fault& fault) {
   c.server = server;

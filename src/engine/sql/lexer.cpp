@@ -9,8 +9,8 @@ namespace etapas::engine::sql {
 
 using namespace detail;
 
-// NOLINTNEXTLINE(readability-function-cognitive-complexity): one pass over the text: each kind of token is a case of
-// the same loop.
+// One pass over the text: each kind of token is a case of the same loop.
+// NOLINTNEXTLINE(readability-function-cognitive-complexity)
 std::vector<Token> Tokenize(std::string_view s) {
   // The engines take a statement as a C string: past a NUL they would run a shorter
   // statement than the one written (a DELETE without its WHERE).
