@@ -17,13 +17,11 @@
 
 namespace etapas::bench {
 
-// Text compares ignoring case and trailing blanks, as the server's collation does.
+// Text compares ignoring case and trailing blanks, as the server's collation does, with the
+// cheapest comparison there is for it (the engine's own).
 inline int CompareCi(void*, int na, const void* a, int nb, const void* b) {
-  std::string x = text::Upper({static_cast<const char*>(a), static_cast<size_t>(na)});
-  std::string y = text::Upper({static_cast<const char*>(b), static_cast<size_t>(nb)});
-  while (!x.empty() && x.back() == ' ') x.pop_back();
-  while (!y.empty() && y.back() == ' ') y.pop_back();
-  return x.compare(y);
+  return text::CompareNoCase({static_cast<const char*>(a), static_cast<size_t>(na)},
+                             {static_cast<const char*>(b), static_cast<size_t>(nb)});
 }
 
 inline sqlite3* OpenRaw(const std::string& file) {

@@ -1,12 +1,14 @@
 // The data-access component on real SQLite files: the system's statements, updatable
 // recordsets, SQL Server's error numbers and comparison rules.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <filesystem>
 #include <map>
 
 #include "components/cls_datos.h"
 #include "components/platform.h"
+#include "components/text.h"
 #include "db_fixture.h"
 #include "test_support.h"
 
@@ -441,6 +443,43 @@ TEST_F(DataAccess, ForwardOnlyRowsArriveAsTheRecordsetMovesAndSurviveOtherWork) 
   rs->MoveNext();
   db->Conexion()->Close();
   EXPECT_EQ(walk(*rs), (std::vector<std::string>{"0001", "0002", "0003", "abc"}));
+}
+
+// Text columns are read without asking each value's kind: what an older program or another
+// tool left there (a blob, an empty text, NULL) must still come back as it is stored, and a
+// row's text must not keep any of the previous row's when both have the same length.
+TEST_F(DataAccess, TextColumnsGiveBackWhatEachRowHolds) {
+  if (test::OnPostgreSQL()) GTEST_SKIP() << "the blob is written into the embedded engine's file";
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open(root.DatabaseFile("CASA", "EMPRESA1").c_str(), &raw), SQLITE_OK);
+  // The keys are ordered by the engine's comparison; this connection must order them alike.
+  sqlite3_create_collation_v2(
+      raw, "TSQLCI", SQLITE_UTF8, nullptr,
+      [](void*, int na, const void* a, int nb, const void* b) {
+        return text::CompareNoCase({static_cast<const char*>(a), static_cast<size_t>(na)},
+                                   {static_cast<const char*>(b), static_cast<size_t>(nb)});
+      },
+      nullptr);
+  EXPECT_EQ(sqlite3_exec(raw,
+                         "UPDATE V_TA_ETAPAS SET Color = X'41420043' WHERE CODIGOESTADO = '0001';"
+                         "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion, Color) VALUES ('0004','ABCD','1'),"
+                         "('0005','WXYZ','2')",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK)
+      << sqlite3_errmsg(raw);
+  sqlite3_close(raw);
+  ado::RecordsetPtr rs;
+  db->AbrirRecordset("SELECT CODIGOESTADO, Descripcion, Color FROM V_TA_ETAPAS ORDER BY CODIGOESTADO", rs, nullptr, 0,
+                     1, -1, true);
+  std::vector<std::string> seen;
+  for (; !rs->EOF_(); rs->MoveNext()) {
+    const Variant& color = rs->Valor(2);
+    seen.push_back(rs->Valor(0).ToText() + "|" + rs->Valor(1).ToText() + "|" +
+                   (color.IsNull() ? "NULL" : color.ToText()));
+  }
+  EXPECT_EQ(seen,
+            (std::vector<std::string>{std::string("0001|PRESUPUESTO|AB\0C", 21), "0002|EN REPARACION|",
+                                      "0003|REPARADO|65280", "0004|ABCD|1", "0005|WXYZ|2", "abc|Otro codigo|NULL"}));
 }
 
 TEST_F(DataAccess, ARowThatCannotBeReadEndsTheWalkAfterTheRowsBeforeIt) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <random>
 
 #include "admin/json.h"
 #include "components/ado_types.h"
@@ -17,6 +18,7 @@
 #include "components/text.h"
 #include "components/variant.h"
 #include "db_fixture.h"
+#include "engine/kept.h"
 #include "engine/session.h"
 #include "test_support.h"
 
@@ -61,6 +63,49 @@ TEST(TextTrim, CompareKeyIsWhatSqlServersEqualsIgnores) {
   // Leading blanks and trailing tabs count.
   EXPECT_NE(text::CompareKey(" sa"), text::CompareKey("sa"));
   EXPECT_NE(text::CompareKey("sa\t"), text::CompareKey("sa"));
+}
+
+// The index of every text column is ordered by this comparison: one that disagreed with the
+// keys, even on bytes no valid text holds, would misplace rows in files already written.
+TEST(TextTrim, CompareNoCaseOrdersAsTheComparisonKeysDo) {
+  auto sign = [](int c) { return c < 0 ? -1 : (c > 0 ? 1 : 0); };
+  auto keys = [](std::string_view a, std::string_view b) { return text::CompareKey(a).compare(text::CompareKey(b)); };
+  std::vector<std::string> texts = {
+      "",         " ",        "  ",     "a",       "A",      "a ",   "A  ",   "ab", "aB ",  "b",     "0001",
+      "0001 ",    "0002",     "camión", "CAMIÓN ", "camion", "ñu",   "Ñu",    "nu", "\xC3", "\xC3 ", "\xC3\xC3\xA1",
+      "\xC3\xA1", "\xC3\x81", "a\t",    "a\t ",    " a",     "\xFF", "z\xC3", "{",  "`",    "~"};
+  for (const auto& a : texts)
+    for (const auto& b : texts) EXPECT_EQ(text::CompareNoCase(a, b), sign(keys(a, b))) << "'" << a << "' '" << b << "'";
+  // Arbitrary bytes, blanks and the lead byte of the accented letters made frequent.
+  std::mt19937 random(20261210);
+  const std::string alphabet = std::string("aAzZ ~\x7F\xC3\xA0\xB7\xBE\xBF\x80\x9E") + '\0';
+  auto any = [&] {
+    std::string t(random() % 7, ' ');
+    for (auto& c : t) c = alphabet[random() % alphabet.size()];
+    return t;
+  };
+  for (int i = 0; i < 20000; ++i) {
+    const std::string a = any(), b = any();
+    ASSERT_EQ(text::CompareNoCase(a, b), sign(keys(a, b))) << "'" << a << "' '" << b << "'";
+  }
+}
+
+// The entry found last is looked at first: it must never outlive a clear or a refill.
+TEST(KeptByText, TheLastEntryFoundGoesWithTheEntriesLetGo) {
+  engine::KeptByText<std::string> kept;
+  kept.Put("SELECT 1", "one", 2);
+  ASSERT_NE(kept.Find("SELECT 1"), nullptr);
+  EXPECT_EQ(*kept.Find("SELECT 1"), "one");
+  EXPECT_EQ(kept.Find("select 1"), nullptr);  // texts are kept exactly as sent
+  kept.Put("SELECT 2", "two", 2);
+  kept.Put("SELECT 3", "three", 2);  // past the limit: the others are let go
+  EXPECT_EQ(kept.Find("SELECT 1"), nullptr);
+  EXPECT_EQ(kept.size(), 1u);
+  EXPECT_EQ(*kept.Find("SELECT 3"), "three");
+  kept.Clear();
+  EXPECT_EQ(kept.Find("SELECT 3"), nullptr);
+  kept.Put("SELECT 3", "again", 2);
+  EXPECT_EQ(*kept.Find("SELECT 3"), "again");
 }
 
 // ---- UTF-8 and Windows-1252 -----------------------------------------------------------

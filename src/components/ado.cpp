@@ -232,11 +232,6 @@ void Recordset::MoveLast() {
   pos_ = data_.rows.empty() ? 0 : static_cast<long>(data_.rows.size()) - 1;
 }
 
-long Recordset::FieldCount() const {
-  RequireOpen();
-  return static_cast<long>(Cols().size());
-}
-
 std::optional<int> Recordset::FieldIndex(std::string_view name) const {
   for (size_t i = 0; i < Cols().size(); ++i)
     if (text::EqualsNoCase(Cols()[i].name, name)) return static_cast<int>(i);
@@ -264,7 +259,7 @@ const engine::ColumnMeta& Recordset::Column(int index) const { return Cols().at(
 
 Variant Recordset::Get(int index) const { return Valor(index); }
 
-const Variant& Recordset::Valor(int index) const {
+const Variant& Recordset::ValorChecked(int index) const {
   RequireRow();
   if (mode_ != Mode::None) return pending_.at(static_cast<size_t>(index));
   return data_.rows[static_cast<size_t>(pos_)].at(static_cast<size_t>(index));

@@ -82,7 +82,10 @@ class Recordset : public std::enable_shared_from_this<Recordset> {
   void MoveNext();
   void MoveLast();
 
-  long FieldCount() const;
+  long FieldCount() const {
+    if (!open_) RequireOpen();
+    return static_cast<long>(Cols().size());
+  }
   Field Fields(long index);             // raises 3265 outside the range
   Field Fields(std::string_view name);  // ignoring letter case; raises 3265
   std::optional<int> FieldIndex(std::string_view name) const;
@@ -97,13 +100,22 @@ class Recordset : public std::enable_shared_from_this<Recordset> {
   const engine::ColumnMeta& Column(int index) const;
   Variant Get(int index) const;
   // The current row's value without a copy (same failures as Get).
-  const Variant& Valor(int index) const;
+  const Variant& Valor(int index) const {
+    // Lists and lookups read every field of every row: the common case stays inline.
+    // A closed recordset holds no rows, so the row test also stands for the open test.
+    if (static_cast<size_t>(pos_) < data_.rows.size() && mode_ == Mode::None) {
+      const auto& row = data_.rows[static_cast<size_t>(pos_)];
+      if (index >= 0 && static_cast<size_t>(index) < row.size()) return row[static_cast<size_t>(index)];
+    }
+    return ValorChecked(index);
+  }
   void Set(int index, const Variant& value);
 
  private:
   enum class Mode { None, Adding, Editing };
   void RequireOpen() const;
   void RequireRow() const;
+  const Variant& ValorChecked(int index) const;
   void FlushPendingBeforeMove();
   std::string BaseTable() const;
   bool Streaming() const { return stream_ != nullptr || streamed_; }

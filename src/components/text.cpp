@@ -50,6 +50,44 @@ inline unsigned char FoldByte(unsigned char c, unsigned char lead) {
 }
 }  // namespace
 
+namespace {
+// Walks a text as MapCase<true> does, giving each byte as it comes out upper-cased.
+class UpperBytes {
+ public:
+  explicit UpperBytes(std::string_view s) : s_(s) {}
+  bool Done() const { return i_ >= s_.size(); }
+  unsigned char Next() {
+    const auto c = static_cast<unsigned char>(s_[i_++]);
+    if (second_) {
+      second_ = false;
+      return c >= 0xA0 && c <= 0xBE && c != 0xB7 ? static_cast<unsigned char>(c - 0x20) : c;
+    }
+    if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 32);
+    second_ = c == 0xC3 && i_ < s_.size();
+    return c;
+  }
+
+ private:
+  std::string_view s_;
+  size_t i_ = 0;
+  bool second_ = false;
+};
+
+std::string_view WithoutTrailingBlanks(std::string_view s) {
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return s;
+}
+}  // namespace
+
+int CompareNoCase(std::string_view a, std::string_view b) {
+  UpperBytes x(WithoutTrailingBlanks(a)), y(WithoutTrailingBlanks(b));
+  while (!x.Done() && !y.Done()) {
+    const unsigned char cx = x.Next(), cy = y.Next();
+    if (cx != cy) return cx < cy ? -1 : 1;
+  }
+  return x.Done() ? (y.Done() ? 0 : -1) : 1;
+}
+
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   unsigned char la = 0, lb = 0;

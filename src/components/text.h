@@ -20,6 +20,9 @@ std::string Lower(std::string_view s);
 // A text as SQL Server's case-insensitive = compares it: upper case, trailing blanks off
 // ('sa' and 'SA ' give the same key).
 std::string CompareKey(std::string_view s);
+// The order of CompareKey(a) and CompareKey(b) (<0, 0, >0), without building either key:
+// the engine's text collation calls it for every comparison of an index walk.
+int CompareNoCase(std::string_view a, std::string_view b);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 bool StartsWithNoCase(std::string_view s, std::string_view prefix);
 // Position of needle in hay ignoring case, or npos.

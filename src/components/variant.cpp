@@ -103,14 +103,6 @@ std::string FormatNumber(double d) {
   return s;
 }
 
-void Variant::AssignText(std::string_view s) {
-  if (auto* p = std::get_if<std::string>(&v_))
-    p->assign(s.data(), s.size());
-  else
-    v_ = std::string(s);
-  kind_ = Kind::Text;
-}
-
 std::string Variant::ToText() const {
   switch (kind_) {
     case Kind::Empty:

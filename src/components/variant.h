@@ -40,7 +40,17 @@ class Variant {
     return v;
   }
   // Becomes the text, in the storage it already has when it holds one.
-  void AssignText(std::string_view s);
+  void AssignText(std::string_view s) {
+    if (auto* p = std::get_if<std::string>(&v_)) {
+      // Rows read one after another mostly carry texts of the same length.
+      if (p->size() == s.size())
+        std::char_traits<char>::move(p->data(), s.data(), s.size());
+      else
+        p->assign(s.data(), s.size());
+    } else
+      v_ = std::string(s);
+    kind_ = Kind::Text;
+  }
 
   Kind kind() const { return kind_; }
   bool IsNull() const { return kind_ == Kind::Null; }

@@ -2,12 +2,12 @@
 // translated once (the plans are kept), @@TRANCOUNT counts BEGIN TRANSACTION over one
 // engine transaction, a statement that breaks a rule is undone alone while the batch goes
 // on, and [db].dbo.t runs on that database's own session.
-#include <deque>
 #include <map>
 #include <unordered_map>
 
 #include "components/text.h"
 #include "engine/backend.h"
+#include "engine/kept.h"
 #include "engine/recycled.h"
 
 namespace etapas::engine {
@@ -92,7 +92,8 @@ std::unordered_map<std::string, std::string> WrittenNames(std::string_view state
 struct Planned {
   std::string statement;  // as the batch wrote it
   sql::Translation translation;
-  std::string verb;  // first word of the translation
+  std::string verb;    // first word of the translation
+  bool blank = false;  // the translation has nothing to run (a comment, say)
   std::unordered_map<std::string, std::string> written;
 };
 using Plan = std::shared_ptr<const std::vector<Planned>>;
@@ -118,7 +119,10 @@ class LiveStream final : public RowStream, public Recycled<LiveStream> {
   void Forget() { session_ = nullptr; }
   // The plan the statement belongs to, which keeps its text for the errors of the walk and
   // for reading the query again.
-  void Hold(const Plan& plan) { text_ = std::shared_ptr<const std::string>(plan, &plan->front().statement); }
+  void Hold(Plan plan) {
+    const std::string* statement = &plan->front().statement;
+    text_ = std::shared_ptr<const std::string>(std::move(plan), statement);
+  }
   std::shared_ptr<const std::string> Text() const override { return text_; }
   void Keep(std::vector<std::vector<Variant>> rows) {
     for (auto& r : rows) buffered_.push_back(std::move(r));
@@ -132,8 +136,11 @@ class LiveStream final : public RowStream, public Recycled<LiveStream> {
   std::shared_ptr<const std::vector<ColumnMeta>> columns_;
   std::shared_ptr<const std::string> text_;
   std::string_view statement_;
-  std::deque<std::vector<Variant>> buffered_;
+  // Rows read ahead, given from `given_` on; a vector, as a deque costs two blocks even empty.
+  std::vector<std::vector<Variant>> buffered_;
+  size_t given_ = 0;
   std::vector<ProviderError> failure_;  // met while buffering; given at its place in the walk
+  Fault fault_;                         // of the backend's reading; set only as the reading ends
   bool reading_ = false;
 };
 
@@ -181,7 +188,7 @@ class TsqlSession final : public Session {
     ExecOutcome out;
     std::unique_ptr<RowStream> stream;
     RunStatement(plan->front(), out, &stream);
-    if (stream) static_cast<LiveStream*>(stream.get())->Hold(plan);
+    if (stream) static_cast<LiveStream*>(stream.get())->Hold(std::move(plan));
     if (!out.errors.empty()) {
       errors = std::move(out.errors);
       return nullptr;
@@ -220,7 +227,7 @@ class TsqlSession final : public Session {
     backend_ = std::move(fresh);
     backend_->SetCommandTimeout(timeout_);
     isMaster_ = IsMasterName(name);
-    plans_.clear();
+    plans_.Clear();
     others_.clear();
     depth_ = 0;
     savepoint_ = false;
@@ -315,14 +322,15 @@ class TsqlSession final : public Session {
 
   // The batch split and translated; kept, as programs send the same batches over and over.
   Plan Planning(std::string_view tsql, std::vector<ProviderError>& errors) {
-    if (auto it = plans_.find(tsql); it != plans_.end()) return it->second;
-    const std::string key(tsql);
+    if (const Plan* kept = plans_.Find(tsql)) return *kept;
+    std::string key(tsql);
     auto plan = std::make_shared<std::vector<Planned>>();
     try {
       for (auto& statement : sql::SplitStatements(tsql)) {
         Planned p;
         p.translation = sql::Translate(statement, {backend_->Dialect(), backend_->Database()});
         p.verb = sql::FirstWord(p.translation.sql);
+        p.blank = text::Trim(p.translation.sql).empty();
         if (p.translation.kind == sql::StatementKind::Query) p.written = WrittenNames(statement);
         p.statement = std::move(statement);
         plan->push_back(std::move(p));
@@ -345,8 +353,7 @@ class TsqlSession final : public Session {
         }
       }
     }
-    if (plans_.size() >= kPlanCacheSize) plans_.clear();
-    return plans_.emplace(key, std::move(plan)).first->second;
+    return plans_.Put(std::move(key), std::move(plan), kPlanCacheSize);
   }
 
   // The engine may have ended the transaction itself (a lost connection, a deadlock).
@@ -370,7 +377,7 @@ class TsqlSession final : public Session {
       Fault ignored;
       Control("ROLLBACK", ignored);
       backend_->SchemaChanged();
-      plans_.clear();
+      plans_.Clear();
     } else if (guarded) {
       Fault ignored;
       Control("ROLLBACK TO SAVEPOINT tsql_statement", ignored);
@@ -435,7 +442,7 @@ class TsqlSession final : public Session {
     const bool ok = Control("ROLLBACK", fault);
     // A SET or a new table inside the transaction is undone with it.
     backend_->SchemaChanged();
-    plans_.clear();
+    plans_.Clear();
     if (!ok) {
       AddError(out.errors, Describe(fault, "ROLLBACK TRANSACTION"));
       return false;
@@ -542,7 +549,7 @@ class TsqlSession final : public Session {
       case sql::StatementKind::Rollback: return Rollback(out);
       default: break;
     }
-    if (text::Trim(t.sql).empty()) return true;
+    if (p.blank) return true;
     if (!t.otherDatabases.empty()) {
       if (t.otherDatabases.size() > 1 || t.ownTables) {
         out.errors.push_back({native::kInvalidObject,
@@ -677,11 +684,7 @@ class TsqlSession final : public Session {
   bool savepoint_ = false;  // the statement savepoint exists in the open transaction
   bool serverCommand_ = false;
   LiveStream* live_ = nullptr;
-  struct Hash {
-    using is_transparent = void;
-    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-  };
-  std::unordered_map<std::string, Plan, Hash, std::equal_to<>> plans_;
+  KeptByText<Plan> plans_;
   std::map<std::string, std::unique_ptr<TsqlSession>> others_;
 };
 
@@ -696,9 +699,12 @@ void LiveStream::Finish() {
 }
 
 bool LiveStream::Next(std::vector<Variant>& row, std::vector<ProviderError>& errors) {
-  if (!buffered_.empty()) {
-    row = std::move(buffered_.front());
-    buffered_.pop_front();
+  if (given_ < buffered_.size()) {
+    row = std::move(buffered_[given_++]);
+    if (given_ == buffered_.size()) {
+      buffered_.clear();
+      given_ = 0;
+    }
     return true;
   }
   if (!failure_.empty()) {

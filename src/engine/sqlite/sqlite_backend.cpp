@@ -10,6 +10,7 @@
 #include <memory>
 #include <unordered_map>
 
+#include "engine/kept.h"
 #include "engine/recycled.h"
 #include "engine/sqlite/like.h"
 #include "engine/sql/tsql.h"
@@ -26,10 +27,8 @@ namespace adtype = ado::adtype;
 
 // Text columns compare ignoring letter case and trailing blanks ('sa' = 'SA ').
 int CompareCi(void*, int na, const void* a, int nb, const void* b) {
-  std::string x = text::CompareKey({static_cast<const char*>(a), static_cast<size_t>(na)});
-  std::string y = text::CompareKey({static_cast<const char*>(b), static_cast<size_t>(nb)});
-  int c = x.compare(y);
-  return c < 0 ? -1 : (c > 0 ? 1 : 0);
+  return text::CompareNoCase({static_cast<const char*>(a), static_cast<size_t>(na)},
+                             {static_cast<const char*>(b), static_cast<size_t>(nb)});
 }
 
 void LikeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
@@ -289,11 +288,23 @@ void Bind(sqlite3_stmt* st, int i, const Variant& v) {
   }
 }
 
+// A column declared as text whose values are read as text: the engine stores nothing but
+// text (or NULL, or a blob, whose bytes its text form gives unchanged) in a column whose
+// declared type gives it text affinity, so the value's storage class need not be asked.
+bool ReadAsText(const char* declared, int adoType) {
+  if (!declared || adtype::IsDate(adoType) || adoType == adtype::kBoolean || adtype::IsNumeric(adoType)) return false;
+  const std::string d = text::Upper(declared);
+  if (d.find("INT") != std::string::npos) return false;
+  return d.find("CHAR") != std::string::npos || d.find("CLOB") != std::string::npos ||
+         d.find("TEXT") != std::string::npos;
+}
+
 // A prepared statement; kept ones are shared with the rows reading them.
 struct Statement {
   sqlite3_stmt* st = nullptr;
   // The result's columns, worked out once when every column has a declared type.
   std::shared_ptr<const std::vector<ColumnMeta>> columns;
+  std::vector<char> asText;  // per column, ReadAsText
   bool columnsKnown = false;
   int prepared = 0;  // the engine's count of its own re-preparations when they were read
   bool bound = false;
@@ -323,9 +334,11 @@ class SqliteRows final : public BackendRows, public Recycled<SqliteRows> {
     if (n > 0 && st_->columnsKnown) {
       shared_ = st_->columns;
       columns_ = shared_.get();
+      asText_ = &st_->asText;
     } else if (n > 0) {
       bool declared = true;
       own_.reserve(static_cast<size_t>(n));
+      ownAsText_.reserve(static_cast<size_t>(n));
       for (int i = 0; i < n; ++i) {
         ColumnMeta c;
         c.name = sqlite3_column_name(s, i);
@@ -346,16 +359,20 @@ class SqliteRows final : public BackendRows, public Recycled<SqliteRows> {
         }
         if (const char* tn = sqlite3_column_table_name(s, i)) c.baseTable = tn;
         if (const char* cn = sqlite3_column_origin_name(s, i)) c.baseColumn = cn;
+        ownAsText_.push_back(ReadAsText(decl, c.adoType) ? 1 : 0);
         own_.push_back(std::move(c));
       }
       if (declared) {
         st_->columns = std::make_shared<const std::vector<ColumnMeta>>(std::move(own_));
+        st_->asText = std::move(ownAsText_);
         st_->columnsKnown = true;
         st_->prepared = sqlite3_stmt_status(s, SQLITE_STMTSTATUS_REPREPARE, 0);
         shared_ = st_->columns;
         columns_ = shared_.get();
+        asText_ = &st_->asText;
       } else {
         columns_ = &own_;
+        asText_ = &ownAsText_;
       }
     }
     pending_ = rc == SQLITE_ROW;
@@ -388,7 +405,20 @@ class SqliteRows final : public BackendRows, public Recycled<SqliteRows> {
     const auto& columns = *columns_;
     const size_t n = columns.size();
     row.resize(n);
-    for (size_t i = 0; i < n; ++i) Read(s, static_cast<int>(i), columns[i].adoType, row[i]);
+    for (size_t i = 0; i < n; ++i) {
+      const int c = static_cast<int>(i);
+      if (!(*asText_)[i]) {
+        Read(s, c, columns[i].adoType, row[i]);
+      } else if (const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(s, c))) {
+        row[i].AssignText({t, static_cast<size_t>(sqlite3_column_bytes(s, c))});
+      } else if (sqlite3_column_type(s, c) == SQLITE_NULL) {
+        row[i] = Variant::Null();
+      } else {
+        fault = MapFault(db_, SQLITE_NOMEM);
+        Release();
+        return false;
+      }
+    }
     return true;
   }
 
@@ -410,6 +440,8 @@ class SqliteRows final : public BackendRows, public Recycled<SqliteRows> {
   std::shared_ptr<const std::vector<ColumnMeta>> shared_;  // the statement's, when it keeps them
   std::vector<ColumnMeta> own_;
   const std::vector<ColumnMeta>* columns_ = &kNone;
+  std::vector<char> ownAsText_;
+  const std::vector<char>* asText_ = &ownAsText_;
   bool pending_ = false;
   long changes_ = 0;
 };
@@ -421,7 +453,7 @@ class SqliteBackend final : public Backend {
   SqliteBackend(std::string folder, std::string database)
       : folder_(std::move(folder)), database_(std::move(database)) {}
   ~SqliteBackend() override {
-    statements_.clear();
+    statements_.Clear();
     sqlite3_close_v2(db_);
   }
 
@@ -470,7 +502,7 @@ class SqliteBackend final : public Backend {
   }
 
   void SchemaChanged() override {
-    statements_.clear();
+    statements_.Clear();
     columns_.clear();
   }
 
@@ -595,14 +627,13 @@ class SqliteBackend final : public Backend {
 
   // A prepared statement kept for reuse; a fresh one while the kept one is being read.
   StatementPtr Kept(const std::string& sql, Fault& fault) {
-    if (auto it = statements_.find(sql); it != statements_.end()) {
-      if (it->second.use_count() == 1) return it->second;
+    if (StatementPtr* kept = statements_.Find(sql)) {
+      if (kept->use_count() == 1) return *kept;
       return Fresh(sql, fault);
     }
     StatementPtr st = Fresh(sql, fault);
     if (!st) return nullptr;
-    if (statements_.size() >= kCacheSize) statements_.clear();
-    statements_.emplace(sql, st);
+    statements_.Put(sql, st, kCacheSize);
     return st;
   }
 
@@ -610,7 +641,7 @@ class SqliteBackend final : public Backend {
   std::string database_;
   sqlite3* db_ = nullptr;
   int timeout_ = 30;
-  std::unordered_map<std::string, StatementPtr> statements_;
+  KeptByText<StatementPtr> statements_;
   std::unordered_map<std::string, std::vector<SchemaColumn>> columns_;
 };
 
