@@ -229,7 +229,7 @@ TEST_F(Commands, ConsultarLooksUpTheFocusedField) {
   form.Botonera1_Click("CONSULTAR");
   EXPECT_EQ(Lookups(), (std::vector<std::string>{
                            "SELECT CODIGOESTADO, DESCRIPCION FROM V_TA_ETAPAS ORDER BY CODIGOESTADO|CODIGOESTADO"}));
-  EXPECT_EQ(Consulta().ArchivoConsultas(), platform.folder + "/consultas.cvl");  // the file start-up wrote
+  EXPECT_EQ(Consulta().ArchivoConsultas(), root.Path() + "/consultas.cvl");  // the file start-up wrote
   EXPECT_EQ(form.Txtfields[0].Text, "0003");
   EXPECT_EQ(form.Txtfields[1].Text, "REPARADO");
   EXPECT_TRUE(form.bModifica);

@@ -682,5 +682,30 @@ TEST(Utilities, IniFilesIgnoreCaseInFileSectionAndKeyNames) {
   EXPECT_EQ(ClsIni::LeerValor("missing.ini", "x", "y", "def"), "def");
 }
 
+// A user's own settings ($XDG_CONFIG_HOME/etapas) come before the data root's, file by file;
+// relative folders in servers.conf still start at the data root.
+TEST(Utilities, SettingsFilesAreLookedForInTheConfigurationFolderFirst) {
+  test::TempDataRoot root;
+  const std::string config = std::getenv("XDG_CONFIG_HOME") + std::string("/etapas");
+  std::ofstream(root.Path() + "/KT512rl.INI") << "[PC1]\nServidor=RAIZ\n";
+  EXPECT_EQ(ClsIni::LeerValor("KT512rl.INI", "PC1", "Servidor", "d"), "RAIZ");
+  std::filesystem::create_directories(config);
+  std::ofstream(config + "/kt512RL.ini") << "[PC1]\nServidor=CONFIG\n";
+  EXPECT_EQ(ClsIni::LeerValor("KT512rl.INI", "PC1", "Servidor", "d"), "CONFIG");
+  EXPECT_EQ(ClsIni::RutaArchivo("KT512rl.INI"), config + "/kt512RL.ini");
+
+  std::ofstream(root.Path() + "/servers.conf", std::ios::app) << "OTRO = sqlite de_la_raiz\n";
+  std::ofstream(config + "/servers.conf") << "OTRO = sqlite de_la_configuracion\n";
+  auto master = test::Connect("OTRO", "master");
+  ASSERT_TRUE(master->Conectado()) << master->MotivoFallo();
+  test::Exec(*master, "CREATE DATABASE [NUEVA]");
+  EXPECT_TRUE(std::filesystem::exists(root.Path() + "/de_la_configuracion/nueva.db"));
+  EXPECT_FALSE(std::filesystem::exists(root.Path() + "/de_la_raiz"));
+  // A directory of that name is no settings file.
+  std::filesystem::remove(config + "/kt512RL.ini");
+  std::filesystem::create_directory(config + "/KT512RL.INI");
+  EXPECT_EQ(ClsIni::LeerValor("KT512rl.INI", "PC1", "Servidor", "d"), "RAIZ");
+}
+
 }  // namespace
 }  // namespace etapas

@@ -5,10 +5,12 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "db_fixture.h"
+#include "etapas_version.h"
 #include "test_support.h"
 
 namespace etapas {
@@ -89,6 +91,50 @@ TEST_F(ScriptDriver, NoConnectionTellsWhyAndEnds) {
             0u);
   EXPECT_NE(out[0].find("etapas-admin demo"), std::string::npos);
   EXPECT_EQ(out[1], "{\"event\":\"end\"}");
+}
+
+// --help and --version answer before anything else: no connection is tried, no window is
+// opened (Qt would refuse the platform named here).
+TEST_F(ScriptDriver, HelpAndVersionAnswerWithoutConnecting) {
+  test::RunOptions options;
+  options.timeoutSeconds = 60;
+  const test::EnvAdditions sinVentana = {{"QT_QPA_PLATFORM", "ninguna"}, {"ETAPAS_DATA", root.Path() + "/vacia"}};
+  auto ayuda = test::RunProcess({ETAPAS_PATH, "--help"}, sinVentana, options);
+  EXPECT_EQ(ayuda.exitCode, 0) << ayuda.stderrText;
+  EXPECT_EQ(ayuda.stdoutText.rfind("Uso: etapas", 0), 0u) << ayuda.stdoutText;
+  EXPECT_NE(ayuda.stdoutText.find("--script ARCHIVO"), std::string::npos);
+  EXPECT_EQ(ayuda.stderrText, "");
+  auto version = test::RunProcess({ETAPAS_PATH, "--version", "@Server=CASA;"}, sinVentana, options);
+  EXPECT_EQ(version.exitCode, 0) << version.stderrText;
+  EXPECT_EQ(version.stdoutText, "etapas " ETAPAS_VERSION "\n");
+  EXPECT_EQ(version.stderrText, "");
+  EXPECT_FALSE(std::filesystem::exists(root.Path() + "/vacia"));
+  auto admin = test::RunProcess({ETAPAS_ADMIN_PATH, "--version"}, {}, options);
+  EXPECT_EQ(admin.exitCode, 0) << admin.stderrText;
+  EXPECT_EQ(admin.stdoutText, "etapas-admin " ETAPAS_VERSION "\n");
+}
+
+// Only a word that looks like an option of this program and is none is refused; the
+// suite's command line, with whatever else it carries, is read as always.
+TEST_F(ScriptDriver, UnknownOptionsAreRefusedAndTheSuitesLineIsNot) {
+  test::RunOptions options;
+  options.timeoutSeconds = 60;
+  for (const std::vector<std::string>& argv :
+       {std::vector<std::string>{ETAPAS_PATH, "--verbose"},
+        std::vector<std::string>{ETAPAS_PATH, "--script", "-", "@Server=CASA;", "--dbname=EMPRESA1"},
+        std::vector<std::string>{ETAPAS_PATH, "@Server=CASA;", "--version"},
+        std::vector<std::string>{ETAPAS_PATH, "--script"}}) {
+    auto result = test::RunProcess(argv, {{"QT_QPA_PLATFORM", "ninguna"}}, options);
+    EXPECT_EQ(result.exitCode, 2) << argv.back() << ": " << result.stderrText;
+    EXPECT_EQ(result.stdoutText, "") << argv.back();
+    EXPECT_NE(result.stderrText.find("Pruebe 'etapas --help'."), std::string::npos) << result.stderrText;
+  }
+  auto refused = test::RunProcess({ETAPAS_PATH, "--verbose"}, {}, options);
+  EXPECT_EQ(refused.stderrText.rfind("etapas: opción desconocida --verbose\n", 0), 0u) << refused.stderrText;
+
+  auto out = Run("dump\n", {"@Server=CASA;", "-x", "@DbName=EMPRESA1;", "/p", "@Usuario=sa;", "--", "@Password=x;"});
+  ASSERT_EQ(out.size(), 1u);  // connected: no message, the window's state
+  EXPECT_EQ(out[0].rfind("{\"event\":\"dump\",\"caption\":\"Tabla de Status\"", 0), 0u) << out[0];
 }
 
 extern "C" char** environ;

@@ -155,20 +155,49 @@ TEST_F(Session, AStartConnectsLoadsSettingsAndRecordsTheUse) {
   EXPECT_EQ(SesionSistema.CadenaDSN, "DSN=EMPRESA1; UID=operador; PWD=x");
   EXPECT_EQ(ArchivoAyuda(), platform.folder + "/htmlhelp/Quorvix.chm");
   EXPECT_EQ(ConfigSistema.TituloClientes, "Clientes");
-  EXPECT_EQ(Consulta().ArchivoConsultas(), platform.folder + "/consultas.cvl");
-  EXPECT_EQ(std::filesystem::file_size(platform.folder + "/consultas.cvl"), 13222u);
+  // The program folder ships none: the data root's is written (the program's may be read-only).
+  EXPECT_EQ(Consulta().ArchivoConsultas(), root.Path() + "/consultas.cvl");
+  EXPECT_EQ(std::filesystem::file_size(root.Path() + "/consultas.cvl"), 13222u);
+  EXPECT_FALSE(std::filesystem::exists(platform.folder + "/consultas.cvl"));
   auto rows = Rows(d, "SELECT Maquina, Usuario, Formulario, Tarea, NombreUsuario, Ingreso FROM Control_Acceso");
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].substr(0, rows[0].rfind('|')), "PC-PRUEBA|OPERADOR|ETAPAS|TABLA DE STATUS|operador");
   EXPECT_EQ(rows[0].size() - rows[0].rfind('|') - 1, 14u);  // dd/mm/yy hh:mm
   EXPECT_TRUE(platform.shown.empty());
 
-  // A second start in an existing folder leaves the lookup definitions alone.
-  std::ofstream(platform.folder + "/consultas.cvl", std::ios::app) << "mio";
+  // A second start leaves the lookup definitions alone.
+  std::ofstream(root.Path() + "/consultas.cvl", std::ios::app) << "mio";
   ReiniciarEstadoGlobal();
   Start("");
-  EXPECT_EQ(std::filesystem::file_size(platform.folder + "/consultas.cvl"), 13225u);
+  EXPECT_EQ(std::filesystem::file_size(root.Path() + "/consultas.cvl"), 13225u);
   EXPECT_EQ(Scalar(Home(), "SELECT COUNT(*) FROM Control_Acceso"), "2");
+}
+
+TEST_F(Session, AnInstallationsOwnLookupDefinitionsAreReadWhereItShipsThem) {
+  std::ofstream(platform.folder + "/Consultas.CVL") << std::string(1202, ' ');
+  platform.commandLine = "@Server=CASA; @DbName=EMPRESA1; @Usuario=sa; @Password=x;";
+  Start("");
+  EXPECT_EQ(Consulta().ArchivoConsultas(), platform.folder + "/Consultas.CVL");
+  EXPECT_EQ(std::filesystem::file_size(platform.folder + "/Consultas.CVL"), 1202u);
+  EXPECT_FALSE(std::filesystem::exists(root.Path() + "/consultas.cvl"));
+  EXPECT_EQ(Scalar(Home(), "SELECT COUNT(*) FROM Control_Acceso"), "1");
+}
+
+// Start-up shows nothing when a step fails, but a file it cannot write is said on standard
+// error: the session goes on without its configuration and usage record.
+TEST_F(Session, ALookupFileThatCannotBeWrittenIsToldOnStandardError) {
+  std::filesystem::create_directory(root.Path() + "/consultas.cvl");
+  platform.commandLine = "@Server=CASA; @DbName=EMPRESA1; @Usuario=sa; @Password=x;";
+  testing::internal::CaptureStderr();
+  Start("");
+  const std::string errores = testing::internal::GetCapturedStderr();
+  EXPECT_NE(errores.find("etapas: el inicio no pudo escribir un archivo (Path/File access error: " + root.Path() +
+                         "/consultas.cvl)"),
+            std::string::npos)
+      << errores;
+  EXPECT_TRUE(platform.shown.empty());
+  EXPECT_TRUE(Home().Conectado());
+  EXPECT_EQ(Scalar(Home(), "SELECT COUNT(*) FROM Control_Acceso"), "0");
 }
 
 TEST_F(Session, ARefusedConnectionTellsWhyAndEndsTheProcess) {

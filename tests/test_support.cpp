@@ -89,6 +89,9 @@ TempDataRoot::TempDataRoot() : TempDataRoot(OnPostgreSQL()) {}
 TempDataRoot::TempDataRoot(bool postgresql) : path_(MakeTempFolder("etapas-data")) {
   if (const char* old = std::getenv("ETAPAS_DATA")) previous_ = old;
   setenv("ETAPAS_DATA", path_.c_str(), 1);
+  // The user's own settings must not reach the tests: an empty configuration folder.
+  if (const char* old = std::getenv("XDG_CONFIG_HOME")) previousConfig_ = old;
+  setenv("XDG_CONFIG_HOME", (path_ + "/.config").c_str(), 1);
   if (postgresql) {
     prefix_ = NewPrefix();
     WriteTestServers(path_, prefix_);
@@ -101,6 +104,10 @@ TempDataRoot::~TempDataRoot() {
     setenv("ETAPAS_DATA", previous_->c_str(), 1);
   else
     unsetenv("ETAPAS_DATA");
+  if (previousConfig_)
+    setenv("XDG_CONFIG_HOME", previousConfig_->c_str(), 1);
+  else
+    unsetenv("XDG_CONFIG_HOME");
   const char* keep = std::getenv("ETAPAS_KEEP_TEST_DATA");
   if (keep && *keep && std::string_view(keep) != "0") return;
   std::error_code ignored;

@@ -10,7 +10,8 @@ namespace etapas::test {
 
 // A fresh, empty data root for one test. Sets ETAPAS_DATA to it so everything that
 // connects in this process (and every child started without overriding it) uses it; the
-// previous value comes back and the folder is removed on destruction. Set
+// previous value comes back and the folder is removed on destruction. XDG_CONFIG_HOME points
+// at an empty folder inside it for the same time, so no user's settings are read. Set
 // ETAPAS_KEEP_TEST_DATA=1 to keep the folder for a post-mortem.
 //
 // With ETAPAS_TEST_ENGINE=postgresql the root's servers.conf puts the tests' server names on
@@ -38,7 +39,7 @@ class TempDataRoot {
  private:
   std::string path_;
   std::string prefix_;
-  std::optional<std::string> previous_;
+  std::optional<std::string> previous_, previousConfig_;
 };
 
 // Whether the tests run on PostgreSQL servers (ETAPAS_TEST_ENGINE=postgresql).

@@ -10,6 +10,7 @@
 #include "admin/json.h"
 #include "components/cls_datos.h"
 #include "engine/session.h"
+#include "etapas_version.h"
 #include "components/error.h"
 
 namespace etapas::admin {
@@ -233,7 +234,10 @@ void PrintUsage(std::ostream& os) {
   os << "\nOptions:\n"
         "  --data-root DIR  the data root holding the embedded servers (default: $ETAPAS_DATA,\n"
         "                   else $XDG_DATA_HOME/etapas, else ~/.local/share/etapas)\n"
-        "  -h, --help       this text; 'etapas-admin COMMAND --help' for a command's\n";
+        "  -h, --help       this text; 'etapas-admin COMMAND --help' for one command's\n"
+        "  --version        the version\n"
+        "\nservers.conf is read from $XDG_CONFIG_HOME/etapas (else ~/.config/etapas), then from\n"
+        "the data root.\n";
 }
 
 const Command* Find(std::string_view name) {
@@ -258,6 +262,10 @@ int Main(int argc, char** argv) {
     const std::string& arg = args[i];
     if (arg == "-h" || arg == "--help") {
       PrintUsage(out);
+      return 0;
+    }
+    if (arg == "--version") {
+      out << "etapas-admin " << ETAPAS_VERSION << "\n";
       return 0;
     }
     std::string root;

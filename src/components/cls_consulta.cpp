@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "components/platform.h"
@@ -82,6 +83,19 @@ void ClsConsulta::Mostrar(const std::string& sql, void*, const std::string&, con
 ClsConsulta& Consulta() {
   static ClsConsulta c;
   return c;
+}
+
+std::string UbicarArchivoConsultas(const std::string& carpetaPrograma, const std::string& raizDatos,
+                                   const std::string& nombre) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  for (fs::directory_iterator it(carpetaPrograma, ec), end; !ec && it != end; it.increment(ec))
+    if (text::EqualsNoCase(it->path().filename().string(), nombre) && it->is_regular_file(ec))
+      return it->path().string();
+  fs::create_directories(raizDatos, ec);
+  std::string raiz = raizDatos;
+  if (!raiz.empty() && raiz.back() != '/') raiz += '/';
+  return raiz + nombre;
 }
 
 }  // namespace etapas

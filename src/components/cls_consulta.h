@@ -52,6 +52,12 @@ class ClsConsulta {
 // The one shared instance of the process.
 ClsConsulta& Consulta();
 
+// The lookup-definitions file `nombre`: the program folder's (in any letter case) when the
+// installation ships one there, else the data root's, which start-up creates when missing,
+// so that a program folder nobody may write still works. The data root is created if need be.
+std::string UbicarArchivoConsultas(const std::string& carpetaPrograma, const std::string& raizDatos,
+                                   const std::string& nombre);
+
 // A statement's rows as texts (Null as ""), for the lookup and the listing.
 void LeerFilas(ado::Connection& conexion, const std::string& sql, std::vector<std::string>& columnas,
                std::vector<std::vector<std::string>>& filas);

@@ -78,7 +78,8 @@ void ClsDatos::Conectar(bool faltanDatos, long, std::string& cadenaConexion, boo
     const std::string texto =
         "No se pudo conectar a la base de datos " + baseDatos_ + " del servidor " + servidor_ + ".\n\n" +
         "Motivo: " + motivoFallo_ + "\n\n" + "Qué hacer: las bases de datos de este equipo están en " + raiz +
-        " (la variable ETAPAS_DATA elige otra carpeta; " + raiz + "/servers.conf indica los servidores PostgreSQL). " +
+        " (la variable ETAPAS_DATA elige otra carpeta; servers.conf, en " + engine::ConfigFolder() + " o en " + raiz +
+        ", indica los servidores PostgreSQL). " +
         "Para probar el programa, cree la demostración con \"etapas-admin demo\"; para una empresa nueva, cree su base "
         "con "
         "\"etapas-admin init --server " +

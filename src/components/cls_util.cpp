@@ -145,13 +145,10 @@ std::string ClsEntorno::CarpetaSistema() {
 }
 
 std::string ClsIni::RutaArchivo(const std::string& archivo) {
-  std::string folder, name = archivo;
-  if (auto slash = archivo.rfind('/'); slash != std::string::npos) {
-    folder = archivo.substr(0, slash);
-    name = archivo.substr(slash + 1);
-  } else {
-    folder = engine::DefaultDataRoot();
-  }
+  // A bare name is a settings file: the user's configuration folder, then the data root.
+  auto slash = archivo.rfind('/');
+  if (slash == std::string::npos) return engine::SettingsFile(engine::DefaultDataRoot(), archivo);
+  std::string folder = archivo.substr(0, slash), name = archivo.substr(slash + 1);
   // The suite spells the same file in different cases.
   if (DIR* d = opendir(folder.c_str())) {
     while (dirent* e = readdir(d)) {

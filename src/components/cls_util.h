@@ -55,7 +55,7 @@ struct ClsEntorno {
 struct ClsIni {
   // The value of key in [seccion] of the INI file, or the default. Section and key names
   // ignore letter case, and so does the file name. A name without a folder is looked for
-  // in the data root.
+  // in the user's configuration folder ($XDG_CONFIG_HOME/etapas), then in the data root.
   static std::string LeerValor(const std::string& archivo, const std::string& seccion, const std::string& clave,
                                const std::string& defecto);
   static std::string RutaArchivo(const std::string& archivo);

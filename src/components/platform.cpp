@@ -6,9 +6,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 
 #include "engine/session.h"
+#include "etapas_version.h"
 #include "components/cls_consulta.h"
 #include "components/cls_planilla.h"
 #include "components/progress_window.h"
@@ -77,6 +79,13 @@ PlataformaProceso::PlataformaProceso() {
   std::string path = n > 0 ? std::string(buf, static_cast<size_t>(n)) : "etapas";
   auto slash = path.rfind('/');
   exeFolder_ = slash == std::string::npos ? "." : path.substr(0, slash);
+  // An installed program keeps its read-only files (the skins, a lookup-definitions file the
+  // installation ships) in its installation's data folder rather than beside the executable.
+  std::error_code ec;
+  if (!std::filesystem::is_directory(exeFolder_ + "/Styles", ec)) {
+    const auto instalada = (std::filesystem::path(exeFolder_) / ETAPAS_REL_DATADIR).lexically_normal();
+    if (std::filesystem::is_directory(instalada, ec)) exeFolder_ = instalada.string();
+  }
   exeName_ = slash == std::string::npos ? path : path.substr(slash + 1);
   if (auto dot = exeName_.rfind('.'); dot != std::string::npos && dot > 0) exeName_.erase(dot);
 }

@@ -295,7 +295,8 @@ void FrmV_TA_ETAPAS::ConsultarCampo() {
   if (tag.empty()) return;
   ClsConsulta& consulta = Consulta();
   consulta.Activar = true;
-  consulta.ArchivoConsultas(ClsUtil::CompletarRuta(Platform().CarpetaPrograma()) + "CONSULTAS.CVL");
+  consulta.ArchivoConsultas(UbicarArchivoConsultas(ClsUtil::CompletarRuta(Platform().CarpetaPrograma()),
+                                                   SesionSistema.Datos->RaizDatos(), "CONSULTAS.CVL"));
   std::string elegido;
   if (text::EqualsNoCase(tag, "FECHA")) {
     elegido = ClsUtil::PedirFecha();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <fstream>
 
@@ -20,10 +21,11 @@ struct ServerEntry {
   std::string location;
 };
 
-// servers.conf in the data root: "NAME = ENGINE LOCATION" per line, '#' comments. For
-// PostgreSQL the location is "HOST[:PORT]" and options (see postgres/server.h).
+// servers.conf (configuration folder, else data root): "NAME = ENGINE LOCATION" per line,
+// '#' comments. For PostgreSQL the location is "HOST[:PORT]" and options (see
+// postgres/server.h). Relative locations stay relative to the data root wherever the file is.
 bool LookUpServer(const std::string& root, const std::string& server, ServerEntry& entry) {
-  std::ifstream in(root + "/servers.conf");
+  std::ifstream in(SettingsFile(root, "servers.conf"));
   std::string line;
   while (std::getline(in, line)) {
     auto hash = line.find('#');
@@ -68,6 +70,31 @@ std::string DefaultDataRoot() {
   if (const char* x = std::getenv("XDG_DATA_HOME"); x && *x) return std::string(x) + "/etapas";
   if (const char* h = std::getenv("HOME"); h && *h) return std::string(h) + "/.local/share/etapas";
   return "./etapas-data";
+}
+
+std::string ConfigFolder() {
+  if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x) return std::string(x) + "/etapas";
+  if (const char* h = std::getenv("HOME"); h && *h) return std::string(h) + "/.config/etapas";
+  return "";
+}
+
+namespace {
+// `name` in `folder` in whatever letter case it was written there; empty when absent.
+std::string FindNoCase(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return "";
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string entry = it->path().filename().string();
+    if (text::EqualsNoCase(entry, name) && it->is_regular_file(ec)) return folder + "/" + entry;
+  }
+  return "";
+}
+}  // namespace
+
+std::string SettingsFile(const std::string& root, const std::string& name) {
+  if (std::string found = FindNoCase(ConfigFolder(), name); !found.empty()) return found;
+  if (std::string found = FindNoCase(root, name); !found.empty()) return found;
+  return root + "/" + name;
 }
 
 std::vector<ConnectResult> ConnectAll(const std::vector<ConnectRequest>& requests, int timeoutSeconds) {

@@ -159,6 +159,13 @@ void WhileWaiting();
 // The data root: $ETAPAS_DATA, else $XDG_DATA_HOME/etapas, else ~/.local/share/etapas.
 std::string DefaultDataRoot();
 
+// Settings files (servers.conf, KT512rl.INI) are looked for first in the user's
+// configuration folder, $XDG_CONFIG_HOME/etapas (else ~/.config/etapas), then in `root`.
+std::string ConfigFolder();
+// The path of settings file `name` (found in any letter case): the configuration folder's
+// when it holds one, else the root's, also when neither does.
+std::string SettingsFile(const std::string& root, const std::string& name);
+
 // Adds an engine error as SQL Server reports it: a statement-ending error (duplicate key,
 // constraint, Null, truncation) is followed by 3621 "The statement has been terminated.",
 // which callers listing the errors leave out.

@@ -21,8 +21,18 @@ std::string& HelpFile() {
   return f;
 }
 
-// Start-up's rule: an invalid argument skips the step; anything else ends it silently.
-int ReglaInicio(const RaisedError& e) { return e.Number() == errnum::kInvalidArgument ? kIgnorar : kAbandonar; }
+// Start-up's rule: an invalid argument skips the step; anything else ends it without a
+// message box. A file that could not be written is still told on standard error: otherwise
+// the session would go on without its configuration and usage record and nobody would know.
+int ReglaInicio(const RaisedError& e) {
+  if (e.Number() == errnum::kInvalidArgument) return kIgnorar;
+  if (e.Number() == errnum::kPathFileAccess)
+    std::cerr << "etapas: el inicio no pudo escribir un archivo (" << e.Description()
+              << "); la sesión sigue sin cargar la configuración ni registrar el uso. "
+                 "Compruebe que la carpeta existe y que este usuario puede escribir en ella."
+              << std::endl;
+  return kAbandonar;
+}
 
 [[noreturn]] void ArgumentoInvalido() {
   throw RaisedError(errnum::kInvalidArgument, "Invalid procedure call or argument");
@@ -163,7 +173,7 @@ void IniciarSesion(bool usarIni, const std::string& comandoDado, std::string& ca
     Consulta().Proveedor = datos.Proveedor();
     Consulta().Conexion = datos.Conexion();
     Consulta().Activar = true;
-    Consulta().ArchivoConsultas(carpeta + "consultas.cvl");
+    Consulta().ArchivoConsultas(UbicarArchivoConsultas(carpeta, datos.RaizDatos(), "consultas.cvl"));
   });
   configurar.Paso([&] {
     std::error_code ec;

@@ -12,7 +12,8 @@
 namespace etapas::engine::postgres {
 
 // `server` is the name the session asked for; `location` the rest of its directory entry
-// (empty: the server name itself is HOST[:PORT]); `dataRoot` the folder of servers.conf.
+// (empty: the server name itself is HOST[:PORT]); `dataRoot` the data root, which relative file names in it are taken
+// from.
 std::unique_ptr<Backend> Open(const std::string& server, const std::string& location, const std::string& dataRoot,
                               const ConnectRequest& request, Fault& fault);
 

@@ -45,7 +45,7 @@ struct Login {
 };
 
 // `location`: the rest of the directory entry (empty: the server name itself is
-// HOST[:PORT]); `root`: the folder of servers.conf.
+// HOST[:PORT]); `root`: the data root, which relative file names are taken from.
 bool ParseConfig(const std::string& server, const std::string& location, const std::string& root, Config& config,
                  Fault& fault);
 
