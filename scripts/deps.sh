@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, only when one is missing.
 set -euo pipefail
 
-PACKAGES="build-essential clang clang-format clang-tidy cmake pkg-config libsqlite3-dev sqlite3 googletest libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev libgl-dev libxlsxwriter-dev zlib1g-dev libicu-dev libpq-dev postgresql openssl qt6-translations-l10n xvfb xauth openbox xdotool x11-apps x11-utils netpbm"
+PACKAGES="build-essential clang clang-format clang-tidy cmake pkg-config libsqlite3-dev sqlite3 googletest libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev libgl-dev libxlsxwriter-dev zlib1g-dev libicu-dev libpq-dev postgresql openssl qt6-translations-l10n xvfb xauth openbox xdotool x11-apps x11-utils netpbm desktop-file-utils appstream dpkg-dev file man-db"
 
 missing=()
 for pkg in $PACKAGES; do
