@@ -118,7 +118,10 @@ int main(int argc, char** argv) {
   }
   // The system's command line: the program's own arguments, joined by single blanks.
   std::string commandLine;
-  for (int i = first; i < argc; ++i) commandLine += (i > first ? " " : "") + std::string(argv[i]);
+  for (int i = first; i < argc; ++i) {
+    if (i > first) commandLine += ' ';
+    commandLine += argv[i];
+  }
   if (script.empty()) return AbrirVentana(argc > 0 ? 1 : 0, argv, commandLine);
   std::ifstream file;
   if (script != "-") {

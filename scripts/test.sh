@@ -3,7 +3,8 @@
 # the embedded engine, then again on two PostgreSQL servers on loopback (the home server and
 # a points-of-sale server, started here and stopped at the end whatever happens).
 # The tests make their own temporary data roots; the user's data is never touched.
-# ETAPAS_SKIP_POSTGRESQL=1 leaves the second run out. Then the formatting and clang-tidy
+# ETAPAS_SKIP_POSTGRESQL=1 leaves the second run out. Then the .deb, built, unpacked and its
+# programs run from a read-only folder (scripts/package.sh), and the formatting and clang-tidy
 # checks (scripts/lint.sh). Last, each fuzzer runs for
 # ETAPAS_FUZZ_SECONDS (default 10) seconds; ETAPAS_FUZZ_SECONDS=0 leaves them out.
 set -euo pipefail
@@ -30,6 +31,9 @@ if [ "${ETAPAS_SKIP_POSTGRESQL:-0}" != "1" ]; then
   set +a
   ctest --test-dir build-test --output-on-failure -j2 || status=1
 fi
+
+echo "== The Debian package, installed into a temporary root and run from a read-only folder"
+bash scripts/package.sh build-pkg || status=1
 
 echo "== Style and lint"
 bash scripts/lint.sh build-test || status=1

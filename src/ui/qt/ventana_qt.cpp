@@ -436,6 +436,8 @@ void VentanaQt::closeEvent(QCloseEvent* event) {
 
 int EjecutarVentana(int argc, char** argv, const std::string& commandLine) {
   QApplication app(argc, argv);
+  // Lets the desktop match the window with the installed menu entry and its icon.
+  QGuiApplication::setDesktopFileName("etapas");
   InstalarTraducciones();
   PlataformaQt plataforma;
   plataforma.commandLine = commandLine;
