@@ -526,6 +526,29 @@ TEST_F(DataAccess, ARecordsetOpenedAgainLeavesItsOldRowsUnread) {
   ASSERT_TRUE(held->IsOpen());
   held->MoveNext();
   EXPECT_EQ(held->Fields(0L).Value().ToText(), "0002");
+
+  // The same recordset opened again, on the same statement or another, starts over with the
+  // new statement's rows and columns, also after an updatable one.
+  const std::string codes = "SELECT CODIGOESTADO FROM V_TA_ETAPAS ORDER BY CODIGOESTADO";
+  db->AbrirRecordset(codes, rs, nullptr, 0, 1, -1, true);
+  rs->MoveNext();
+  rs->MoveNext();
+  db->AbrirRecordset(codes, rs, nullptr, 0, 1, -1, true);
+  EXPECT_EQ(rs->Fields(0L).Value().ToText(), "0001");
+  db->AbrirRecordset("SELECT * FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0003'", rs, nullptr, 2, 3, -1, true);
+  EXPECT_EQ(rs->FieldCount(), 5);
+  rs->Fields("Descripcion") = Variant("REPARADO Y ENTREGADO");
+  rs->Update();
+  db->AbrirRecordset("SELECT Descripcion, Tipo FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0003'", rs, nullptr, 0, 1, -1,
+                     true);
+  EXPECT_EQ(rs->FieldCount(), 2);
+  EXPECT_EQ(rs->Fields(0L).Value().ToText(), "REPARADO Y ENTREGADO");
+  rs->MoveNext();
+  EXPECT_TRUE(rs->EOF_());
+  db->AbrirRecordset(codes, rs, nullptr, 0, 1, -1, true);
+  std::vector<std::string> all;
+  for (; !rs->EOF_(); rs->MoveNext()) all.push_back(rs->Fields(0L).Value().ToText());
+  EXPECT_EQ(all, (std::vector<std::string>{"0001", "0002", "0003", "abc"}));
 }
 
 // A statement kept prepared sees a table another connection changed, with its new columns.

@@ -83,13 +83,7 @@ Recordset::Recordset(ConnectionPtr owner, engine::ResultSet data, bool updatable
 
 Recordset::Recordset(ConnectionPtr owner, std::unique_ptr<engine::RowStream> stream)
     : owner_(std::move(owner)), updatable_(false), stream_(std::move(stream)), streamed_(true), text_(stream_->Text()) {
-  if (owner_ && !owner_->spareRows_.empty()) {
-    // Storage a recordset before this one left: its last row, and room for rows.
-    spareRow_.swap(owner_->spareRows_.back());
-    owner_->spareRows_.pop_back();
-    data_.rows.swap(owner_->spareRows_);
-    data_.rows.clear();
-  }
+  TakeRowStorage();
   shared_ = stream_->SharedColumns();
   if (!shared_) data_.columns = stream_->Columns();
   Fetch();
@@ -101,6 +95,42 @@ Recordset::Recordset(ConnectionPtr owner, std::unique_ptr<engine::RowStream> str
 }
 
 Recordset::~Recordset() { LendRowStorage(); }
+
+void Recordset::TakeRowStorage() {
+  if (!owner_ || owner_->spareRows_.empty() || spareRow_.capacity() != 0) return;
+  // Storage a recordset before this one left: its last row, and room for rows.
+  spareRow_.swap(owner_->spareRows_.back());
+  owner_->spareRows_.pop_back();
+  data_.rows.swap(owner_->spareRows_);
+  data_.rows.clear();
+}
+
+void Recordset::Reopen(std::unique_ptr<engine::RowStream> stream) {
+  // The row last shown lends its storage to the first new one, as between two recordsets.
+  if (spareRow_.capacity() == 0 && pos_ < static_cast<long>(data_.rows.size()))
+    spareRow_.swap(data_.rows[static_cast<size_t>(pos_)]);
+  data_.rows.clear();
+  TakeRowStorage();  // what Close lent to the connection
+  open_ = true;
+  pos_ = 0;
+  passed_ = 0;
+  mode_ = Mode::None;
+  pending_.clear();
+  touched_.clear();
+  streamed_ = true;
+  stream_ = std::move(stream);
+  text_ = stream_->Text();
+  shared_ = stream_->SharedColumns();
+  if (shared_)
+    data_.columns.clear();
+  else
+    data_.columns = stream_->Columns();
+  Fetch();
+  if (!text_) {
+    while (stream_) Fetch();
+    streamed_ = false;
+  }
+}
 
 void Recordset::LendRowStorage() {
   if (!streamed_ || !owner_ || !owner_->spareRows_.empty()) return;
@@ -413,6 +443,30 @@ RecordsetPtr Connection::OpenRecordset(std::string_view sql, int cursorType, int
   if (!outcome.errors.empty()) RaiseProviderErrors(outcome.errors);
   bool updatable = lockType >= 2;
   return std::make_shared<Recordset>(shared_from_this(), std::move(outcome.result), updatable);
+}
+
+void Connection::OpenRecordset(std::string_view sql, int cursorType, int lockType, RecordsetPtr& rs) {
+  const bool alone = rs && rs.use_count() == 1;
+  if (!(alone && cursorType == 0 && lockType <= 1 && rs->streamed_ && !rs->updatable_ && rs->owner_.get() == this)) {
+    if (alone && rs->IsOpen()) rs->Close();
+    rs = OpenRecordset(sql, cursorType, lockType);
+    return;
+  }
+  // The statement it was reading ends before the next one starts: it may be the same one.
+  rs->stream_.reset();
+  errors_.Clear();
+  std::vector<engine::ProviderError> errs;
+  auto stream = session().Stream(sql, errs);
+  if (!stream) {
+    if (rs->IsOpen()) rs->Close();
+    RaiseProviderErrors(errs);
+  }
+  try {
+    rs->Reopen(std::move(stream));
+  } catch (...) {
+    if (rs->IsOpen()) rs->Close();
+    throw;
+  }
 }
 
 RecordsetPtr Connection::OpenSchema(int schema, const std::vector<Variant>& restrictions) {

@@ -122,6 +122,9 @@ class Recordset : public std::enable_shared_from_this<Recordset> {
   const std::vector<engine::ColumnMeta>& Cols() const { return shared_ ? *shared_ : data_.columns; }
   void Fetch();           // the stream's next row becomes the current one
   void LendRowStorage();  // a forward-only recordset's row storage, to its connection's next one
+  void TakeRowStorage();  // what an earlier one lent
+  void Reopen(std::unique_ptr<engine::RowStream> stream);
+  friend class Connection;
 
   ConnectionPtr owner_;
   engine::ResultSet data_;
@@ -161,6 +164,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
   RecordsetPtr Execute(std::string_view sql, long* recordsAffected = nullptr);
   // Opens a recordset on a query: updatable when lockType >= 2.
   RecordsetPtr OpenRecordset(std::string_view sql, int cursorType, int lockType);
+  // The same into `rs`, closing what it held first. A forward-only recordset nobody else
+  // holds is opened again in place: a caller that reopens one recordset for lookup after
+  // lookup pays for no new object. A failure leaves `rs` closed.
+  void OpenRecordset(std::string_view sql, int cursorType, int lockType, RecordsetPtr& rs);
   // adSchemaColumns with the restrictions catalogue, schema, table, column (Empty or
   // Null for none). Rows carry TABLE_CATALOG, TABLE_SCHEMA, TABLE_NAME, COLUMN_NAME,
   // ORDINAL_POSITION, DATA_TYPE, CHARACTER_MAXIMUM_LENGTH, IS_NULLABLE.

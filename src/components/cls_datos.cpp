@@ -126,8 +126,7 @@ void ClsDatos::AbrirRecordset(const std::string& sql, ado::RecordsetPtr& rs, con
   ado::Connection& c = conexion ? *conexion : RequireConnection();
   // The recordset being replaced is closed first when nobody else holds it: its rows need
   // not be read to the end, and a failed open leaves a closed recordset, not stale rows.
-  if (rs && rs.use_count() == 1 && rs->IsOpen()) rs->Close();
-  rs = c.OpenRecordset(sql, cursor, lock);
+  c.OpenRecordset(sql, cursor, lock, rs);
 }
 
 void ClsDatos::CerrarRecordset(ado::RecordsetPtr& rs) {
