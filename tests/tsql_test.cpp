@@ -518,6 +518,16 @@ TEST(TranslateTest, CreateTableColumns) {
   EXPECT_EQ(ToSqlite("CREATE INDEX ix ON t (a) WHERE a > 0"), "CREATE INDEX ix ON t (a) WHERE a > 0");
 }
 
+// A partition scheme's clause names one column; a clause of that shape holding anything else
+// is no storage clause and stays, for the engine to refuse, with its literal.
+TEST(TranslateTest, OnlyStorageClausesAreDropped) {
+  const std::string bare = ToSqlite("CREATE TABLE t (a int)");
+  EXPECT_EQ(ToSqlite("CREATE TABLE t (a int) ON ps_fecha([a])"), bare);
+  EXPECT_EQ(ToSqlite("CREATE TABLE t (a int) ON [PRIMARY]"), bare);
+  EXPECT_NE(ToSqlite("CREATE TABLE t (E datetime on LEN('c'))").find("'c'"), std::string::npos);
+  EXPECT_NE(ToSqlite("CREATE TABLE t (a int) ON ps(a, 'x')").find("'x'"), std::string::npos);
+}
+
 TEST(TranslateTest, FailuresAndUnsupportedEngines) {
   EXPECT_THROW(Translate("SELECT 'abc", {}), SyntaxError);
   EXPECT_THROW(Translate("SELECT [abc FROM t", {}), SyntaxError);

@@ -372,7 +372,13 @@ void Translator::RemoveStorageOptions(size_t from, size_t to) {
                 !OneOf(Key(t_[Next(k)]), {"DELETE", "UPDATE", "CONFLICT"})) ||
                Word(k, "TEXTIMAGE_ON") || Word(k, "FILESTREAM_ON")) {
       e = Next(k);
-      if (Sym(Next(e), "(")) e = Match(Next(e));
+      if (Sym(Next(e), "(")) {
+        // A partition scheme takes one column; anything else there is no storage clause,
+        // and is left for the engine to refuse rather than dropped with what it holds.
+        const size_t open = Next(e), column = Next(open), close = Match(open);
+        if (close == npos || column >= close || !IsName(t_[column]) || Next(column) != close) continue;
+        e = close;
+      }
     } else if (Sym(k, "(")) {
       if ((k = Match(k)) == npos) return;
       continue;
