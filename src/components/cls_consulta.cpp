@@ -1,12 +1,11 @@
 #include "components/cls_consulta.h"
 
-#include <dirent.h>
-
 #include <filesystem>
 #include <fstream>
 
 #include "components/platform.h"
 #include "components/text.h"
+#include "engine/session.h"
 
 namespace etapas {
 namespace {
@@ -52,17 +51,12 @@ void ClsConsulta::ArchivoConsultas(const std::string& ruta) {
   // "CONSULTAS.CVL" and "consultas.cvl" must reach the same file: an existing file whose
   // name differs only in letter case is the one meant.
   archivo_ = ruta;
-  auto slash = ruta.rfind('/');
-  std::string folder = slash == std::string::npos ? "." : ruta.substr(0, slash);
-  std::string name = slash == std::string::npos ? ruta : ruta.substr(slash + 1);
-  if (DIR* d = opendir(folder.c_str())) {
-    while (dirent* e = readdir(d)) {
-      if (text::EqualsNoCase(e->d_name, name)) {
-        archivo_ = (slash == std::string::npos ? "" : folder + "/") + e->d_name;
-        break;
-      }
-    }
-    closedir(d);
+  const auto slash = ruta.rfind('/');
+  if (slash == std::string::npos) {
+    if (std::string found = engine::FileNamedNoCase(".", ruta); !found.empty()) archivo_ = found.substr(2);
+  } else if (std::string found = engine::FileNamedNoCase(ruta.substr(0, slash), ruta.substr(slash + 1));
+             !found.empty()) {
+    archivo_ = found;
   }
 }
 
@@ -87,12 +81,11 @@ ClsConsulta& Consulta() {
 
 std::string UbicarArchivoConsultas(const std::string& carpetaPrograma, const std::string& raizDatos,
                                    const std::string& nombre) {
-  namespace fs = std::filesystem;
+  std::string enPrograma = carpetaPrograma;
+  while (enPrograma.size() > 1 && enPrograma.back() == '/') enPrograma.pop_back();
+  if (std::string found = engine::FileNamedNoCase(enPrograma, nombre); !found.empty()) return found;
   std::error_code ec;
-  for (fs::directory_iterator it(carpetaPrograma, ec), end; !ec && it != end; it.increment(ec))
-    if (text::EqualsNoCase(it->path().filename().string(), nombre) && it->is_regular_file(ec))
-      return it->path().string();
-  fs::create_directories(raizDatos, ec);
+  std::filesystem::create_directories(raizDatos, ec);
   std::string raiz = raizDatos;
   if (!raiz.empty() && raiz.back() != '/') raiz += '/';
   return raiz + nombre;

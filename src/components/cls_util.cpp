@@ -1,6 +1,5 @@
 #include "components/cls_util.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -148,18 +147,9 @@ std::string ClsIni::RutaArchivo(const std::string& archivo) {
   // A bare name is a settings file: the user's configuration folder, then the data root.
   auto slash = archivo.rfind('/');
   if (slash == std::string::npos) return engine::SettingsFile(engine::DefaultDataRoot(), archivo);
-  std::string folder = archivo.substr(0, slash), name = archivo.substr(slash + 1);
   // The suite spells the same file in different cases.
-  if (DIR* d = opendir(folder.c_str())) {
-    while (dirent* e = readdir(d)) {
-      if (text::EqualsNoCase(e->d_name, name)) {
-        name = e->d_name;
-        break;
-      }
-    }
-    closedir(d);
-  }
-  return folder + "/" + name;
+  const std::string found = engine::FileNamedNoCase(archivo.substr(0, slash), archivo.substr(slash + 1));
+  return found.empty() ? archivo : found;
 }
 
 std::string ClsIni::LeerValor(const std::string& archivo, const std::string& seccion, const std::string& clave,

@@ -78,9 +78,7 @@ std::string ConfigFolder() {
   return "";
 }
 
-namespace {
-// `name` in `folder` in whatever letter case it was written there; empty when absent.
-std::string FindNoCase(const std::string& folder, const std::string& name) {
+std::string FileNamedNoCase(const std::string& folder, const std::string& name) {
   if (folder.empty()) return "";
   std::error_code ec;
   for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
@@ -89,11 +87,10 @@ std::string FindNoCase(const std::string& folder, const std::string& name) {
   }
   return "";
 }
-}  // namespace
 
 std::string SettingsFile(const std::string& root, const std::string& name) {
-  if (std::string found = FindNoCase(ConfigFolder(), name); !found.empty()) return found;
-  if (std::string found = FindNoCase(root, name); !found.empty()) return found;
+  if (std::string found = FileNamedNoCase(ConfigFolder(), name); !found.empty()) return found;
+  if (std::string found = FileNamedNoCase(root, name); !found.empty()) return found;
   return root + "/" + name;
 }
 

@@ -159,6 +159,10 @@ void WhileWaiting();
 // The data root: $ETAPAS_DATA, else $XDG_DATA_HOME/etapas, else ~/.local/share/etapas.
 std::string DefaultDataRoot();
 
+// The regular file `name` in `folder` in whatever letter case it was written there (the
+// suite spells its files in several); empty when there is none.
+std::string FileNamedNoCase(const std::string& folder, const std::string& name);
+
 // Settings files (servers.conf, KT512rl.INI) are looked for first in the user's
 // configuration folder, $XDG_CONFIG_HOME/etapas (else ~/.config/etapas), then in `root`.
 std::string ConfigFolder();

@@ -75,6 +75,7 @@ class QtWindow : public ::testing::Test {
 
 TEST_F(QtWindow, TypingACodeAndEnterShowsTheStatus) {
   EXPECT_EQ(window->windowTitle(), "Tabla de Status");
+  EXPECT_EQ(QGuiApplication::desktopFileName(), "etapas");  // the installed menu entry's name
   EXPECT_FALSE(window->Campo(1)->isEnabled());
   EXPECT_TRUE(window->Accion("NUEVO")->isEnabled());
   EXPECT_FALSE(window->Accion("GRABAR")->isEnabled());

@@ -174,6 +174,9 @@ QAction* VentanaQt::Accion(const std::string& clave) {
 }
 
 void VentanaQt::Construir() {
+  // Before the window exists on screen: the desktop matches it with the installed menu
+  // entry (and its icon) by this name.
+  QGuiApplication::setDesktopFileName("etapas");
   setObjectName("FrmV_TA_ETAPAS");
   barra_ = addToolBar("Botonera1");
   barra_->setObjectName("Botonera1");
@@ -436,8 +439,6 @@ void VentanaQt::closeEvent(QCloseEvent* event) {
 
 int EjecutarVentana(int argc, char** argv, const std::string& commandLine) {
   QApplication app(argc, argv);
-  // Lets the desktop match the window with the installed menu entry and its icon.
-  QGuiApplication::setDesktopFileName("etapas");
   InstalarTraducciones();
   PlataformaQt plataforma;
   plataforma.commandLine = commandLine;
