@@ -566,5 +566,76 @@ TEST_F(DataAccess, AKeptQuerySeesColumnsAnotherConnectionAdded) {
   EXPECT_EQ(rs->Fields("Nota").Value().ToText(), "nueva");
 }
 
+// A recordset that reads its query again, mid-walk, after a Close or after its last row,
+// sees what happened in between: rows and columns another connection changed, a table
+// gone and back, its own transaction, another recordset reading the same query.
+TEST_F(DataAccess, AQueryReadAgainByItsRecordsetSeesWhatHappenedMeanwhile) {
+  const std::string one = "SELECT * FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0002'";
+  const std::string codes = "SELECT CODIGOESTADO FROM V_TA_ETAPAS ORDER BY CODIGOESTADO";
+  auto other = test::Connect("CASA", "EMPRESA1");
+  ado::RecordsetPtr rs;
+  auto description = [&] {
+    db->AbrirRecordset(one, rs, nullptr, 0, 1, -1, true);
+    return rs->EOF_() ? std::string("(ninguna)") : rs->Fields("Descripcion").Value().ToText();
+  };
+  EXPECT_EQ(description(), "EN REPARACION");
+  Exec(*other, "UPDATE V_TA_ETAPAS SET Descripcion = 'EN TALLER' WHERE CODIGOESTADO = '0002'");
+  EXPECT_EQ(description(), "EN TALLER");  // mid-walk
+  db->CerrarRecordset(rs);
+  Exec(*other, "UPDATE V_TA_ETAPAS SET Descripcion = 'EN BANCO' WHERE CODIGOESTADO = '0002'");
+  EXPECT_EQ(description(), "EN BANCO");  // after a Close
+  rs->MoveNext();
+  ASSERT_TRUE(rs->EOF_());
+  Exec(*other, "DELETE FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0002'");
+  EXPECT_EQ(description(), "(ninguna)");  // after the last row
+  Exec(*other, "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion) VALUES ('0002', 'DE VUELTA')");
+  EXPECT_EQ(description(), "DE VUELTA");
+
+  // Columns another connection added while the statement rested.
+  Exec(*other, "ALTER TABLE V_TA_ETAPAS ADD Nota varchar(10) NULL");
+  Exec(*other, "UPDATE V_TA_ETAPAS SET Nota = 'nueva' WHERE CODIGOESTADO = '0002'");
+  db->AbrirRecordset(one, rs, nullptr, 0, 1, -1, true);
+  ASSERT_EQ(rs->FieldCount(), 6);
+  EXPECT_EQ(rs->Fields("Nota").Value().ToText(), "nueva");
+
+  // The table gone: refused with its number, the recordset closed; back: read again.
+  Exec(*other, "CREATE TABLE GUARDADO (CODIGOESTADO varchar(4) NOT NULL, Descripcion varchar(50) NULL)");
+  Exec(*other, "INSERT INTO GUARDADO SELECT CODIGOESTADO, Descripcion FROM V_TA_ETAPAS");
+  Exec(*other, "DROP TABLE V_TA_ETAPAS");
+  EXPECT_THROW(db->AbrirRecordset(one, rs, nullptr, 0, 1, -1, true), RaisedError);
+  ASSERT_GT(ErrorCount(), 0);
+  EXPECT_EQ(FirstNative(), 208);
+  EXPECT_FALSE(rs->IsOpen());
+  Exec(*other, "CREATE TABLE V_TA_ETAPAS (CODIGOESTADO varchar(4) NOT NULL PRIMARY KEY, Descripcion varchar(50) NULL)");
+  Exec(*other, "INSERT INTO V_TA_ETAPAS SELECT CODIGOESTADO, Descripcion FROM GUARDADO");
+  EXPECT_EQ(description(), "DE VUELTA");
+  EXPECT_EQ(rs->FieldCount(), 2);
+
+  // Its own transaction: the change seen inside, gone after the rollback.
+  db->EjecutarSQL("BEGIN TRANSACTION");
+  db->EjecutarSQL("UPDATE V_TA_ETAPAS SET Descripcion = 'A MEDIAS' WHERE CODIGOESTADO = '0002'");
+  EXPECT_EQ(description(), "A MEDIAS");
+  EXPECT_EQ(description(), "A MEDIAS");
+  db->EjecutarSQL("ROLLBACK TRANSACTION");
+  EXPECT_EQ(ErrorCount(), 0);
+  EXPECT_EQ(description(), "DE VUELTA");
+
+  // Two recordsets on one query, read in turns: each gives every row once, in order.
+  ado::RecordsetPtr a, b;
+  std::vector<std::string> fromA, fromB;
+  db->AbrirRecordset(codes, a, nullptr, 0, 1, -1, true);
+  fromA.push_back(a->Fields(0L).Value().ToText());
+  db->AbrirRecordset(codes, b, nullptr, 0, 1, -1, true);
+  a->MoveNext();
+  fromA.push_back(a->Fields(0L).Value().ToText());
+  db->AbrirRecordset(codes, a, nullptr, 0, 1, -1, true);  // again, while b reads
+  for (; !a->EOF_(); a->MoveNext()) fromA.push_back(a->Fields(0L).Value().ToText());
+  for (; !b->EOF_(); b->MoveNext()) fromB.push_back(b->Fields(0L).Value().ToText());
+  const std::vector<std::string> all{"0001", "0002", "0003", "abc"};
+  EXPECT_EQ(fromB, all);
+  EXPECT_EQ(std::vector<std::string>(fromA.begin() + 2, fromA.end()), all);
+  EXPECT_EQ(fromA[1], "0002");
+}
+
 }  // namespace
 }  // namespace etapas

@@ -152,7 +152,10 @@ void Recordset::Fetch() {
     data_.rows.push_back(std::move(row));
     return;
   }
-  stream_.reset();
+  if (errs.empty())
+    spent_ = std::move(stream_);  // ended, and may be read again
+  else
+    stream_.reset();
   if (!errs.empty()) {
     if (owner_) owner_->RaiseProviderErrors(errs);
     throw RaisedError(errs.front().native, errs.front().description, "Microsoft OLE DB Provider");
@@ -373,7 +376,10 @@ void Recordset::Close() {
   RequireOpen();
   open_ = false;
   mode_ = Mode::None;
-  stream_.reset();
+  if (stream_) {
+    stream_->Stop();
+    spent_ = std::move(stream_);
+  }
   LendRowStorage();
   data_ = {};
 }
@@ -452,11 +458,17 @@ void Connection::OpenRecordset(std::string_view sql, int cursorType, int lockTyp
     rs = OpenRecordset(sql, cursorType, lockType);
     return;
   }
-  // The statement it was reading ends before the next one starts: it may be the same one.
-  rs->stream_.reset();
   errors_.Clear();
   std::vector<engine::ProviderError> errs;
-  auto stream = session().Stream(sql, errs);
+  std::unique_ptr<engine::RowStream> stream;
+  // The same query read again by the stream that read it last, where the engine can.
+  if (auto& last = rs->stream_ ? rs->stream_ : rs->spent_; last && session().Again(*last, sql, errs))
+    stream = std::move(last);
+  // Otherwise the statement it was reading ends before the next one starts: it may be the
+  // same one.
+  rs->stream_.reset();
+  rs->spent_.reset();
+  if (!stream && errs.empty()) stream = session().Stream(sql, errs);
   if (!stream) {
     if (rs->IsOpen()) rs->Close();
     RaiseProviderErrors(errs);

@@ -137,6 +137,7 @@ class Recordset : public std::enable_shared_from_this<Recordset> {
   std::vector<std::string> keyColumns_;  // table key, for locating a row to update
   // Forward-only reading: data_.rows holds the current row and any rows read ahead.
   std::unique_ptr<engine::RowStream> stream_;  // null once read to the end
+  std::unique_ptr<engine::RowStream> spent_;   // the stream that ended, to read the query again
   bool streamed_ = false;
   std::shared_ptr<const std::vector<engine::ColumnMeta>> shared_;  // a stream's columns, shared
   std::shared_ptr<const std::string> text_;                        // the query, to read it again

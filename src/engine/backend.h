@@ -67,6 +67,12 @@ class BackendRows {
   virtual bool Next(std::vector<Variant>& row, Fault& fault) = 0;
   // Rows the statement changed, once it ran to the end.
   virtual long Changes() const = 0;
+  // Lets go what the statement holds in the engine and stays for Again; false when the
+  // backend cannot keep it (the caller then drops it).
+  virtual bool Rest() { return false; }
+  // Runs the same statement again from the start, as Run would; false when it cannot (fault
+  // empty: run it anew; set: the engine refused it, and the rows are over).
+  virtual bool Again(Fault& fault) { return false; }
 };
 
 class Backend {

@@ -2,6 +2,8 @@
 // translated once (the plans are kept), @@TRANCOUNT counts BEGIN TRANSACTION over one
 // engine transaction, a statement that breaks a rule is undone alone while the batch goes
 // on, and [db].dbo.t runs on that database's own session.
+#include <atomic>
+#include <cstdint>
 #include <map>
 #include <unordered_map>
 
@@ -105,13 +107,19 @@ class TsqlSession;
 class LiveStream final : public RowStream, public Recycled<LiveStream> {
  public:
   LiveStream(TsqlSession* session, std::unique_ptr<BackendRows> rows,
-             std::shared_ptr<const std::vector<ColumnMeta>> columns, std::string_view statement)
-      : session_(session), rows_(std::move(rows)), columns_(std::move(columns)), statement_(statement) {}
+             std::shared_ptr<const std::vector<ColumnMeta>> columns, const Planned* planned)
+      : session_(session),
+        rows_(std::move(rows)),
+        columns_(std::move(columns)),
+        planned_(planned),
+        ended_(rows_ == nullptr) {}
   ~LiveStream() override;
 
   const std::vector<ColumnMeta>& Columns() const override { return *columns_; }
   std::shared_ptr<const std::vector<ColumnMeta>> SharedColumns() const override { return columns_; }
   bool Next(std::vector<Variant>& row, std::vector<ProviderError>& errors) override;
+  void Stop() override;
+  std::uint64_t Maker() const override { return maker_; }
 
   // Reads what is left, so that the session may run something else; false while the stream
   // itself is reading (the backend keeps what arrives meanwhile).
@@ -129,19 +137,26 @@ class LiveStream final : public RowStream, public Recycled<LiveStream> {
   }
 
  private:
+  friend class TsqlSession;
   void Finish();
+  std::string_view Statement() const { return planned_ ? std::string_view(planned_->statement) : std::string_view(); }
 
-  TsqlSession* session_;
-  std::unique_ptr<BackendRows> rows_;  // null once read to the end
+  TsqlSession* session_;  // null once the reading ended
+  // Kept past the end when the backend can run the statement again from it.
+  std::unique_ptr<BackendRows> rows_;
   std::shared_ptr<const std::vector<ColumnMeta>> columns_;
   std::shared_ptr<const std::string> text_;
-  std::string_view statement_;
+  const Planned* planned_;  // in the plan text_ holds
+  std::uint64_t maker_ = 0;
   // Rows read ahead, given from `given_` on; a vector, as a deque costs two blocks even empty.
   std::vector<std::vector<Variant>> buffered_;
   size_t given_ = 0;
   std::vector<ProviderError> failure_;  // met while buffering; given at its place in the walk
-  Fault fault_;                         // of the backend's reading; set only as the reading ends
   bool reading_ = false;
+  bool ended_;
+  // Started with no statement savepoint nor transaction of its own: running it again needs
+  // nothing but the statement while the session's transaction state stays the same.
+  bool rerunnable_ = false;
 };
 
 class TsqlSession final : public Session {
@@ -196,11 +211,39 @@ class TsqlSession final : public Session {
     if (!stream) {
       // Nothing to walk (a query on another database, say): the rows came whole.
       auto whole = std::make_unique<LiveStream>(
-          nullptr, nullptr, std::make_shared<const std::vector<ColumnMeta>>(std::move(out.result.columns)), "");
+          nullptr, nullptr, std::make_shared<const std::vector<ColumnMeta>>(std::move(out.result.columns)), nullptr);
       whole->Keep(std::move(out.result.rows));
       return whole;
     }
     return stream;
+  }
+
+  bool Again(RowStream& stream, std::string_view tsql, std::vector<ProviderError>& errors) override {
+    if (stream.Maker() != id_) return false;
+    auto& s = static_cast<LiveStream&>(stream);
+    if (!s.rerunnable_ || !s.rows_ || !s.planned_) return false;
+    if (live_ != &s) Settle();
+    // The same plan, so nothing that changes the schema or the database came in between.
+    const Plan* kept = plans_.Find(tsql);
+    if (!kept || &(*kept)->front() != s.planned_) return false;
+    SyncTransaction();
+    if (depth_ > 0 && !backend_->UndoesFailedStatement()) return false;  // a savepoint first
+    Fault fault;
+    if (!s.rows_->Again(fault)) {
+      if (!fault) return false;
+      s.Stop();
+      Failed(fault, s.planned_->statement, errors, false);
+      return false;
+    }
+    if (auto shared = s.rows_->SharedColumns(); !shared || shared != s.columns_)
+      s.columns_ = NamedColumns(*s.planned_, *s.rows_);
+    s.buffered_.clear();
+    s.given_ = 0;
+    s.failure_.clear();
+    s.ended_ = false;
+    s.session_ = this;
+    live_ = &s;
+    return true;
   }
 
   bool UseDatabase(std::string_view database, ProviderError& error) override {
@@ -318,6 +361,20 @@ class TsqlSession final : public Session {
   // Before the session does anything else, a stream still being walked is read to its end.
   void Settle() {
     if (live_) live_->Buffer();
+  }
+
+  // The result's columns, with names the engine folded given back as the statement wrote them.
+  static std::shared_ptr<const std::vector<ColumnMeta>> NamedColumns(const Planned& p, const BackendRows& rows) {
+    bool renamed = false;
+    if (!p.written.empty())
+      for (const auto& c : rows.Columns())
+        if (auto w = p.written.find(text::Lower(c.name)); w != p.written.end() && w->second != c.name) renamed = true;
+    if (!renamed)
+      if (auto shared = rows.SharedColumns()) return shared;
+    std::vector<ColumnMeta> columns = rows.Columns();
+    for (auto& c : columns)
+      if (auto w = p.written.find(text::Lower(c.name)); w != p.written.end()) c.name = w->second;
+    return std::make_shared<const std::vector<ColumnMeta>>(std::move(columns));
   }
 
   // The batch split and translated; kept, as programs send the same batches over and over.
@@ -603,23 +660,11 @@ class TsqlSession final : public Session {
     auto rows = backend_->Run(text, {}, reuse, fault);
     if (!rows || fault) return fail(fault);
     if (!rows->Columns().empty()) {
-      // Names the engine folded are given back as the statement wrote them.
-      bool renamed = false;
-      if (!p.written.empty())
-        for (const auto& c : rows->Columns())
-          if (auto w = p.written.find(text::Lower(c.name)); w != p.written.end() && w->second != c.name) renamed = true;
-      auto shared = renamed ? nullptr : rows->SharedColumns();
-      std::vector<ColumnMeta> columns;
-      if (!shared) {
-        columns = rows->Columns();
-        for (auto& c : columns)
-          if (auto w = p.written.find(text::Lower(c.name)); w != p.written.end()) c.name = w->second;
-      }
+      auto columns = NamedColumns(p, *rows);
       if (stream && !out.hasResult) {
-        auto live = shared ? std::make_unique<LiveStream>(this, std::move(rows), std::move(shared), p.statement)
-                           : std::make_unique<LiveStream>(
-                                 this, std::move(rows),
-                                 std::make_shared<const std::vector<ColumnMeta>>(std::move(columns)), p.statement);
+        auto live = std::make_unique<LiveStream>(this, std::move(rows), std::move(columns), &p);
+        live->rerunnable_ = !guarded && !ownTransaction;
+        live->maker_ = id_;
         live_ = live.get();
         *stream = std::move(live);
         return true;
@@ -631,10 +676,7 @@ class TsqlSession final : public Session {
         if (keep) rs.rows.push_back(std::move(row));
       if (fault) return fail(fault);
       if (keep) {
-        if (shared)
-          rs.columns = *shared;
-        else
-          rs.columns = std::move(columns);
+        rs.columns = *columns;
         out.result = std::move(rs);
         out.hasResult = true;
       }
@@ -677,6 +719,13 @@ class TsqlSession final : public Session {
     return rows->Changes();
   }
 
+  static std::uint64_t NextId() {
+    static std::atomic<std::uint64_t> last{0};
+    return ++last;
+  }
+
+  // Tells this session's streams from others' without touching them.
+  const std::uint64_t id_ = NextId();
   std::unique_ptr<Backend> backend_;
   bool isMaster_ = false;
   int timeout_ = 30;
@@ -693,9 +742,18 @@ LiveStream::~LiveStream() {
 }
 
 void LiveStream::Finish() {
-  rows_.reset();
+  // An engine that keeps the statement lets it go here and can run it again later.
+  if (rows_ && !rows_->Rest()) rows_.reset();
+  ended_ = true;
   if (session_) session_->Released(this);
   session_ = nullptr;
+}
+
+void LiveStream::Stop() {
+  buffered_.clear();
+  given_ = 0;
+  failure_.clear();
+  if (!ended_) Finish();
 }
 
 bool LiveStream::Next(std::vector<Variant>& row, std::vector<ProviderError>& errors) {
@@ -712,23 +770,23 @@ bool LiveStream::Next(std::vector<Variant>& row, std::vector<ProviderError>& err
     failure_.clear();
     return false;
   }
-  if (!rows_) return false;
+  if (ended_) return false;
   Fault fault;
   reading_ = true;
   const bool more = rows_->Next(row, fault);
   reading_ = false;
   if (more) return true;
-  if (fault) AddError(errors, Describe(fault, statement_));
+  if (fault) AddError(errors, Describe(fault, Statement()));
   Finish();
   return false;
 }
 
 void LiveStream::Buffer() {
-  if (!rows_ || reading_) return;
+  if (ended_ || reading_) return;
   Fault fault;
   std::vector<Variant> row;
   while (rows_->Next(row, fault)) buffered_.push_back(std::move(row));
-  if (fault) AddError(failure_, Describe(fault, statement_));
+  if (fault) AddError(failure_, Describe(fault, Statement()));
   Finish();
 }
 

@@ -2,6 +2,7 @@
 // The engine boundary. The data API (ado.h) talks to engines only through this interface.
 // Sessions speak SQL Server's T-SQL with SQL Server's behaviour whatever the engine below
 // (engine.h); backends (backend.h) only run what the engine hands them.
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -87,6 +88,11 @@ class RowStream {
   // The next row into `row`; false at the end, or when reading failed (errors then says why
   // and the stream is over).
   virtual bool Next(std::vector<Variant>& row, std::vector<ProviderError>& errors) = 0;
+  // Ends the reading before the last row: what the query holds in the engine is let go.
+  virtual void Stop() {}
+  // Which session made it, for Session::Again (0: none); the session is never reached
+  // through it.
+  virtual std::uint64_t Maker() const { return 0; }
 };
 
 class Session {
@@ -103,6 +109,11 @@ class Session {
   // are read as the stream is walked. Null with errors when it fails before any row. Any
   // other use of the session meanwhile first reads the rest of the stream into memory.
   virtual std::unique_ptr<RowStream> Stream(std::string_view tsql, std::vector<ProviderError>& errors);
+  // Reads `stream` again from its first row, as a new stream of `tsql` would, when it is one
+  // of this session's and `tsql` is its query: where the engine kept the statement this
+  // costs less than a new stream. False when it cannot: with `errors` empty the caller opens
+  // a new stream; otherwise the query failed and the stream is over.
+  virtual bool Again(RowStream& stream, std::string_view tsql, std::vector<ProviderError>& errors) { return false; }
   // Switches the session to another database of the same server.
   virtual bool UseDatabase(std::string_view database, ProviderError& error) = 0;
   // Columns of tables of the given database (empty: the session's), table name ignoring

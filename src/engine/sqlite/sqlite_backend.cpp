@@ -308,6 +308,7 @@ struct Statement {
   bool columnsKnown = false;
   int prepared = 0;  // the engine's count of its own re-preparations when they were read
   bool bound = false;
+  bool busy = false;  // being read; rows resting on it may not run it again meanwhile
   ~Statement() { sqlite3_finalize(st); }
 };
 using StatementPtr = std::shared_ptr<Statement>;
@@ -320,6 +321,8 @@ class SqliteRows final : public BackendRows, public Recycled<SqliteRows> {
   // Runs the statement to its first row, so that expressions have their types.
   bool Start(Fault& fault) {
     sqlite3_stmt* s = st_->st;
+    st_->busy = true;
+    done_ = false;
     int rc = sqlite3_step(s);
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
       fault = MapFault(db_, rc);
@@ -337,6 +340,8 @@ class SqliteRows final : public BackendRows, public Recycled<SqliteRows> {
       asText_ = &st_->asText;
     } else if (n > 0) {
       bool declared = true;
+      own_.clear();
+      ownAsText_.clear();
       own_.reserve(static_cast<size_t>(n));
       ownAsText_.reserve(static_cast<size_t>(n));
       for (int i = 0; i < n; ++i) {
@@ -387,7 +392,7 @@ class SqliteRows final : public BackendRows, public Recycled<SqliteRows> {
   std::shared_ptr<const std::vector<ColumnMeta>> SharedColumns() const override { return shared_; }
 
   bool Next(std::vector<Variant>& row, Fault& fault) override {
-    if (!st_) return false;
+    if (done_) return false;
     sqlite3_stmt* s = st_->st;
     if (!pending_) {
       const int rc = sqlite3_step(s);
@@ -424,14 +429,34 @@ class SqliteRows final : public BackendRows, public Recycled<SqliteRows> {
 
   long Changes() const override { return changes_; }
 
+  bool Rest() override {
+    Release();
+    return true;
+  }
+
+  bool Again(Fault& fault) override {
+    // Parameters are gone with the call that bound them; a statement another reader took
+    // meanwhile is not this one's to run.
+    if (st_->bound || (done_ && st_->busy)) return false;
+    if (!done_) sqlite3_reset(st_->st);
+    pending_ = false;
+    changes_ = 0;
+    shared_.reset();
+    columns_ = &kNone;
+    asText_ = &ownAsText_;
+    return Start(fault);
+  }
+
  private:
-  // A kept statement is reset after use, releasing its locks.
+  // A kept statement is reset after use, releasing its locks; the rows keep it to run it
+  // again.
   void Release() {
-    if (!st_) return;
+    if (done_) return;
+    done_ = true;
     sqlite3_reset(st_->st);
     if (st_->bound) sqlite3_clear_bindings(st_->st);
     st_->bound = false;
-    st_.reset();
+    st_->busy = false;
   }
 
   static inline const std::vector<ColumnMeta> kNone{};
@@ -443,6 +468,7 @@ class SqliteRows final : public BackendRows, public Recycled<SqliteRows> {
   std::vector<char> ownAsText_;
   const std::vector<char>* asText_ = &ownAsText_;
   bool pending_ = false;
+  bool done_ = false;  // the statement was reset: no more rows until Again
   long changes_ = 0;
 };
 
@@ -628,7 +654,7 @@ class SqliteBackend final : public Backend {
   // A prepared statement kept for reuse; a fresh one while the kept one is being read.
   StatementPtr Kept(const std::string& sql, Fault& fault) {
     if (StatementPtr* kept = statements_.Find(sql)) {
-      if (kept->use_count() == 1) return *kept;
+      if (!(*kept)->busy) return *kept;
       return Fresh(sql, fault);
     }
     StatementPtr st = Fresh(sql, fault);
