@@ -429,11 +429,12 @@ void Connection::RaiseProviderErrors(const std::vector<engine::ProviderError>& e
 
 // Every operation that reaches the engine starts with an empty Errors collection, so
 // callers that judge a statement by Errors see that statement's errors only.
-RecordsetPtr Connection::Execute(std::string_view sql, long* recordsAffected) {
+RecordsetPtr Connection::Execute(std::string_view sql, long* recordsAffected, long options) {
   errors_.Clear();
   auto outcome = session().Execute(sql);
   if (recordsAffected) *recordsAffected = outcome.rowsAffected;
   if (!outcome.errors.empty()) RaiseProviderErrors(outcome.errors);
+  if (options & kExecuteNoRecords) return nullptr;
   return std::make_shared<Recordset>(shared_from_this(), std::move(outcome.result), false);
 }
 

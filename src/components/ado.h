@@ -17,7 +17,8 @@ namespace etapas::ado {
 // The native error numbers, as SQL Server numbers them.
 namespace native = engine::native;
 
-inline constexpr int kSchemaColumns = 4;  // adSchemaColumns
+inline constexpr int kSchemaColumns = 4;         // adSchemaColumns
+inline constexpr long kExecuteNoRecords = 0x80;  // adExecuteNoRecords
 inline constexpr int kReadUncommitted = 256;
 
 class Connection;
@@ -162,7 +163,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   // Runs a statement or batch. Provider errors are added to Errors() and the first one is
   // raised. Returns the first result's rows (or an empty, closed-shape recordset).
-  RecordsetPtr Execute(std::string_view sql, long* recordsAffected = nullptr);
+  // With adExecuteNoRecords in `options` no recordset is made (null is returned): the
+  // caller wants the statement run, not its rows.
+  RecordsetPtr Execute(std::string_view sql, long* recordsAffected = nullptr, long options = 0);
   // Opens a recordset on a query: updatable when lockType >= 2.
   RecordsetPtr OpenRecordset(std::string_view sql, int cursorType, int lockType);
   // The same into `rs`, closing what it held first. A forward-only recordset nobody else

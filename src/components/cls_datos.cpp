@@ -137,7 +137,7 @@ void ClsDatos::CerrarRecordset(ado::RecordsetPtr& rs) {
 void ClsDatos::EjecutarSQL(const std::string& sql, long, ado::RecordsetPtr* rs) {
   ado::Connection& c = RequireConnection();
   try {
-    auto result = c.Execute(sql);
+    auto result = c.Execute(sql, nullptr, rs ? 0 : ado::kExecuteNoRecords);
     if (rs) *rs = std::move(result);
   } catch (const RaisedError&) {
     // Refusals are read from the connection's Errors by the caller.

@@ -58,7 +58,7 @@ std::vector<PruebaConexion> PoolConexiones::Probar(const std::string& dataRoot,
       // A store that stops answering in the middle of the probe costs its time-out only.
       if (timeoutSeconds > 0) conexion->SetCommandTimeout(timeoutSeconds);
       try {
-        conexion->Execute(sqlPrueba);
+        conexion->Execute(sqlPrueba, nullptr, ado::kExecuteNoRecords);
       } catch (const RaisedError&) {}
       if (conexion->Errors().Count() > 0) {
         e.motivo = text::HideSecrets(conexion->Errors().Item(0).Description);
