@@ -230,6 +230,12 @@ TEST_F(DataAccess, ProviderErrorsCarrySqlServerNumbers) {
   }
   // A statement that succeeds clears what the previous one left.
   Exec(*db, "SELECT 1");
+  // Run for its effect alone: no recordset, the rows it changed still counted.
+  long changed = 0;
+  EXPECT_EQ(db->Conexion()->Execute("UPDATE V_TA_ETAPAS SET Color = '1' WHERE Tipo = 'P' OR Tipo = 'E'", &changed,
+                                    ado::kExecuteNoRecords),
+            nullptr);
+  EXPECT_EQ(changed, 2);
   // Opening a recordset on a refused statement raises into the caller.
   ado::RecordsetPtr rs;
   EXPECT_THROW(db->AbrirRecordset("SELECT * FROM NO_EXISTE", rs), RaisedError);

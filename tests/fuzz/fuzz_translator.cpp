@@ -216,8 +216,10 @@ void CheckTranslation(const std::string& statement, Engine engine) {
       dropDepth.pop_back();
     }
     if (t.kind != TokenKind::String) continue;
-    const bool pattern = pg && i > 0 && in[i - 1].kind == TokenKind::Word &&
-                         (Upper(in[i - 1].value) == "LIKE" || Upper(in[i - 1].value) == "ESCAPE");
+    // The input's own "~*" before a literal looks like a pattern the translation made regex.
+    const bool pattern = pg && ((i > 0 && in[i - 1].kind == TokenKind::Word &&
+                                 (Upper(in[i - 1].value) == "LIKE" || Upper(in[i - 1].value) == "ESCAPE")) ||
+                                (i > 1 && in[i - 2].text == "~" && in[i - 1].text == "*"));
     ++(pattern || dropping ? optional : strings)[t.value];
   }
   int escapesEmpty = 0;  // ESCAPE '' in the output: added by the translation, or the input's own
