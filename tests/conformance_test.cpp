@@ -481,6 +481,22 @@ TEST_P(Conformance, ComparisonsIgnoreCaseAndTrailingBlanks) {
       << "SQL Server: a trailing blank in the pattern must match";
 }
 
+TEST_P(Conformance, CharColumnsGiveTheirValuesBackPadded) {
+  Ok("CREATE TABLE c (id int PRIMARY KEY, fijo char(5) NULL, ancho nchar(3) NULL, libre varchar(5) NULL)");
+  Ok("INSERT INTO c (id, fijo, ancho, libre) VALUES (1, 'ab', 'ñ', 'ab')");
+  Ok("INSERT INTO c (id, fijo, ancho, libre) VALUES (2, NULL, '', 'abcde')");
+  EXPECT_EQ(Query("SELECT fijo, ancho, libre FROM c ORDER BY id"), (Strings{"ab   |ñ  |ab", "NULL|   |abcde"}))
+      << "SQL Server pads char(n) and nchar(n) to n characters, not varchar";
+  EXPECT_EQ(Query("SELECT id FROM c WHERE fijo = 'ab'"), (Strings{"1"}));
+  EXPECT_EQ(One("SELECT LEN(fijo) FROM c WHERE id = 1"), "2");
+  // Read as lists and lookups read, row by row.
+  ado::RecordsetPtr rs;
+  db_->AbrirRecordset("SELECT fijo, ancho FROM c WHERE id = 1", rs, nullptr, 0, 1, -1, true);
+  ASSERT_FALSE(rs->EOF_());
+  EXPECT_EQ(rs->Fields(0L).Value().ToText(), "ab   ");
+  EXPECT_EQ(rs->Fields(1L).Value().ToText(), "ñ  ");
+}
+
 TEST_P(Conformance, IdentityColumnsNumberTheRows) {
   Ok("CREATE TABLE i (id int IDENTITY(1,1) PRIMARY KEY, v varchar(10) NULL)");
   Ok("INSERT INTO i (v) VALUES ('a')");

@@ -7,6 +7,7 @@
 #include <map>
 #include <unordered_map>
 
+#include "components/ado_types.h"
 #include "components/text.h"
 #include "engine/backend.h"
 #include "engine/kept.h"
@@ -66,6 +67,29 @@ bool EndsStatementOnly(K kind) {
 
 bool IsMasterName(std::string_view name) { return text::EqualsNoCase(text::Trim(name), "master"); }
 
+// Columns declared char(n)/nchar(n), with their n: the server gives their values back
+// padded with blanks to n characters, whether or not the engine stored the blanks.
+using Padding = std::vector<std::pair<size_t, size_t>>;
+
+Padding PaddingOf(const std::vector<ColumnMeta>& columns) {
+  Padding out;
+  for (size_t i = 0; i < columns.size(); ++i)
+    if ((columns[i].adoType == ado::adtype::kChar || columns[i].adoType == ado::adtype::kWChar) &&
+        columns[i].definedSize > 0)
+      out.emplace_back(i, static_cast<size_t>(columns[i].definedSize));
+  return out;
+}
+
+void Pad(const Padding& padding, std::vector<Variant>& row) {
+  for (const auto& [i, n] : padding) {
+    if (i >= row.size() || row[i].kind() != Variant::Kind::Text) continue;
+    const std::string& t = row[i].AsText();
+    size_t characters = 0;
+    for (const char c : t) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    if (characters < n) row[i].AssignText(t + std::string(n - characters, ' '));
+  }
+}
+
 // The names of the statement's select list as it wrote them, by their lower-case form:
 // engines that fold names give result columns back in lower case.
 std::unordered_map<std::string, std::string> WrittenNames(std::string_view statement) {
@@ -112,6 +136,7 @@ class LiveStream final : public RowStream, public Recycled<LiveStream> {
         rows_(std::move(rows)),
         columns_(std::move(columns)),
         planned_(planned),
+        padding_(PaddingOf(*columns_)),
         ended_(rows_ == nullptr) {}
   ~LiveStream() override;
 
@@ -147,6 +172,7 @@ class LiveStream final : public RowStream, public Recycled<LiveStream> {
   std::shared_ptr<const std::vector<ColumnMeta>> columns_;
   std::shared_ptr<const std::string> text_;
   const Planned* planned_;  // in the plan text_ holds
+  Padding padding_;         // of columns_
   std::uint64_t maker_ = 0;
   // Rows read ahead, given from `given_` on; a vector, as a deque costs two blocks even empty.
   std::vector<std::vector<Variant>> buffered_;
@@ -235,8 +261,10 @@ class TsqlSession final : public Session {
       Failed(fault, s.planned_->statement, errors, false);
       return false;
     }
-    if (auto shared = s.rows_->SharedColumns(); !shared || shared != s.columns_)
+    if (auto shared = s.rows_->SharedColumns(); !shared || shared != s.columns_) {
       s.columns_ = NamedColumns(*s.planned_, *s.rows_);
+      s.padding_ = PaddingOf(*s.columns_);
+    }
     s.buffered_.clear();
     s.given_ = 0;
     s.failure_.clear();
@@ -670,10 +698,14 @@ class TsqlSession final : public Session {
         return true;
       }
       const bool keep = !out.hasResult;
+      const Padding padding = keep ? PaddingOf(*columns) : Padding{};
       ResultSet rs;
       std::vector<Variant> row;
       while (rows->Next(row, fault))
-        if (keep) rs.rows.push_back(std::move(row));
+        if (keep) {
+          if (!padding.empty()) Pad(padding, row);
+          rs.rows.push_back(std::move(row));
+        }
       if (fault) return fail(fault);
       if (keep) {
         rs.columns = *columns;
@@ -775,7 +807,10 @@ bool LiveStream::Next(std::vector<Variant>& row, std::vector<ProviderError>& err
   reading_ = true;
   const bool more = rows_->Next(row, fault);
   reading_ = false;
-  if (more) return true;
+  if (more) {
+    if (!padding_.empty()) Pad(padding_, row);
+    return true;
+  }
   if (fault) AddError(errors, Describe(fault, Statement()));
   Finish();
   return false;
@@ -785,7 +820,10 @@ void LiveStream::Buffer() {
   if (ended_ || reading_) return;
   Fault fault;
   std::vector<Variant> row;
-  while (rows_->Next(row, fault)) buffered_.push_back(std::move(row));
+  while (rows_->Next(row, fault)) {
+    if (!padding_.empty()) Pad(padding_, row);
+    buffered_.push_back(std::move(row));
+  }
   if (fault) AddError(failure_, Describe(fault, Statement()));
   Finish();
 }
