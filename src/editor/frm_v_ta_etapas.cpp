@@ -285,7 +285,6 @@ void FrmV_TA_ETAPAS::LlenarEstadosPrevios() {
     rs->MoveFirst();
     const int iCodigo = rs->FieldIndex("CODIGOESTADO").value_or(0);
     const int iDescripcion = rs->FieldIndex("DESCRIPCION").value_or(1);
-    LstEstPrev.Items.reserve(static_cast<size_t>(rs->RecordCount()));
     for (; !rs->EOF_(); rs->MoveNext()) {
       // Straight from the row: a long table makes this the editor's busiest loop.
       const Variant& cod = rs->Valor(iCodigo);
