@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <unordered_map>
+#include <utility>
 
 #include "components/ado_types.h"
 #include "components/text.h"
@@ -173,6 +174,7 @@ class LiveStream final : public RowStream, public Recycled<LiveStream> {
   std::shared_ptr<const std::string> text_;
   const Planned* planned_;  // in the plan text_ holds
   Padding padding_;         // of columns_
+  Fault fault_;             // of the backend's reading, made once for every row
   std::uint64_t maker_ = 0;
   // Rows read ahead, given from `given_` on; a vector, as a deque costs two blocks even empty.
   std::vector<std::vector<Variant>> buffered_;
@@ -254,9 +256,9 @@ class TsqlSession final : public Session {
     if (!kept || &(*kept)->front() != s.planned_) return false;
     SyncTransaction();
     if (depth_ > 0 && !backend_->UndoesFailedStatement()) return false;  // a savepoint first
-    Fault fault;
-    if (!s.rows_->Again(fault)) {
-      if (!fault) return false;
+    if (!s.rows_->Again(s.fault_)) {
+      if (!s.fault_) return false;
+      const Fault fault = std::exchange(s.fault_, Fault{});
       s.Stop();
       Failed(fault, s.planned_->statement, errors, false);
       return false;
@@ -803,15 +805,17 @@ bool LiveStream::Next(std::vector<Variant>& row, std::vector<ProviderError>& err
     return false;
   }
   if (ended_) return false;
-  Fault fault;
   reading_ = true;
-  const bool more = rows_->Next(row, fault);
+  const bool more = rows_->Next(row, fault_);
   reading_ = false;
   if (more) {
     if (!padding_.empty()) Pad(padding_, row);
     return true;
   }
-  if (fault) AddError(errors, Describe(fault, Statement()));
+  if (fault_) {
+    AddError(errors, Describe(fault_, Statement()));
+    fault_ = Fault{};
+  }
   Finish();
   return false;
 }
