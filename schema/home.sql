@@ -81,8 +81,12 @@ CREATE TABLE V_TA_TPV (
 );
 
 -- Changes a replication target (a point of sale by its CODIGO, or "@GRUPO" for the
--- group's database) did not receive, until they are served: one row per target and row,
--- the latest change winning. The key values are kept as the SQL literals the walk used.
+-- group's database) owes, written before the target is tried and removed once it got
+-- them: one row per target and row (CLAVE), the latest change winning. The key values
+-- are kept as the SQL literals the walk used. VERSION moves on with every change
+-- recorded for the row, so a transfer that read an older home row never clears a newer
+-- one; TOMADO/TOMADO_HASTA say who is carrying it and until when that claim holds (a
+-- killed process's claim lapses).
 CREATE TABLE V_TA_REPLICACION_PENDIENTE (
   ID int IDENTITY(1,1) PRIMARY KEY,
   TABLA varchar(100) NOT NULL,
@@ -98,5 +102,10 @@ CREATE TABLE V_TA_REPLICACION_PENDIENTE (
   SERVER varchar(100) NULL,
   DBNAME varchar(100) NULL,
   MOTIVO varchar(max) NULL,
-  FECHA datetime NULL
+  FECHA datetime NULL,
+  CLAVE varchar(450) NULL,
+  VERSION int NOT NULL DEFAULT 1,
+  TOMADO varchar(100) NULL,
+  TOMADO_HASTA datetime NULL
 );
+CREATE UNIQUE INDEX IX_REPLICACION_PENDIENTE_CLAVE ON V_TA_REPLICACION_PENDIENTE (CLAVE);

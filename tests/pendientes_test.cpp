@@ -58,11 +58,14 @@ TEST_F(Pendientes, RecordingTheSameRowAgainKeepsOneRowWithTheLatestChange) {
   ASSERT_TRUE(RegistrarPendiente(Home(), Cambio(3, "'0013'", "0001", "segundo")));
 
   auto todos = ListarPendientes(Home());
+  // The row keeps its place; its change and its version move on.
   EXPECT_EQ(Resumenes(todos), (std::vector<std::string>{
-                                  "V_TA_ETAPAS|2|'0014'||0001|NORTE|SUC1|No se pudo conectar",
                                   "V_TA_ETAPAS|3|'0013'||0001|NORTE|SUC1|segundo",
+                                  "V_TA_ETAPAS|2|'0014'||0001|NORTE|SUC1|No se pudo conectar",
                                   "V_TA_ETAPAS|1|'0013'||0002|NORTE|SUC1|No se pudo conectar",
                               }));
+  EXPECT_EQ(todos[0].Version, 2);
+  EXPECT_EQ(todos[1].Version, 1);
   for (const auto& c : todos) {
     EXPECT_GT(c.Id, 0);
     EXPECT_FALSE(c.Fecha.empty()) << "the server's date is recorded";
@@ -84,7 +87,7 @@ TEST_F(Pendientes, RecordingTheSameRowAgainKeepsOneRowWithTheLatestChange) {
   EXPECT_EQ(ListarPendientes(Home(), "", "0001")[0].Motivo, "otra vez");
   ASSERT_TRUE(QuitarPendiente(Home(), todos[0].Id));
   EXPECT_EQ(Resumenes(ListarPendientes(Home(), "", "0001")),
-            (std::vector<std::string>{"V_TA_ETAPAS|3|'0013'||0001|NORTE|SUC1|segundo"}));
+            (std::vector<std::string>{"V_TA_ETAPAS|2|'0014'||0001|NORTE|SUC1|No se pudo conectar"}));
 
   // What the walk never sends is not recorded.
   EXPECT_FALSE(RegistrarPendiente(Home(), Cambio(4, "'0013'", "0001")));
@@ -359,9 +362,13 @@ TEST_F(Sincronizar, BadUsageExitsWithTwoAndHelpWithZero) {
   }
   auto r = Admin({"--help"});
   EXPECT_NE(r.stdoutText.find("  sincronizar  serve the changes"), std::string::npos) << r.stdoutText;
-  // A home database that cannot be opened is a failure, not a usage error.
+  // A home database that cannot be opened is its own failure, not a usage error; a
+  // --punto that names no point of sale is one.
   r = Admin({"sincronizar", "--server", "CASA", "--database", "NO_EXISTE"});
-  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.exitCode, 3);
+  r = Admin({"sincronizar", "--server", "CASA", "--database", "EMPRESA1", "--punto", "0042"});
+  EXPECT_EQ(r.exitCode, 2) << r.stderrText;
+  EXPECT_EQ(r.stdoutText, "");
 }
 
 }  // namespace

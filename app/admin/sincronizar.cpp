@@ -9,21 +9,19 @@
 #include "admin/arguments.h"
 #include "admin/commands.h"
 #include "admin/database.h"
-#include "common/conexion_remota.h"
 #include "common/mod_global.h"
 #include "components/cls_util.h"
 #include "components/platform.h"
 #include "components/text.h"
-#include "replication/familias.h"
 #include "replication/mod_grupos_emp.h"
 #include "replication/pendientes.h"
+#include "replication/sincronizar.h"
 
 namespace etapas::admin {
 namespace {
 
-using replicacion::Familia;
-
-constexpr const char* kTiposPuntoVenta = "111";
+// The home database cannot be opened or is not one.
+constexpr int kSinCasa = 3;
 
 // Nobody answers: every message goes to standard error, and a failure question is
 // answered by leaving the routine, so the transfer gives up on that target and the
@@ -55,77 +53,13 @@ class PlataformaInstalada {
   PlataformaInstalada& operator=(const PlataformaInstalada&) = delete;
 };
 
-struct Punto {
-  std::string codigo, descripcion, servidor, base;
-  bool habilitado = false;
-  std::map<Familia, bool> excluye;
-
-  bool Recibe(const std::string& tabla) const {
-    const Familia f = replicacion::FamiliaDe(tabla);
-    if (f == Familia::Ninguna) return false;
-    auto it = excluye.find(f);
-    return it == excluye.end() || !it->second;
-  }
-};
-
-std::vector<Punto> LeerPuntos(ClsDatos& casa) {
-  std::vector<Punto> puntos;
-  ado::RecordsetPtr rs;
-  casa.AbrirRecordset("SELECT * FROM V_TA_TPV ORDER BY CODIGO", rs, nullptr, 0, 1, -1, true);
-  for (; rs && !rs->EOF_(); rs->MoveNext()) {
-    Punto p;
-    p.codigo = ClsUtil::ValorCampo(rs->Fields("Codigo")).ToText();
-    p.descripcion = ClsUtil::ValorCampo(rs->Fields("Descripcion")).ToText();
-    p.servidor = ClsUtil::ValorCampo(rs->Fields("Server")).ToText();
-    p.base = ClsUtil::ValorCampo(rs->Fields("Dbname")).ToText();
-    // The walk serves only these.
-    p.habilitado = ValNumero(ClsUtil::ValorCampo(rs->Fields("INTERNET")).ToText()) == 0 &&
-                   ValNumero(ClsUtil::ValorCampo(rs->Fields("BAJA")).ToText()) == 0;
-    for (Familia f : {Familia::Articulos, Familia::Precios, Familia::Cuentas, Familia::Tablas})
-      p.excluye[f] = replicacion::Excluido(*rs, f);
-    puntos.push_back(std::move(p));
-  }
-  if (rs && rs->IsOpen()) rs->Close();
-  return puntos;
-}
-
-struct Cuenta {
-  int servidos = 0, pendientes = 0, corregidas = 0, borradas = 0, sobrantes = 0;
-  void Sumar(const Cuenta& c) {
-    servidos += c.servidos;
-    pendientes += c.pendientes;
-    corregidas += c.corregidas;
-    borradas += c.borradas;
-    sobrantes += c.sobrantes;
-  }
-};
-
-std::string Linea(const std::string& quien, const Cuenta& c, bool comparar, const std::string& nota) {
-  std::string l = quien + ": " + std::to_string(c.servidos) + " served, " + std::to_string(c.pendientes) + " pending";
+std::string Linea(const CuentaSincronizar& c, bool comparar) {
+  std::string l = c.quien + ": " + std::to_string(c.servidos) + " served, " + std::to_string(c.pendientes) + " pending";
   if (comparar)
     l += ", " + std::to_string(c.corregidas) + " fixed, " + std::to_string(c.borradas) + " deleted, " +
          std::to_string(c.sobrantes) + " extra";
-  if (!nota.empty()) l += " (" + nota + ")";
+  if (!c.nota.empty()) l += " (" + c.nota + ")";
   return l + "\n";
-}
-
-// The changes one target owes, served in order; a stop leaves the rest as they are.
-void Servir(const std::vector<CambioPendiente>& cambios, const std::string& tipos, const std::string& servidor,
-            const std::string& base, Cuenta& cuenta, std::string& nota) {
-  for (size_t i = 0; i < cambios.size(); ++i) {
-    const ResultadoEntrega e = ServirPendiente(cambios[i], tipos, servidor, base);
-    if (e.entrega == Entrega::Servida) {
-      ++cuenta.servidos;
-      continue;
-    }
-    ++cuenta.pendientes;
-    if (nota.empty()) nota = "failed";
-    if (e.entrega == Entrega::Detenida) {
-      cuenta.pendientes += static_cast<int>(cambios.size() - i - 1);
-      nota = "stopped";
-      return;
-    }
-  }
 }
 
 }  // namespace
@@ -154,8 +88,11 @@ are served, and only with the tables their exclusions let through.
   --borrar      with --comparar, deletes the point's rows the home table lacks (without it
                 they are only counted as extra)
 Messages go to standard error; nothing waits for an answer. One line per target on
-standard output ("0001 TPV_CENTRO: 3 served, 0 pending"), then a total. Exit status 0
-when nothing is left pending, 1 when something is.
+standard output as each target is done ("0001 TPV_CENTRO: 3 served, 0 pending"), then a
+total. Every store is connected at once first, so a store that does not answer costs one
+connection time-out for the whole run. Exit status 0 when nothing is left pending, 1 when
+something is, 2 for bad usage (a --punto no point of sale has included), 3 when the home
+database cannot be opened.
 )";
 
 int RunMigrate(const Args& args, std::ostream& out, std::ostream& err) {
@@ -183,8 +120,6 @@ int RunMigrate(const Args& args, std::ostream& out, std::ostream& err) {
   return 0;
 }
 
-// The command walks every store in turn, one case per outcome.
-// NOLINTNEXTLINE(readability-function-cognitive-complexity)
 int RunSincronizar(const Args& args, std::ostream& out, std::ostream& err) {
   Arguments a(args, {{"server", true},
                      {"database", true},
@@ -203,140 +138,44 @@ int RunSincronizar(const Args& args, std::ostream& out, std::ostream& err) {
   login.user = a.Value("user", login.user);
   login.password = a.Value("password");
   if (login.user.empty()) throw UsageError("--user cannot be empty");
-  const bool comparar = a.Has("comparar"), borrar = a.Has("borrar");
-  if (borrar && !comparar) throw UsageError("--borrar only goes with --comparar");
-  std::string tabla;
+  OpcionesSincronizar o;
+  o.comparar = a.Has("comparar");
+  o.borrar = a.Has("borrar");
+  if (o.borrar && !o.comparar) throw UsageError("--borrar only goes with --comparar");
   if (a.Has("tabla")) {
-    tabla = text::RemoveAllNoCase(a.Required("tabla"), "@ADMIN_");
-    if (NombreSQL(tabla) != tabla || ClavesTabla(tabla)[0].empty())
-      throw UsageError("--tabla must name a replicated table, not '" + tabla + "'");
+    o.tabla = text::RemoveAllNoCase(a.Required("tabla"), "@ADMIN_");
+    if (NombreSQL(o.tabla) != o.tabla || ClavesTabla(o.tabla)[0].empty())
+      throw UsageError("--tabla must name a replicated table, not '" + o.tabla + "'");
   }
-  std::string punto;
   if (a.Has("punto")) {
-    punto = text::TrimCopy(a.Required("punto"));
-    if (!text::EqualsNoCase(punto, kDestinoGrupo))
-      punto = FormatoCodigo(punto, 4);
-    else
-      punto = kDestinoGrupo;
-    if (punto.empty() || (punto != kDestinoGrupo && punto.size() > 4))
+    o.punto = text::TrimCopy(a.Required("punto"));
+    o.punto = text::EqualsNoCase(o.punto, kDestinoGrupo) ? std::string(kDestinoGrupo) : FormatoCodigo(o.punto, 4);
+    if (o.punto.empty() || (o.punto != kDestinoGrupo && o.punto.size() > 4))
       throw UsageError("--punto is a point of sale's code (at most 4 characters) or " + std::string(kDestinoGrupo));
   }
-  const std::string tablaComparada = tabla.empty() ? "V_TA_ETAPAS" : tabla;
 
   PlataformaDesatendida plataforma(err);
   PlataformaInstalada instalada(plataforma);
   ClsDatos& casa = *SesionSistema.Datos;
   std::string why;
-  if (!Open(casa, server, database, login, why)) return Fail(err, "sincronizar", why);
-  if (!Run(casa, "SELECT TOP 0 CODIGO FROM V_TA_TPV").empty())
-    return Fail(err, "sincronizar", database + " is not a home database (no V_TA_TPV)");
-  if (!AsegurarTablaPendientes(casa))
-    return Fail(err, "sincronizar", std::string("cannot create ") + kTablaPendientes + " in " + database);
-
-  std::map<std::string, std::vector<CambioPendiente>> porDestino;
-  for (auto& c : ListarPendientes(casa, tabla, punto)) porDestino[text::Upper(c.Destino)].push_back(std::move(c));
-  auto tomar = [&](const std::string& destino) {
-    std::vector<CambioPendiente> cambios;
-    auto it = porDestino.find(text::Upper(destino));
-    if (it == porDestino.end()) return cambios;
-    cambios = std::move(it->second);
-    porDestino.erase(it);
-    return cambios;
-  };
-
-  Cuenta total;
-  std::vector<Punto> puntos;
-  try {
-    puntos = LeerPuntos(casa);
-  } catch (const RaisedError& e) {
-    return Fail(err, "sincronizar", "cannot read the points of sale: " + e.Description());
+  if (!Open(casa, server, database, login, why)) {
+    Fail(err, "sincronizar", why);
+    return kSinCasa;
   }
-  for (const Punto& p : puntos) {
-    if (!punto.empty() && !text::EqualsNoCase(text::TrimCopy(p.codigo), punto)) continue;
-    const std::string quien = text::TrimCopy(p.codigo) + " " + text::TrimCopy(p.base);
-    std::vector<CambioPendiente> cambios = tomar(text::TrimCopy(p.codigo));
-    Cuenta cuenta;
-    std::string nota;
-    if (!p.habilitado) {
-      // Kept for when it is enabled again; the walk does not serve it meanwhile.
-      if (cambios.empty()) continue;
-      cuenta.pendientes = static_cast<int>(cambios.size());
-      out << Linea(quien, cuenta, comparar, "not enabled");
-      total.Sumar(cuenta);
-      continue;
-    }
-    std::vector<CambioPendiente> servibles;
-    for (auto& c : cambios) {
-      if (p.Recibe(c.Tabla))
-        servibles.push_back(std::move(c));
-      else
-        ++cuenta.pendientes;  // excluded from the table's family: held, never sent
-    }
-    if (cuenta.pendientes > 0) nota = "excluded from a table's family";
-    const bool compararEste = comparar && p.Recibe(tablaComparada);
-    if (!servibles.empty() || compararEste) {
-      // A point of sale's login name and password are its database name.
-      const bool conectado = ConexionBaseRemota(p.servidor, p.base, p.base, p.base, p.codigo, "");
-      if (conectado) {
-        SesionSistema.DatosRemotos->Desconectar();
-        const std::string servidor = ExtraeServidor(text::TrimCopy(p.servidor));
-        Servir(servibles, kTiposPuntoVenta, servidor, p.base, cuenta, nota);
-        if (compararEste && nota != "stopped") {
-          const ResultadoComparacion r =
-              CompararDestino(tablaComparada, text::TrimCopy(p.codigo), kTiposPuntoVenta, servidor, p.base, borrar);
-          cuenta.corregidas += r.corregidas;
-          cuenta.borradas += r.borradas;
-          cuenta.sobrantes += r.sobrantes;
-          cuenta.pendientes += r.fallidas;
-          if (!r.motivo.empty()) {
-            err << "etapas-admin sincronizar: " << quien << ": " << r.motivo << "\n";
-            if (nota.empty()) nota = "failed";
-            if (r.fallidas == 0 && r.detenido) ++cuenta.pendientes;  // nothing compared: not in step
-          }
-        }
-      } else {
-        const std::string motivo = "No se pudo conectar al Punto de ventas " + p.descripcion;
-        Platform().MsgBox(motivo, mb::kInformation | mb::kOk, "Aviso al operador");
-        for (const auto& c : servibles) ActualizarMotivo(casa, c.Id, motivo);
-        cuenta.pendientes += static_cast<int>(servibles.size()) + (compararEste ? 1 : 0);
-        nota = "unreachable";
-      }
-    }
-    out << Linea(quien, cuenta, comparar, nota);
-    total.Sumar(cuenta);
+  CuentaSincronizar total;
+  const FinSincronizar fin = Sincronizar(
+      o,
+      [&](const CuentaSincronizar& c) {
+        if (!c.aviso.empty()) err << "etapas-admin sincronizar: " << c.quien << ": " << c.aviso << std::endl;
+        out << Linea(c, o.comparar) << std::flush;
+      },
+      total, why);
+  if (fin == FinSincronizar::PuntoDesconocido) throw UsageError("--punto " + o.punto + ": " + why);
+  if (fin == FinSincronizar::SinCasa) {
+    Fail(err, "sincronizar", why);
+    return kSinCasa;
   }
-
-  // The group's database, as the walk reaches it: through the group's settings.
-  if (std::vector<CambioPendiente> cambios = tomar(kDestinoGrupo); !cambios.empty()) {
-    std::string aux;
-    const std::string tipos = Cfg("GRP_Tipos", aux);
-    const std::string servidor = Cfg("GRP_Server", aux);
-    const std::string base = Cfg("GRP_Base", aux);
-    Cuenta cuenta;
-    std::string nota;
-    std::vector<CambioPendiente> servibles;
-    for (auto& c : cambios) {
-      if (GrupoHabilitado(c.Tabla))
-        servibles.push_back(std::move(c));
-      else
-        ++cuenta.pendientes;
-    }
-    if (cuenta.pendientes > 0) nota = "the group does not take the table";
-    Servir(servibles, tipos, servidor, base, cuenta, nota);
-    out << Linea(std::string(kDestinoGrupo) + " " + text::TrimCopy(base), cuenta, comparar, nota);
-    total.Sumar(cuenta);
-  }
-
-  // Targets V_TA_TPV no longer names: kept, so nothing owed is lost unseen.
-  for (const auto& [destino, cambios] : porDestino) {
-    Cuenta cuenta;
-    cuenta.pendientes = static_cast<int>(cambios.size());
-    out << Linea(text::TrimCopy(cambios.front().Destino), cuenta, comparar, "not registered");
-    total.Sumar(cuenta);
-  }
-
-  out << Linea("total", total, comparar, "");
-  out.flush();
+  out << Linea(total, o.comparar) << std::flush;
   return total.pendientes > 0 ? 1 : 0;
 }
 

@@ -74,19 +74,21 @@ void ClsDatos::Conectar(bool faltanDatos, long, std::string& cadenaConexion, boo
     }
   }
   if (informarFallo) {
-    const std::string raiz = dataRoot_.empty() ? engine::DefaultDataRoot() : dataRoot_;
-    const std::string texto =
-        "No se pudo conectar a la base de datos " + baseDatos_ + " del servidor " + servidor_ + ".\n\n" +
-        "Motivo: " + motivoFallo_ + "\n\n" + "Qué hacer: las bases de datos de este equipo están en " + raiz +
-        " (la variable ETAPAS_DATA elige otra carpeta; servers.conf, en " + engine::ConfigFolder() + " o en " + raiz +
-        ", indica los servidores PostgreSQL). " +
-        "Para probar el programa, cree la demostración con \"etapas-admin demo\"; para una empresa nueva, cree su base "
-        "con "
-        "\"etapas-admin init --server " +
-        servidor_ + " --database " + baseDatos_ + " --kind home\".";
+    const std::string texto = TextoFallo();
     std::cerr << texto << std::endl;
     Platform().MsgBox(texto, mb::kCritical | mb::kOk, "Sin conexión");
   }
+}
+
+std::string ClsDatos::TextoFallo() const {
+  const std::string raiz = dataRoot_.empty() ? engine::DefaultDataRoot() : dataRoot_;
+  return "No se pudo conectar a la base de datos " + baseDatos_ + " del servidor " + servidor_ + ".\n\n" +
+         "Motivo: " + motivoFallo_ + "\n\n" + "Qué hacer: las bases de datos de este equipo están en " + raiz +
+         " (la variable ETAPAS_DATA elige otra carpeta; servers.conf, en " + engine::ConfigFolder() + " o en " + raiz +
+         ", indica los servidores PostgreSQL). " +
+         "Para probar el programa, cree la demostración con \"etapas-admin demo\"; para una empresa nueva, cree su "
+         "base con \"etapas-admin init --server " +
+         servidor_ + " --database " + baseDatos_ + " --kind home\".";
 }
 
 void ClsDatos::Desconectar() {

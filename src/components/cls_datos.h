@@ -46,6 +46,8 @@ class ClsDatos {
   std::string Proveedor() const;
   // Why the last Conectar did not connect (empty after a success).
   const std::string& MotivoFallo() const { return motivoFallo_; }
+  // The whole explanation Conectar gives the operator of its last failure.
+  std::string TextoFallo() const;
 
   // What a new session needs to connect like this one (the data root of the server
   // directory), copied from the main session into the others.

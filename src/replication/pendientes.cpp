@@ -2,15 +2,20 @@
 // them later with the walk's own row transfer.
 #include "replication/pendientes.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <map>
+#include <set>
 
 #include "common/mod_global.h"
 #include "components/cls_util.h"
 #include "components/platform.h"
 #include "components/schema_files.h"
 #include "components/text.h"
+#include "replication/desenlace.h"
 
 namespace etapas {
 namespace {
@@ -33,69 +38,151 @@ bool Ejecutar(ClsDatos& db, const std::string& sql) {
   return db.Conexion() && db.Conexion()->Errors().Count() == 0;
 }
 
-bool ExisteTabla(ClsDatos& casa) {
+// Whether the table (or one of its columns) is in the home database.
+bool Existe(ClsDatos& casa, const char* columna = nullptr) {
   try {
     ado::ConnectionPtr conexion = casa.Conexion();
     if (!conexion) return false;
     ado::RecordsetPtr rs = conexion->OpenSchema(
-        ado::kSchemaColumns, {Variant(casa.BaseDatos()), Variant(), Variant(std::string(kTablaPendientes)), Variant()});
+        ado::kSchemaColumns, {Variant(casa.BaseDatos()), Variant(), Variant(std::string(kTablaPendientes)),
+                              columna ? Variant(std::string(columna)) : Variant()});
     const bool existe = rs && !rs->EOF_();
     if (rs && rs->IsOpen()) rs->Close();
     return existe;
   } catch (const RaisedError&) { return false; }
 }
 
-// home.sql's statement for the table, so a migrated database gets exactly what a new one has.
-std::string SentenciaTabla() {
+// The rows a statement changed; -1 when the engine refused it.
+long Afectadas(ClsDatos& db, const std::string& sql) {
+  try {
+    ado::Connection& conexion = db.ConexionAbierta();
+    conexion.Errors().Clear();
+    long filas = 0;
+    conexion.Execute(sql, &filas, ado::kExecuteNoRecords);
+    return conexion.Errors().Count() == 0 ? filas : -1;
+  } catch (const RaisedError&) { return -1; }
+}
+
+// What makes two rows the same debt: target, table, key values and filter, as the engines
+// compare them (letter case and trailing blanks aside). Each part carries its length, so
+// no two debts share a key; a long one keeps its start and a digest of the whole.
+std::string ClaveDe(const CambioPendiente& c) {
+  std::string clave;
+  auto parte = [&](const std::string& v) {
+    const std::string k = text::CompareKey(v);
+    clave += std::to_string(k.size()) + ":" + k + "|";
+  };
+  parte(c.Destino);
+  parte(c.Tabla);
+  for (const auto& v : c.Valores) parte(v);
+  parte(c.Filtro);
+  constexpr size_t kLargo = 400;
+  if (clave.size() <= kLargo) return clave;
+  auto fnv = [&](uint64_t h) {
+    for (unsigned char ch : clave) h = (h ^ ch) * 1099511628211ULL;
+    return h;
+  };
+  char resumen[40];
+  std::snprintf(resumen, sizeof resumen, "#%016llx%016llx", static_cast<unsigned long long>(fnv(14695981039346656037ULL)),
+                static_cast<unsigned long long>(fnv(0x9e3779b97f4a7c15ULL)));
+  return clave.substr(0, 300) + resumen;
+}
+
+// Who is carrying a change: this process, on this machine.
+const std::string& Portador() {
+  static const std::string portador = [] {
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    return std::string(host) + ":" + std::to_string(getpid()) + ":" + std::to_string(std::time(nullptr));
+  }();
+  return portador;
+}
+
+// How long a claim holds: longer than any one transfer can wait on its target (every
+// statement is bounded well below it), short enough that a killed process's changes are
+// served by the next sincronizar run after it.
+constexpr long kSegundosReclamo = 600;
+
+// The home server's time plus some seconds, as a literal: claims expire by the home
+// database's clock, whoever writes them. The server is asked once; then its offset is used.
+std::string HoraCasaMas(long segundos) {
+  static long long desfase = 0;
+  static bool conocido = false;
+  auto segundosDe = [](const DateTime& d) {
+    std::tm t{};
+    t.tm_year = d.year - 1900;
+    t.tm_mon = d.month - 1;
+    t.tm_mday = d.day;
+    t.tm_hour = d.hour;
+    t.tm_min = d.minute;
+    t.tm_sec = d.second;
+    return static_cast<long long>(timegm(&t));
+  };
+  if (!conocido) {
+    const DateTime servidor = FechaServidor();
+    const DateTime local = DateTime::Now();
+    desfase = segundosDe(servidor) - segundosDe(local);
+    conocido = true;
+  }
+  // DateTime::Now is the local wall clock: turn it into the server's and add.
+  const std::time_t objetivo = static_cast<std::time_t>(segundosDe(DateTime::Now()) + desfase + segundos);
+  std::tm t{};
+  gmtime_r(&objetivo, &t);
+  DateTime d;
+  d.year = t.tm_year + 1900;
+  d.month = t.tm_mon + 1;
+  d.day = t.tm_mday;
+  d.hour = t.tm_hour;
+  d.minute = t.tm_min;
+  d.second = t.tm_sec;
+  return Q(d.ToIso());
+}
+
+// home.sql's statement that starts with `inicio`, so a migrated database gets exactly what
+// a new one has.
+std::string SentenciaDeCasa(const std::string& inicio) {
   const auto& archivos = schema::Files();
   const auto it = archivos.find("home.sql");
   if (it == archivos.end()) return "";
   const std::string& casa = it->second;
-  const size_t inicio = text::FindNoCase(casa, std::string("CREATE TABLE ") + kTablaPendientes);
-  if (inicio == std::string::npos) return "";
-  const size_t fin = casa.find(");", inicio);
+  const size_t desde = text::FindNoCase(casa, inicio);
+  if (desde == std::string::npos) return "";
+  const size_t fin = casa.find(';', desde);
   if (fin == std::string::npos) return "";
-  return casa.substr(inicio, fin + 2 - inicio);
+  return casa.substr(desde, fin + 1 - desde);
 }
 
-// The condition that finds a target's row of a table: table, key values, filter and target.
-std::string CondicionFila(const std::string& tabla, const ValoresClave& valores, const std::string& filtro,
-                          const std::string& destino) {
-  std::string sql = " WHERE TABLA = " + Q(tabla);
-  for (size_t i = 0; i < valores.size(); ++i) sql += " AND VALOR" + std::to_string(i + 1) + " = " + Q(valores[i]);
-  return sql + " AND FILTRO = " + Q(filtro) + " AND DESTINO = " + Q(destino);
+const std::string kIndice = std::string("CREATE UNIQUE INDEX IX_REPLICACION_PENDIENTE_CLAVE");
+
+// A table made by an earlier version: the columns that keep one row per debt and guard
+// against lost updates, each row's key (the newest row of a debt kept), then the index.
+bool Actualizar(ClsDatos& casa) {
+  const std::string t = kTablaPendientes;
+  if (!Ejecutar(casa, "BEGIN TRANSACTION")) return false;
+  bool hecho = Ejecutar(casa, "ALTER TABLE " + t + " ADD CLAVE varchar(450) NULL") &&
+               Ejecutar(casa, "ALTER TABLE " + t + " ADD VERSION int NOT NULL DEFAULT 1") &&
+               Ejecutar(casa, "ALTER TABLE " + t + " ADD TOMADO varchar(100) NULL") &&
+               Ejecutar(casa, "ALTER TABLE " + t + " ADD TOMADO_HASTA datetime NULL");
+  if (hecho) {
+    auto filas = ListarPendientes(casa);
+    std::sort(filas.begin(), filas.end(), [](const auto& x, const auto& y) { return x.Id > y.Id; });
+    std::set<std::string> vistas;
+    for (const auto& f : filas) {
+      const std::string clave = ClaveDe(f);
+      const std::string donde = " WHERE ID = " + std::to_string(f.Id);
+      hecho = hecho && (vistas.insert(clave).second ? Ejecutar(casa, "UPDATE " + t + " SET CLAVE = " + Q(clave) + donde)
+                                                    : Ejecutar(casa, "DELETE FROM " + t + donde));
+    }
+    hecho = hecho && Ejecutar(casa, SentenciaDeCasa(kIndice));
+  }
+  if (!hecho) {
+    Ejecutar(casa, "ROLLBACK TRANSACTION");
+    return false;
+  }
+  return Ejecutar(casa, "COMMIT TRANSACTION");
 }
 
 std::string Texto(ado::Recordset& rs, const char* campo) { return ClsUtil::ValorCampo(rs.Fields(campo)).ToText(); }
-
-// Forwards everything to the platform in place and keeps the first message shown: the
-// transfer tells every failure in a message, and nothing else.
-class PlataformaVigilada : public PlataformaDelegada {
- public:
-  explicit PlataformaVigilada(Plataforma& base) : PlataformaDelegada(base) {}
-  int MsgBox(const std::string& prompt, int style, const std::string& title) override {
-    if (!avisado) primerAviso = prompt;
-    avisado = true;
-    return interior_.MsgBox(prompt, style, title);
-  }
-
-  bool avisado = false;
-  std::string primerAviso;
-};
-
-class Vigilancia {
- public:
-  Vigilancia() : anterior_(Platform()), vigilada(anterior_) { SetPlatform(&vigilada); }
-  ~Vigilancia() { SetPlatform(&anterior_); }
-  Vigilancia(const Vigilancia&) = delete;
-  Vigilancia& operator=(const Vigilancia&) = delete;
-
- private:
-  Plataforma& anterior_;
-
- public:
-  PlataformaVigilada vigilada;
-};
 
 bool EsLiteral(const std::string& v) {
   if (v.empty() || EsLiteralNumerico(v)) return true;
@@ -193,33 +280,71 @@ bool Difiere(const Fila& casa, const Fila& destino) {
 }  // namespace
 
 bool AsegurarTablaPendientes(ClsDatos& casa) {
-  if (ExisteTabla(casa)) return true;
-  const std::string sentencia = SentenciaTabla();
-  if (sentencia.empty()) return false;
-  Ejecutar(casa, sentencia);
-  // Another program may have created it meanwhile: what matters is that it is there.
-  return ExisteTabla(casa);
+  if (Existe(casa, "TOMADO_HASTA")) return true;
+  if (Existe(casa)) {
+    Actualizar(casa);
+  } else {
+    const std::string tabla = SentenciaDeCasa(std::string("CREATE TABLE ") + kTablaPendientes);
+    if (tabla.empty()) return false;
+    if (Ejecutar(casa, "BEGIN TRANSACTION")) {
+      if (Ejecutar(casa, tabla) && Ejecutar(casa, SentenciaDeCasa(kIndice)))
+        Ejecutar(casa, "COMMIT TRANSACTION");
+      else
+        Ejecutar(casa, "ROLLBACK TRANSACTION");
+    }
+  }
+  // Another program may have done it meanwhile: what matters is that it is there.
+  return Existe(casa, "TOMADO_HASTA");
 }
 
-bool RegistrarPendiente(ClsDatos& casa, const CambioPendiente& c) {
-  if (c.Accion < 1 || c.Accion > 3 || text::Trim(c.Tabla).empty() || text::Trim(c.Destino).empty()) return false;
-  std::string valores;
-  for (const auto& v : c.Valores) valores += Q(v) + ", ";
-  const std::string alta = "INSERT INTO " + std::string(kTablaPendientes) +
-                           " (TABLA, ACCION, VALOR1, VALOR2, VALOR3, VALOR4, VALOR5, VALOR6, FILTRO, DESTINO, "
-                           "SERVER, DBNAME, MOTIVO, FECHA) VALUES (" +
-                           Q(c.Tabla) + ", " + std::to_string(c.Accion) + ", " + valores + Q(c.Filtro) + ", " +
-                           Q(c.Destino) + ", " + Q(c.Servidor) + ", " + Q(c.Base) + ", " + Q(c.Motivo) + ", getDate())";
-  // The older row goes only when the newer one is in.
+bool AnotarPendientes(ClsDatos& casa, std::vector<CambioPendiente>& cambios) {
+  for (const auto& c : cambios)
+    if (c.Accion < 1 || c.Accion > 3 || text::Trim(c.Tabla).empty() || text::Trim(c.Destino).empty()) return false;
+  const std::string t = kTablaPendientes;
   if (!Ejecutar(casa, "BEGIN TRANSACTION")) return false;
-  const bool hecho = Ejecutar(casa, "DELETE FROM " + std::string(kTablaPendientes) +
-                                        CondicionFila(c.Tabla, c.Valores, c.Filtro, c.Destino)) &&
-                     Ejecutar(casa, alta);
+  bool hecho = true;
+  for (auto& c : cambios) {
+    const std::string clave = Q(ClaveDe(c));
+    const std::string nuevo = "UPDATE " + t + " SET ACCION = " + std::to_string(c.Accion) +
+                              ", SERVER = " + Q(c.Servidor) + ", DBNAME = " + Q(c.Base) + ", MOTIVO = " + Q(c.Motivo) +
+                              ", FECHA = getDate(), VERSION = VERSION + 1 WHERE CLAVE = " + clave;
+    std::string valores;
+    for (const auto& v : c.Valores) valores += Q(v) + ", ";
+    const std::string alta = "INSERT INTO " + t +
+                             " (TABLA, ACCION, VALOR1, VALOR2, VALOR3, VALOR4, VALOR5, VALOR6, FILTRO, DESTINO, "
+                             "SERVER, DBNAME, MOTIVO, FECHA, CLAVE, VERSION) VALUES (" +
+                             Q(c.Tabla) + ", " + std::to_string(c.Accion) + ", " + valores + Q(c.Filtro) + ", " +
+                             Q(c.Destino) + ", " + Q(c.Servidor) + ", " + Q(c.Base) + ", " + Q(c.Motivo) +
+                             ", getDate(), " + clave + ", 1)";
+    // A row another recording inserted meanwhile makes the insert a duplicate: then it is
+    // there to be moved on.
+    long filas = Afectadas(casa, nuevo);
+    if (filas == 0 && Afectadas(casa, alta) != 1) filas = Afectadas(casa, nuevo);
+    if (filas < 0) {
+      hecho = false;
+      break;
+    }
+    ado::RecordsetPtr rs;
+    try {
+      casa.AbrirRecordset("SELECT ID FROM " + t + " WHERE CLAVE = " + clave, rs, nullptr, 0, 1, -1, true);
+      c.Id = rs && !rs->EOF_() ? static_cast<long>(ValNumero(Texto(*rs, "ID"))) : 0;
+    } catch (const RaisedError&) { c.Id = 0; }
+    if (rs && rs->IsOpen()) rs->Close();
+    if (c.Id == 0) {
+      hecho = false;
+      break;
+    }
+  }
   if (!hecho) {
     Ejecutar(casa, "ROLLBACK TRANSACTION");
     return false;
   }
   return Ejecutar(casa, "COMMIT TRANSACTION");
+}
+
+bool RegistrarPendiente(ClsDatos& casa, const CambioPendiente& c) {
+  std::vector<CambioPendiente> uno = {c};
+  return AnotarPendientes(casa, uno);
 }
 
 std::vector<CambioPendiente> ListarPendientes(ClsDatos& casa, const std::string& tabla, const std::string& destino) {
@@ -244,6 +369,7 @@ std::vector<CambioPendiente> ListarPendientes(ClsDatos& casa, const std::string&
       c.Base = Texto(*rs, "DBNAME");
       c.Motivo = Texto(*rs, "MOTIVO");
       c.Fecha = Texto(*rs, "FECHA");
+      c.Version = static_cast<long>(ValNumero(Texto(*rs, "VERSION")));
       cambios.push_back(std::move(c));
     }
   } catch (const RaisedError&) { cambios.clear(); }
@@ -257,8 +383,12 @@ bool QuitarPendiente(ClsDatos& casa, long id) {
 
 bool DescartarPendiente(ClsDatos& casa, const std::string& tabla, const ValoresClave& valores,
                         const std::string& filtro, const std::string& destino) {
-  return Ejecutar(casa,
-                  "DELETE FROM " + std::string(kTablaPendientes) + CondicionFila(tabla, valores, filtro, destino));
+  CambioPendiente c;
+  c.Tabla = tabla;
+  c.Valores = valores;
+  c.Filtro = filtro;
+  c.Destino = destino;
+  return Ejecutar(casa, "DELETE FROM " + std::string(kTablaPendientes) + " WHERE CLAVE = " + Q(ClaveDe(c)));
 }
 
 bool ActualizarMotivo(ClsDatos& casa, long id, const std::string& motivo) {
@@ -290,46 +420,96 @@ bool CambioValido(const CambioPendiente& c, std::string& motivo) {
 ResultadoEntrega Transferir(const std::string& tabla, long accion, const std::string& tipos,
                             const std::string& servidor, const std::string& base, const ValoresClave& valores,
                             const std::string& filtro) {
-  Vigilancia vigilancia;
-  const bool completa = ReplicarEnDestino(tabla, accion, tipos, servidor, base, valores, filtro);
+  replicacion::Desenlace desenlace;
+  bool completa = false;
+  {
+    replicacion::Anotando anotando(desenlace);
+    completa = ReplicarEnDestino(tabla, accion, tipos, servidor, base, valores, filtro);
+  }
   ResultadoEntrega r;
-  r.motivo = vigilancia.vigilada.primerAviso;
+  r.motivo = desenlace.motivo;
   if (!completa) {
     r.entrega = Entrega::Detenida;
     if (r.motivo.empty()) r.motivo = "Se detuvo la replicación en este destino.";
   } else {
-    r.entrega = vigilancia.vigilada.avisado ? Entrega::Fallida : Entrega::Servida;
+    r.entrega = desenlace.fallo ? Entrega::Fallida : Entrega::Servida;
   }
   return r;
 }
 
+namespace {
+
+// The kind of change that sends the home row as it is now.
+long AccionDeAhora(ClsDatos& casa, const CambioPendiente& c) {
+  ado::RecordsetPtr rs;
+  casa.AbrirRecordset("SELECT COUNT(*) FROM " + c.Tabla + ArmarFiltro(c.Filtro, ClavesTabla(c.Tabla), c.Valores), rs,
+                      nullptr, 0, 1, -1, true);
+  const bool enCasa = rs && !rs->EOF_() && ValNumero(rs->Fields(0L).Value().ToText()) > 0;
+  if (rs && rs->IsOpen()) rs->Close();
+  return enCasa ? (c.Accion == 3 ? 2 : c.Accion) : 3;
+}
+
+// The row's VERSION while this process holds its claim; 0 when the row is gone, -1 when
+// another process holds it (or the home database did not answer).
+long Reclamar(ClsDatos& casa, long id) {
+  const std::string t = kTablaPendientes;
+  const std::string donde = " WHERE ID = " + std::to_string(id);
+  const long filas = Afectadas(casa, "UPDATE " + t + " SET TOMADO = " + Q(Portador()) + ", TOMADO_HASTA = " +
+                                         HoraCasaMas(kSegundosReclamo) + donde + " AND (TOMADO IS NULL OR TOMADO = " +
+                                         Q(Portador()) + " OR TOMADO_HASTA < getDate())");
+  ado::RecordsetPtr rs;
+  long version = -1;
+  try {
+    casa.AbrirRecordset("SELECT VERSION, TOMADO FROM " + t + donde, rs, nullptr, 0, 1, -1, true);
+    if (!rs || rs->EOF_())
+      version = 0;
+    else if (filas == 1 && Texto(*rs, "TOMADO") == Portador())
+      version = std::max(1L, static_cast<long>(ValNumero(Texto(*rs, "VERSION"))));
+  } catch (const RaisedError&) { version = -1; }
+  if (rs && rs->IsOpen()) rs->Close();
+  return version;
+}
+
+}  // namespace
+
 ResultadoEntrega ServirPendiente(const CambioPendiente& c, const std::string& tipos, const std::string& servidor,
-                                 const std::string& base) {
+                                 const std::string& base, Envio envio) {
   ClsDatos& casa = *SesionSistema.Datos;
+  const std::string t = kTablaPendientes;
+  const std::string donde = " WHERE ID = " + std::to_string(c.Id);
+  const std::string mio = " AND TOMADO = " + Q(Portador());
   ResultadoEntrega r;
-  long accion = c.Accion;
-  if (CambioValido(c, r.motivo)) {
+  if (!CambioValido(c, r.motivo)) {
+    r.entrega = Entrega::Fallida;
+    ActualizarMotivo(casa, c.Id, r.motivo);
+    return r;
+  }
+  // A change recorded while it was being sent is sent again, a few times at most.
+  for (int vuelta = 0; vuelta < 4; ++vuelta) {
+    const long version = Reclamar(casa, c.Id);
+    if (version == 0) return {Entrega::Servida, ""};  // served meanwhile with a newer home row
+    if (version < 0) {
+      r.entrega = Entrega::Fallida;
+      r.motivo = "Otro proceso está enviando este cambio a este destino; lo completará él o etapas-admin sincronizar.";
+      return r;
+    }
     try {
-      // The home row as it is now decides what the target gets.
-      ado::RecordsetPtr rs;
-      casa.AbrirRecordset("SELECT COUNT(*) FROM " + c.Tabla + ArmarFiltro(c.Filtro, ClavesTabla(c.Tabla), c.Valores),
-                          rs, nullptr, 0, 1, -1, true);
-      const bool enCasa = rs && !rs->EOF_() && ValNumero(rs->Fields(0L).Value().ToText()) > 0;
-      if (rs && rs->IsOpen()) rs->Close();
-      accion = enCasa ? (accion == 3 ? 2 : accion) : 3;
+      const long accion = envio == Envio::ComoSeAnoto ? c.Accion : AccionDeAhora(casa, c);
       r = Transferir(c.Tabla, accion, tipos, servidor, base, c.Valores, c.Filtro);
     } catch (const RaisedError& e) {
       r.entrega = Entrega::Fallida;
       r.motivo = "No se pudo leer la fila en la base de la empresa: " + e.Description();
     }
-  } else {
-    r.entrega = Entrega::Fallida;
+    if (r.entrega != Entrega::Servida) {
+      Ejecutar(casa, "UPDATE " + t + " SET TOMADO = NULL, TOMADO_HASTA = NULL, MOTIVO = " + Q(r.motivo) +
+                         ", FECHA = getDate()" + donde + mio);
+      return r;
+    }
+    if (Afectadas(casa, "DELETE FROM " + t + donde + " AND VERSION = " + std::to_string(version) + mio) == 1) return r;
+    envio = Envio::FilaDeAhora;
   }
-  if (r.entrega == Entrega::Servida)
-    QuitarPendiente(casa, c.Id);
-  else
-    ActualizarMotivo(casa, c.Id, r.motivo);
-  return r;
+  Ejecutar(casa, "UPDATE " + t + " SET TOMADO = NULL, TOMADO_HASTA = NULL" + donde + mio);
+  return {Entrega::Fallida, "La fila cambió otra vez mientras se enviaba: queda pendiente."};
 }
 
 ResultadoDestino ServirPendientesDe(const std::string& destino, const std::string& tipos, const std::string& servidor,

@@ -1,13 +1,21 @@
 #pragma once
-// Changes a replication target did not receive, kept in the home database
-// (V_TA_REPLICACION_PENDIENTE) until they are served: one row per target and row of a
-// replicated table, the latest change of that row winning.
+// What each replication target owes, kept in the home database
+// (V_TA_REPLICACION_PENDIENTE): one row per target and row of a replicated table, the
+// latest change of that row winning. A save writes the rows of every target before any
+// of them is tried, and a row goes only when its target got the change, so after any
+// interruption every target either has the change or owes it there.
 //
 // Recording and listing work on any home session given to them. Serving and comparing
 // work as the walk does: SesionSistema.Datos is the home session, the target is reached
-// with ReplicarEnDestino (SesionSistema.DatosDestino), and the transfer's failures are
-// told through Platform() as they always are; a change counts as served only when the
-// transfer completed without telling any failure.
+// with ReplicarEnDestino (SesionSistema.DatosDestino), and what happened to the target
+// comes back as a value from the transfer itself.
+//
+// No lost update: serving a row first claims it (TOMADO, for a limited time, so a killed
+// process cannot hold it for ever), reads its VERSION, sends the home row as it is then,
+// and removes the row only if its VERSION is still the one read. A change recorded
+// meanwhile moves VERSION on, and the claim holder sends again; another process finding
+// the row claimed leaves it to the holder. So two transfers of one row never cross at a
+// target, and a row is never cleared by an older home state than the last one recorded.
 #include <string>
 #include <vector>
 
@@ -32,6 +40,7 @@ struct CambioPendiente {
   std::string Base;
   std::string Motivo;  // why it was missed (the failure told, "No se pudo conectar...")
   std::string Fecha;   // the home server's date of the last attempt, as read; ignored when recording
+  long Version = 0;    // moves on with each change recorded for the row; ignored when recording
 };
 
 // ---- The table -------------------------------------------------------------------------
@@ -44,10 +53,14 @@ bool AsegurarTablaPendientes(ClsDatos& casa);
 // ---- Recording, listing, removing ------------------------------------------------------
 // Every value is written as data (quoted); false when the home database refused.
 
-// Records that cambio.Destino missed the change, with the server's date. A row of the
-// same table, key values, filter and target is replaced (its kind of change, reason and
-// date become this one's), so a target owes each row once, as last changed. Refused
-// (false) for an Accion other than 1 to 3, an empty Tabla or Destino.
+// Records, in one home transaction, that each change owes its target (its Destino):
+// a target that already owed that row (table, key values, filter) keeps its one row, with
+// this change's kind, target, reason and date, and its VERSION moved on; concurrent
+// recordings of one row make one row. Each change's Id is filled in. False, with nothing
+// recorded, when the home database refused any of them or a change is malformed (an
+// Accion other than 1 to 3, an empty Tabla or Destino).
+bool AnotarPendientes(ClsDatos& casa, std::vector<CambioPendiente>& cambios);
+// The same for one change.
 bool RegistrarPendiente(ClsDatos& casa, const CambioPendiente& cambio);
 
 // The pending changes, oldest first within each target (ordered by Destino, then Id);
@@ -70,13 +83,13 @@ bool ActualizarMotivo(ClsDatos& casa, long id, const std::string& motivo);
 
 enum class Entrega {
   Servida,   // the target got it
-  Fallida,   // the transfer told a failure; the target may be served next time
+  Fallida,   // the transfer failed (refused, unreachable, an error); the target still owes it
   Detenida,  // the transfer was told to stop (its failure question answered so)
 };
 
 struct ResultadoEntrega {
   Entrega entrega = Entrega::Fallida;
-  std::string motivo;  // the first failure told (empty when served)
+  std::string motivo;  // the first failure (empty when served)
 };
 
 // Whether a stored change can be sent as the walk would send it: the table is a plain
@@ -85,18 +98,24 @@ struct ResultadoEntrega {
 // Rows written by anyone else than the walk are refused with the reason in motivo.
 bool CambioValido(const CambioPendiente& cambio, std::string& motivo);
 
-// One ReplicarEnDestino call with its failures watched (they still reach the platform).
+// One ReplicarEnDestino call and what happened to the target.
 ResultadoEntrega Transferir(const std::string& tabla, long accion, const std::string& tipos,
                             const std::string& servidor, const std::string& base, const ValoresClave& valores,
                             const std::string& filtro);
 
-// Serves one pending change to the target at servidor/base with the kinds of change tipos
-// permits ("111" for a point of sale, GRP_Tipos for the group). What the target gets is the
-// home row as it is now: when the row exists at home it is inserted or updated, when it
-// no longer exists it is deleted, whatever kind was recorded. A served change is removed,
-// one that fails keeps its row with the new reason and date.
+// What a served change sends.
+enum class Envio {
+  FilaDeAhora,  // the home row as it is now: inserted or updated when it exists, deleted when not
+  ComoSeAnoto,  // the recorded kind of change, as the save that recorded it sends it
+};
+
+// Serves one recorded change (by its Id) to the target at servidor/base with the kinds of
+// change tipos permits ("111" for a point of sale, GRP_Tipos for the group), under the
+// claim described above. A served change is removed; one that fails keeps its row with the
+// new reason and date. A row already gone was served by someone else with a newer home
+// state: Servida. A row another process is carrying is left to it: Fallida.
 ResultadoEntrega ServirPendiente(const CambioPendiente& cambio, const std::string& tipos, const std::string& servidor,
-                                 const std::string& base);
+                                 const std::string& base, Envio envio = Envio::FilaDeAhora);
 
 struct ResultadoDestino {
   int servidos = 0;

@@ -6,27 +6,33 @@
 #include "common/conexion_remota.h"
 #include "common/mod_global.h"
 #include "components/cls_util.h"
+#include "components/interrupcion.h"
 #include "components/platform.h"
 #include "components/pool_conexiones.h"
 #include "components/text.h"
 #include "progress/dll_display.h"
+#include "replication/desenlace.h"
 #include "replication/familias.h"
 #include "replication/mod_grupos_emp.h"
 #include "replication/pendientes.h"
+#include "replication/recorrido.h"
 #include "replication/rutina.h"
 
 namespace etapas {
 namespace {
 
 using replicacion::Abierto;
-using replicacion::Familia;
+using replicacion::Destino;
+using replicacion::Grupo;
+using replicacion::LeerPuntosDeVenta;
+using replicacion::NombrePunto;
+using replicacion::ProbarTodos;
+using replicacion::Recibe;
 using replicacion::Rutina;
 
 constexpr const char* kConsultaPuntosVenta =
     "SELECT * FROM V_TA_TPV  with(nolock)  WHERE INTERNET = 0 AND BAJA = 0 ORDER BY CODIGO ";
 constexpr const char* kTiposPuntoVenta = "111";
-// The connection time-out of the sessions, which bounds trying every target at once.
-constexpr int kEsperaConexion = 15;
 
 bool enCurso = false;
 // The points of sale being walked; released at the end of each call.
@@ -61,12 +67,6 @@ bool MostrarAvance(const std::string& tabla, const std::string& destino, const s
   cartel.CartelMostrar(cancelado, Variant(NombreParaOperador(tabla)), Variant(destino), Variant(etapa));
   if (oculto) cartel.CartelInicio("Enviando cambios a los puntos de venta", true);
   return cancelado;
-}
-
-std::string PuntoDeVenta(const std::string& codigo, const std::string& descripcion) {
-  const std::string nombre = text::TrimCopy(descripcion);
-  return nombre.empty() ? "Punto de venta " + text::TrimCopy(codigo)
-                        : "Punto de venta " + nombre + " (" + text::TrimCopy(codigo) + ")";
 }
 
 // The names of a column list as VerificaCampos writes it (plain or [delimited]).
@@ -116,6 +116,7 @@ bool ColumnaAjena(const std::string& Tabla, const std::string& columnas) {
                                ", que no existe en la base de la empresa: no se replicó en esa base. Quite o renombre "
                                "esa columna en el destino y vuelva a grabar.";
     std::string proceso = Platform().NombreEjecutable() + "/" + destino.Servidor();
+    replicacion::AnotarFallo(motivo);
     GrabaErrorAux("", proceso, 0, motivo);
     CartelCompartido().CartelCerrar();
     Platform().MsgBox(motivo, mb::kCritical | mb::kOk, "Atención");
@@ -192,7 +193,10 @@ bool ReplicarEnDestino(const std::string& Tabla, long Accion, const std::string&
   ClavesDeTabla claves;
   std::string columnas, tipos, filtro;
   Rutina p;
-  p.Paso([&] { ConectarDestino(Servidor, Base); });
+  p.Paso([&] {
+    ConectarDestino(Servidor, Base);
+    if (!SesionSistema.DatosDestino->Conectado()) replicacion::AnotarFallo(SesionSistema.DatosDestino->TextoFallo());
+  });
   p.Paso([&] { claves = ClavesTabla(Tabla); });
   p.Paso([&] {
     columnas = VerificaCampos(Tabla, *SesionSistema.DatosDestino, "ID", "IMAGEN", "TRANSMISION", "RECEPCION", false,
@@ -218,61 +222,79 @@ bool ReplicarEnDestino(const std::string& Tabla, long Accion, const std::string&
 
 namespace {
 
-// One target of a walk: a point of sale of V_TA_TPV, or the group's database.
-struct Destino {
-  std::string codigo, servidor, base, descripcion;  // codigo: kDestinoGrupo for the group
-  bool excluido = false;
-  enum class Estado { SinIntentar, Servido, Pendiente } estado = Estado::SinIntentar;
-};
-
-// What a walk leaves owed: every target that did not get the change is written down in
-// the home database as it happens, so neither an abort nor a cancel loses one.
+// What a walk owes: every target is written down in the home database before any of them
+// is tried, and its row goes only when it got the change, so neither an abort, a cancel
+// nor the process's end loses one. The operator is told from the targets' outcomes.
 class Pendientes {
  public:
   Pendientes(const std::string& tabla, long accion, const ValoresClave& valores, const std::string& filtro)
       : tabla_(tabla), accion_(accion), valores_(valores), filtro_(filtro) {}
 
-  void Anotar(Destino& d, const std::string& motivo) {
+  // Before the walk: one row for every target it will try. False when the home database
+  // did not take them.
+  bool AnotarTodos(std::vector<Destino>& puntos, Destino* grupo) {
+    std::vector<Destino*> destinos;
+    for (auto& d : puntos)
+      if (!d.excluido) destinos.push_back(&d);
+    if (grupo) destinos.push_back(grupo);
+    if (destinos.empty() || accion_ < 1 || accion_ > 3) return true;
+    ClsDatos& casa = *SesionSistema.Datos;
+    if (!AsegurarTablaPendientes(casa)) return false;
+    std::vector<CambioPendiente> cambios;
+    for (const Destino* d : destinos) {
+      CambioPendiente c;
+      c.Tabla = tabla_;
+      c.Accion = accion_;
+      c.Valores = valores_;
+      c.Filtro = filtro_;
+      c.Destino = d->codigo;
+      c.Servidor = d->servidor;
+      c.Base = d->base;
+      c.Motivo = "La replicación aún no llegó a este destino.";
+      cambios.push_back(std::move(c));
+    }
+    if (!AnotarPendientes(casa, cambios)) return false;
+    for (size_t i = 0; i < destinos.size(); ++i) destinos[i]->cambio = std::move(cambios[i]);
+    return true;
+  }
+
+  // The target did not get the change: its row stays, with why.
+  void Anotar(Destino& d, const std::string& motivo, bool motivoEscrito = false) {
     if (d.estado == Destino::Estado::Pendiente) return;
     d.estado = Destino::Estado::Pendiente;
     ++(d.codigo == kDestinoGrupo ? grupo_ : puntos_);
-    ClsDatos& casa = *SesionSistema.Datos;
-    if (!tabla_ok_) tabla_ok_ = AsegurarTablaPendientes(casa);
-    CambioPendiente c;
-    c.Tabla = tabla_;
-    c.Accion = accion_;
-    c.Valores = valores_;
-    c.Filtro = filtro_;
-    c.Destino = d.codigo;
-    c.Servidor = d.servidor;
-    c.Base = d.base;
-    c.Motivo = motivo;
-    if (!tabla_ok_ || !RegistrarPendiente(casa, c)) ++sinAnotar_;
+    if (!motivoEscrito && d.cambio.Id != 0) ActualizarMotivo(*SesionSistema.Datos, d.cambio.Id, motivo);
   }
 
-  // The target got this change: what it owed for the same row is settled by it.
-  void Servido(Destino& d) {
-    d.estado = Destino::Estado::Servido;
-    try {
-      DescartarPendiente(*SesionSistema.Datos, tabla_, valores_, filtro_, d.codigo);
-    } catch (const RaisedError&) {
-      // A home database without the table owes nothing.
-    }
+  // Sends the change to a reachable target and says what happened.
+  ResultadoEntrega Servir(Destino& d, const std::string& tipos, const std::string& servidor) {
+    // A kind of change that writes nothing is owed by nobody.
+    ResultadoEntrega r = d.cambio.Id == 0 ? Transferir(tabla_, accion_, tipos, servidor, d.base, valores_, filtro_)
+                                          : ServirPendiente(d.cambio, tipos, servidor, d.base, Envio::ComoSeAnoto);
+    if (r.entrega == Entrega::Servida)
+      d.estado = Destino::Estado::Servido;
+    else
+      Anotar(d, r.motivo, true);
+    return r;
   }
 
-  // Told once at the end of the walk, after the messages of each target.
+  // The operator is told once at the end of the walk, after the messages of each target.
   void Informar() const {
     if (puntos_ == 0 && grupo_ == 0) return;
     std::string quien;
     if (puntos_ > 0) quien = std::to_string(puntos_) + (puntos_ == 1 ? " punto de venta" : " puntos de venta");
     if (grupo_ > 0) quien += std::string(quien.empty() ? "" : " y ") + "la base del grupo";
-    std::string m = "El cambio de " + NombreParaOperador(tabla_) + " quedó pendiente para " + quien + ".";
-    if (sinAnotar_ == 0)
-      m += " Se enviará en la próxima grabación que los alcance, o con etapas-admin sincronizar.";
-    else
-      m += " No se pudo anotar como pendiente en la base de la empresa: vuelva a grabar el registro cuando "
-           "los destinos estén disponibles.";
-    Platform().MsgBox(m, mb::kInformation | mb::kOk, "Aviso al operador");
+    Platform().MsgBox("El cambio de " + NombreParaOperador(tabla_) + " quedó pendiente para " + quien +
+                          ". Se enviará en la próxima grabación que los alcance, o con etapas-admin sincronizar.",
+                      mb::kInformation | mb::kOk, "Aviso al operador");
+  }
+
+  // Nothing could be written down: no target was tried.
+  void InformarSinAnotar() const {
+    Platform().MsgBox("No se pudo anotar el cambio de " + NombreParaOperador(tabla_) +
+                          " para los puntos de venta en la base de la empresa, y no se envió a ninguno. El registro "
+                          "quedó grabado en la empresa: vuelva a grabarlo cuando la base de la empresa lo permita.",
+                      mb::kExclamation | mb::kOk, "Aviso al operador");
   }
 
  private:
@@ -280,35 +302,8 @@ class Pendientes {
   long accion_;
   ValoresClave valores_;
   std::string filtro_;
-  bool tabla_ok_ = false;
-  int puntos_ = 0, grupo_ = 0, sinAnotar_ = 0;
+  int puntos_ = 0, grupo_ = 0;
 };
-
-// The walk reads the points of sale once, so that all of them can be tried at once first.
-std::vector<Destino> LeerPuntosDeVenta(ado::Recordset& rs, Familia familia) {
-  std::vector<Destino> puntos;
-  for (; !rs.EOF_(); rs.MoveNext()) {
-    Destino d;
-    d.codigo = ClsUtil::ValorCampo(rs.Fields("Codigo")).ToText();
-    d.servidor = ClsUtil::ValorCampo(rs.Fields("Server")).ToText();
-    d.base = ClsUtil::ValorCampo(rs.Fields("Dbname")).ToText();
-    d.descripcion = ClsUtil::ValorCampo(rs.Fields("Descripcion")).ToText();
-    // A table of no family never goes to a point of sale.
-    d.excluido = familia == Familia::Ninguna || replicacion::Excluido(rs, familia);
-    puntos.push_back(std::move(d));
-  }
-  return puntos;
-}
-
-// What the walk needs of a target, tried before its turn: that its copy of the table can
-// be read and written. The table is named as the transfer names it.
-std::string SentenciaPrueba(const std::string& tabla) {
-  const std::string& t = tabla;
-  const std::string clave = ClavesTabla(tabla)[0];
-  std::string sql = "BEGIN TRANSACTION; SELECT TOP 0 * FROM " + t + "; ";
-  if (!clave.empty()) sql += "UPDATE " + t + " SET " + clave + " = " + clave + " WHERE 1 = 0; ";
-  return sql + "ROLLBACK TRANSACTION";
-}
 
 // A call that cannot run: another replication is under way, or nothing says which row.
 bool Rehusada(const std::string& Tabla, const ValoresClave& valores, const std::string& Filtro) {
@@ -332,39 +327,33 @@ bool Rehusada(const std::string& Tabla, const ValoresClave& valores, const std::
 // Every target is tried at once, so a store that does not answer costs one wait, not one each.
 void ProbarDestinos(const std::string& Tabla, const std::vector<Destino>& puntos, const Destino* grupo,
                     bool& cancelado) {
-  std::vector<DestinoConexion> intentos;
-  for (const auto& d : puntos) {
-    if (d.excluido) continue;
-    const std::string base = text::TrimCopy(d.base);
-    intentos.push_back({ExtraeServidor(text::TrimCopy(d.servidor)), base, base, base});
-  }
-  if (grupo)
-    intentos.push_back({grupo->servidor.substr(0, grupo->servidor.find(':')), grupo->base, grupo->base, grupo->base});
-  if (intentos.empty()) return;
+  std::vector<const Destino*> destinos;
+  for (const auto& d : puntos)
+    if (!d.excluido) destinos.push_back(&d);
+  if (grupo) destinos.push_back(grupo);
+  if (destinos.empty()) return;
   cancelado = MostrarAvance(Tabla, "Comprobando los destinos...", "");
-  PoolConexiones::Compartido().Probar(SesionSistema.Datos->RaizDatos(), intentos, kEsperaConexion,
-                                      SentenciaPrueba(Tabla));
+  ProbarTodos(Tabla, destinos);
 }
 
 // The group's database, after the points of sale; false when the operator chose to stop.
-bool ServirGrupo(const std::string& Tabla, long Accion, const std::string& tipos, Destino& grupo,
-                 const ValoresClave& valores, const std::string& Filtro, bool& cancelado, Pendientes& pendientes) {
-  cancelado = cancelado || MostrarAvance(Tabla, "Base del grupo " + text::TrimCopy(grupo.base), "Actualizando...");
+bool ServirGrupo(const std::string& Tabla, const std::string& tipos, Destino& grupo, bool& cancelado,
+                 Pendientes& pendientes) {
+  cancelado = cancelado || InterrupcionPedida() ||
+              MostrarAvance(Tabla, "Base del grupo " + text::TrimCopy(grupo.base), "Actualizando...");
   if (cancelado) return true;
-  const ResultadoEntrega r = Transferir(Tabla, Accion, tipos, grupo.servidor, grupo.base, valores, Filtro);
-  if (r.entrega == Entrega::Servida) {
-    pendientes.Servido(grupo);
-    return true;
-  }
-  pendientes.Anotar(grupo, r.motivo);
-  return r.entrega != Entrega::Detenida;
+  return pendientes.Servir(grupo, tipos, grupo.servidor).entrega != Entrega::Detenida;
 }
 
 // After the walk: the targets it never got to (it was cancelled, or stopped at a failure)
 // are recorded, what the walk held is released and the operator is told what is pending.
-void CerrarRecorrido(std::vector<Destino>& puntos, Destino* grupo, bool cancelado, Pendientes& pendientes) {
-  const std::string motivo = cancelado ? "La replicación fue cancelada por el operador antes de llegar a este destino."
-                                       : "La replicación se detuvo antes de llegar a este destino.";
+void CerrarRecorrido(std::vector<Destino>& puntos, Destino* grupo, bool cancelado, bool anotado,
+                     Pendientes& pendientes) {
+  const std::string motivo =
+      InterrupcionPedida() ? "La replicación se interrumpió al cerrar el programa antes de llegar a este destino."
+      : cancelado          ? "La replicación fue cancelada por el operador antes de llegar a este destino."
+                           : "La replicación se detuvo antes de llegar a este destino.";
+  if (!anotado) return;
   for (auto& d : puntos)
     if (!d.excluido && d.estado == Destino::Estado::SinIntentar) pendientes.Anotar(d, motivo);
   if (grupo && grupo->estado == Destino::Estado::SinIntentar) pendientes.Anotar(*grupo, motivo);
@@ -374,7 +363,10 @@ void CerrarRecorrido(std::vector<Destino>& puntos, Destino* grupo, bool cancelad
   if (rsPuntosVenta && rsPuntosVenta->IsOpen()) rsPuntosVenta->Close();
   rsPuntosVenta.reset();
   if (CartelCompartido().Ventana()) CartelCompartido().CartelCerrar();
-  pendientes.Informar();
+  if (anotado)
+    pendientes.Informar();
+  else
+    pendientes.InformarSinAnotar();
 }
 
 }  // namespace
@@ -386,14 +378,14 @@ void ReplicarTabla(std::string& Tabla, long Accion, const std::string& Valor1, c
   if (Rehusada(Tabla, valores, Filtro)) return;
 
   EnCurso enCursoAhora;
+  TrabajoEnCurso trabajo;
   CartelCedeAMensajes cartelCede;
   ClsDatos& datos = *SesionSistema.Datos;
   ClsDatos& remotos = *SesionSistema.DatosRemotos;
-  Familia familia = Familia::Ninguna;
   std::vector<Destino> puntos;
   Destino grupo;
   grupo.codigo = kDestinoGrupo;
-  bool conGrupo = false, cancelado = false;
+  bool conGrupo = false, cancelado = false, anotado = true;
   std::string tiposGrupo;
   size_t i = 0;
   Tabla = text::RemoveAllNoCase(Tabla, "@ADMIN_");
@@ -402,16 +394,20 @@ void ReplicarTabla(std::string& Tabla, long Accion, const std::string& Valor1, c
   Rutina p;
   // One point of sale of the walk, in CODIGO order.
   Rutina::Lista puntoDeVenta;
-  p.Paso([&] { familia = replicacion::FamiliaDe(Tabla); });
   p.Paso([&] { datos.AbrirRecordset(kConsultaPuntosVenta, rsPuntosVenta, nullptr, 0, 1, -1, true); });
-  p.Paso([&] { puntos = LeerPuntosDeVenta(Abierto(rsPuntosVenta), familia); });
+  p.Paso([&] {
+    puntos = LeerPuntosDeVenta(Abierto(rsPuntosVenta));
+    for (auto& d : puntos) d.excluido = !Recibe(d, Tabla);
+  });
   p.Paso([&] {
     conGrupo = GrupoHabilitado(Tabla);
-    if (!conGrupo) return;
-    std::string aux;
-    tiposGrupo = Cfg("GRP_Tipos", aux);
-    grupo.servidor = Cfg("GRP_Server", aux);
-    grupo.base = Cfg("GRP_Base", aux);
+    if (conGrupo) grupo = Grupo(tiposGrupo);
+  });
+  // Written down before any target is tried: an interruption from here on leaves each
+  // target with the change or owing it.
+  p.Paso([&] {
+    anotado = pendientes.AnotarTodos(puntos, conGrupo ? &grupo : nullptr);
+    if (!anotado) p.Terminar();
   });
   p.Paso([&] { ProbarDestinos(Tabla, puntos, conGrupo ? &grupo : nullptr, cancelado); });
   p.PorCada([&] { return puntos.size(); }, i, puntoDeVenta);
@@ -420,8 +416,8 @@ void ReplicarTabla(std::string& Tabla, long Accion, const std::string& Valor1, c
   });
   puntoDeVenta.Paso([&] {
     Destino& d = puntos[i];
-    cancelado =
-        cancelado || MostrarAvance(Tabla, PuntoDeVenta(d.codigo, d.descripcion), "Conectando con el punto de venta...");
+    cancelado = cancelado || InterrupcionPedida() ||
+                MostrarAvance(Tabla, NombrePunto(d), "Conectando con el punto de venta...");
     if (cancelado) p.Terminar();
   });
   puntoDeVenta.Paso([&] {
@@ -431,32 +427,30 @@ void ReplicarTabla(std::string& Tabla, long Accion, const std::string& Valor1, c
       remotos.Desconectar();
       return;
     }
-    Platform().MsgBox("No se pudo conectar al Punto de ventas " + d.descripcion, mb::kInformation | mb::kOk,
-                      "Aviso al operador");
     const std::string motivo = remotos.MotivoFallo();
     pendientes.Anotar(
         d, "No se pudo conectar al Punto de ventas " + d.descripcion + (motivo.empty() ? "" : ": " + motivo));
+    Platform().MsgBox("No se pudo conectar al Punto de ventas " + d.descripcion, mb::kInformation | mb::kOk,
+                      "Aviso al operador");
     p.TerminarLista();
   });
   puntoDeVenta.Paso([&] {
     Destino& d = puntos[i];
-    MostrarAvance(Tabla, PuntoDeVenta(d.codigo, d.descripcion), "Enviando los cambios...");
+    MostrarAvance(Tabla, NombrePunto(d), "Enviando los cambios...");
     const std::string servidor = ExtraeServidor(text::TrimCopy(d.servidor));
-    const ResultadoEntrega r = Transferir(Tabla, Accion, kTiposPuntoVenta, servidor, d.base, valores, Filtro);
+    const ResultadoEntrega r = pendientes.Servir(d, kTiposPuntoVenta, servidor);
     if (r.entrega != Entrega::Servida) {
-      pendientes.Anotar(d, r.motivo);
       p.Llamar(r.entrega != Entrega::Detenida);
       return;
     }
-    pendientes.Servido(d);
     // What the store missed before is sent while it is at hand.
     p.Llamar(!ServirPendientesDe(d.codigo, kTiposPuntoVenta, servidor, d.base).detenido);
   });
   p.Paso([&] {
-    if (conGrupo) p.Llamar(ServirGrupo(Tabla, Accion, tiposGrupo, grupo, valores, Filtro, cancelado, pendientes));
+    if (conGrupo) p.Llamar(ServirGrupo(Tabla, tiposGrupo, grupo, cancelado, pendientes));
   });
   p.Ejecutar();
-  CerrarRecorrido(puntos, conGrupo ? &grupo : nullptr, cancelado, pendientes);
+  CerrarRecorrido(puntos, conGrupo ? &grupo : nullptr, cancelado, anotado, pendientes);
 }
 
 }  // namespace etapas

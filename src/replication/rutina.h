@@ -7,12 +7,19 @@
 
 #include "common/mod_global.h"
 #include "components/failure.h"
+#include "replication/desenlace.h"
 
 namespace etapas::replicacion {
 
 class Rutina {
  public:
-  Rutina() : pasos_([](const RaisedError& e) { return ReportaError(e); }) {}
+  // A failure the operator does not have repeated is the target's outcome.
+  Rutina()
+      : pasos_([](const RaisedError& e) {
+          const int respuesta = ReportaError(e);
+          if (respuesta != kReintentar) AnotarFallo(e.Description());
+          return respuesta;
+        }) {}
 
   using Lista = Pasos::Lista;
 

@@ -8,6 +8,7 @@
 #include "components/platform.h"
 #include "components/text.h"
 #include "progress/dll_display.h"
+#include "replication/desenlace.h"
 #include "replication/mod_grupos_emp.h"
 #include "replication/rutina.h"
 
@@ -15,6 +16,7 @@ namespace etapas {
 namespace {
 
 using replicacion::Abierto;
+using replicacion::AnotarFallo;
 using replicacion::Rutina;
 
 // Tables whose existence check names them through the "@admin_" marker.
@@ -70,10 +72,16 @@ void RechazoDestino(const std::string& sql) {
   const ado::Error error = ConexionDe(destino).Errors().Item(0);
   std::string proceso = Platform().NombreEjecutable() + "/" + destino.Servidor();
   GrabaErrorAux(sql, proceso, error.NativeError, error.Description);
+  const std::string mensaje = error.Description + "\r\n" + "No se pudo actualizar la base de datos " +
+                              destino.BaseDatos() + " Server: " + destino.Servidor();
+  AnotarFallo(mensaje);
   CartelCompartido().CartelCerrar();
-  Platform().MsgBox(error.Description + "\r\n" + "No se pudo actualizar la base de datos " + destino.BaseDatos() +
-                        " Server: " + destino.Servidor(),
-                    mb::kCritical | mb::kOk, "Atención");
+  Platform().MsgBox(mensaje, mb::kCritical | mb::kOk, "Atención");
+}
+
+void Escribir(ClsDatos& destino, const std::string& sql) {
+  if (const auto& gancho = replicacion::AntesDeEscribir()) gancho();
+  destino.EjecutarSQL(sql, 0, nullptr);
 }
 
 }  // namespace
@@ -144,13 +152,14 @@ bool InsertarFila(const std::string& Tabla, const std::string& Tipos, const std:
   Rutina p;
   p.Paso([&] { p.Llamar(ValoresFila(Tabla, filtro, columnas, valores)); });
   p.Paso([&] { sql = "INSERT INTO " + Tabla + "(" + columnas + ") " + " VALUES (" + valores + ")"; });
-  p.Paso([&] { destino.EjecutarSQL(sql, 0, nullptr); });
+  p.Paso([&] { Escribir(destino, sql); });
   p.Paso([&] {
     ado::Errors& errores = ConexionDe(destino).Errors();
     if (errores.Count() == 0) return;
-    const std::string descripcion = errores.Item(0).Description;
+    const std::string mensaje = "Error en base de datos " + errores.Item(0).Description;
+    AnotarFallo(mensaje);
     CartelCompartido().CartelCerrar();
-    Platform().MsgBox("Error en base de datos " + descripcion, mb::kInformation | mb::kOk, "Atencion");
+    Platform().MsgBox(mensaje, mb::kInformation | mb::kOk, "Atencion");
   });
   return p.Ejecutar();
 }
@@ -202,7 +211,7 @@ bool ActualizarFila(const std::string& Tabla, const std::string& Tipos, const st
     lista.pop_back();  // the final comma
     sql = "UPDATE " + Tabla + " SET " + lista + filtro;
   });
-  p.Paso([&] { destino.EjecutarSQL(sql, 0, nullptr); });
+  p.Paso([&] { Escribir(destino, sql); });
   p.Paso([&] {
     if (ConexionDe(destino).Errors().Count() > 0) RechazoDestino(sql);
   });
@@ -216,7 +225,7 @@ bool BorrarFila(const std::string& Tabla, const std::string& Tipos, const std::s
   ClsDatos& destino = *SesionSistema.DatosDestino;
   const std::string sql = "DELETE " + Tabla + filtro;
   Rutina p;
-  p.Paso([&] { destino.EjecutarSQL(sql, 0, nullptr); });
+  p.Paso([&] { Escribir(destino, sql); });
   p.Paso([&] {
     if (ConexionDe(destino).Errors().Count() > 0) RechazoDestino(sql);
   });

@@ -4,6 +4,7 @@
 #include "components/cls_util.h"
 #include "components/failure.h"
 #include "components/text.h"
+#include "replication/desenlace.h"
 #include "replication/mod_grupos_emp.h"
 
 namespace etapas {
@@ -25,7 +26,11 @@ std::string VerificaCampos(const std::string& Tabla, ClsDatos& sesion, const std
     return *rs;
   };
 
-  Pasos p([](const RaisedError& e) { return ReportaError(e, std::nullopt, "VerificaCampos"); });
+  Pasos p([](const RaisedError& e) {
+    const int respuesta = ReportaError(e, std::nullopt, "VerificaCampos");
+    if (respuesta != kReintentar) replicacion::AnotarFallo(e.Description());
+    return respuesta;
+  });
   p.Paso([&] { TiposCampos.clear(); });
   p.Paso([&] {
     ado::ConnectionPtr conexion = sesion.Conexion();

@@ -1,0 +1,43 @@
+#pragma once
+// What every walk over the targets shares (the editor's save, its catch-up and
+// etapas-admin sincronizar): the points of sale as V_TA_TPV has them, which of them a
+// table reaches, the group's database, and trying all of them at once before the walk.
+#include <map>
+#include <string>
+#include <vector>
+
+#include "components/ado.h"
+#include "replication/familias.h"
+#include "replication/pendientes.h"
+
+namespace etapas::replicacion {
+
+// One target of a walk: a point of sale of V_TA_TPV, or the group's database.
+struct Destino {
+  std::string codigo, servidor, base, descripcion;  // codigo: kDestinoGrupo for the group
+  bool habilitado = true;                           // INTERNET = 0 AND BAJA = 0
+  std::map<Familia, bool> excluye;                  // the point's exclusion columns
+  bool excluido = false;                            // the walk's table does not go there
+  enum class Estado { SinIntentar, Servido, Pendiente } estado = Estado::SinIntentar;
+  CambioPendiente cambio;  // its row in the home database, once written
+};
+
+// The rows of a V_TA_TPV query, in its order.
+std::vector<Destino> LeerPuntosDeVenta(ado::Recordset& rs);
+// Whether a point of sale is sent the table's changes: a table of no family never, else
+// unless the point's exclusion column for the family is true.
+bool Recibe(const Destino& punto, const std::string& tabla);
+// The group's database as GRP_Server/GRP_Base name it, and the kinds of change GRP_Tipos permits.
+Destino Grupo(std::string& tipos);
+
+// The operator's name of a point of sale ("Punto de venta Sucursal Norte (0002)").
+std::string NombrePunto(const Destino& d);
+
+// Every destino is connected at once and proven able to take tabla's changes, so a store
+// that does not answer costs one wait, not one each; the sessions of the walk then take
+// these connections (PoolConexiones). Nothing is done for an empty list.
+void ProbarTodos(const std::string& tabla, const std::vector<const Destino*>& destinos);
+// The connection time-out of the sessions, which bounds trying every target at once.
+inline constexpr int kEsperaConexion = 15;
+
+}  // namespace etapas::replicacion
