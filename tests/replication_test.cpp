@@ -11,7 +11,9 @@
 #include "components/progress_window.h"
 #include "components/text.h"
 #include "progress/dll_display.h"
+#include "replication/desenlace.h"
 #include "replication/mod_grupos_emp.h"
+#include "replication/pendientes.h"
 #include "system_fixture.h"
 
 namespace etapas {
@@ -751,6 +753,41 @@ TEST_F(Replicacion, CancelStopsTheWalkBetweenStoresAndTheRestArePending) {
 }
 
 // A home database laid before the table of pending changes existed gets it at the first miss.
+// A newer save lands while an older transfer to the same store is between reading the
+// home row and writing it: the older one must not leave its value there unowed.
+TEST_F(Replicacion, ANewerSaveLandingMidTransferIsNotOverwrittenByTheOlderOne) {
+  Exec(*suc1, "INSERT INTO V_TA_ETAPAS VALUES ('0013','VIEJA','255','E',' 0001|')");
+  Exec(*suc2, "INSERT INTO V_TA_ETAPAS VALUES ('0013','VIEJA','255','E',' 0001|')");
+  Exec(Home(), "UPDATE V_TA_ETAPAS SET Descripcion = 'PRIMERA' WHERE CODIGOESTADO = '0013'");
+  bool hecho = false;
+  test::ProcessResult otro;
+  replicacion::AntesDeEscribir() = [&] {
+    if (hecho) return;
+    hecho = true;
+    // Another editor saves and records the newer row, then sincronizar runs.
+    auto otraCasa = test::Connect("CASA", "EMPRESA1");
+    Exec(*otraCasa, "UPDATE V_TA_ETAPAS SET Descripcion = 'SEGUNDA' WHERE CODIGOESTADO = '0013'");
+    for (const char* destino : {"0001", "0003"}) {
+      CambioPendiente c;
+      c.Tabla = "V_TA_ETAPAS";
+      c.Accion = 1;
+      c.Valores = {"'0013'"};
+      c.Destino = destino;
+      ASSERT_TRUE(RegistrarPendiente(*otraCasa, c));
+    }
+    otro = test::RunProcess({ETAPAS_ADMIN_PATH, "sincronizar", "--server", "CASA", "--database", "EMPRESA1"},
+                            {{"TEMP", root.Path()}});
+  };
+  Replicar(1, "'0013'");
+  replicacion::AntesDeEscribir() = nullptr;
+
+  ASSERT_TRUE(hecho);
+  EXPECT_NE(otro.stdoutText.find("0001 SUC1"), std::string::npos) << otro.stdoutText << otro.stderrText;
+  EXPECT_EQ(Etapa(*suc1), "0013|SEGUNDA|255|E| 0001|");
+  EXPECT_EQ(Etapa(*suc2), "0013|SEGUNDA|255|E| 0001|");
+  EXPECT_EQ(Pendientes(), (std::vector<std::string>{"0002|V_TA_ETAPAS|'0013'|1"}));
+}
+
 TEST_F(Replicacion, AnOlderHomeDatabaseGetsTheTableOfPendingChangesWhenAStoreMisses) {
   Exec(Home(), "DROP TABLE V_TA_REPLICACION_PENDIENTE");
   Replicar(1, "'0013'");

@@ -4,6 +4,7 @@
 #include "components/cls_planilla.h"
 #include "components/cls_util.h"
 #include "components/failure.h"
+#include "components/interrupcion.h"
 #include "components/platform.h"
 #include "components/sql_text.h"
 #include "components/text.h"
@@ -251,6 +252,8 @@ class Grabacion {
 
   // The commit and what follows it; skipped when a field could not be put.
   void ArmarCommit() {
+    // Before the commit, so that no instant leaves the stores behind with nothing owed.
+    commit_.Paso([this] { AnotarAntesDeGrabar("V_TA_ETAPAS", 1, {"'" + sqltext::Doubled(guardado_) + "'"}); });
     commit_.Paso([this] {
       const bool reintento = commitFallido_;
       if (reintento) RehacerFila();
@@ -287,7 +290,11 @@ class Grabacion {
 
 }  // namespace
 
-void FrmV_TA_ETAPAS::GrabarRegistro() { Grabacion(*this).Ejecutar(); }
+void FrmV_TA_ETAPAS::GrabarRegistro() {
+  // A save and its walk are not cut by a close or a logout: they stop between stores.
+  TrabajoEnCurso trabajo;
+  Grabacion(*this).Ejecutar();
+}
 
 void FrmV_TA_ETAPAS::ConsultarCampo() {
   CajaTexto& campo = Txtfields.at(static_cast<size_t>(iCampoActual));

@@ -83,7 +83,8 @@ std::string ClaveDe(const CambioPendiente& c) {
     return h;
   };
   char resumen[40];
-  std::snprintf(resumen, sizeof resumen, "#%016llx%016llx", static_cast<unsigned long long>(fnv(14695981039346656037ULL)),
+  std::snprintf(resumen, sizeof resumen, "#%016llx%016llx",
+                static_cast<unsigned long long>(fnv(14695981039346656037ULL)),
                 static_cast<unsigned long long>(fnv(0x9e3779b97f4a7c15ULL)));
   return clave.substr(0, 300) + resumen;
 }
@@ -454,9 +455,9 @@ long AccionDeAhora(ClsDatos& casa, const CambioPendiente& c) {
 long Reclamar(ClsDatos& casa, long id) {
   const std::string t = kTablaPendientes;
   const std::string donde = " WHERE ID = " + std::to_string(id);
-  const long filas = Afectadas(casa, "UPDATE " + t + " SET TOMADO = " + Q(Portador()) + ", TOMADO_HASTA = " +
-                                         HoraCasaMas(kSegundosReclamo) + donde + " AND (TOMADO IS NULL OR TOMADO = " +
-                                         Q(Portador()) + " OR TOMADO_HASTA < getDate())");
+  const long filas = Afectadas(
+      casa, "UPDATE " + t + " SET TOMADO = " + Q(Portador()) + ", TOMADO_HASTA = " + HoraCasaMas(kSegundosReclamo) +
+                donde + " AND (TOMADO IS NULL OR TOMADO = " + Q(Portador()) + " OR TOMADO_HASTA < getDate())");
   ado::RecordsetPtr rs;
   long version = -1;
   try {

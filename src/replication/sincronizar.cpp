@@ -89,7 +89,8 @@ FinSincronizar Sincronizar(const OpcionesSincronizar& o, const std::function<voi
   }
 
   std::map<std::string, std::vector<CambioPendiente>> porDestino;
-  for (auto& c : ListarPendientes(casa, o.tabla, o.punto)) porDestino[text::Upper(text::TrimCopy(c.Destino))].push_back(std::move(c));
+  for (auto& c : ListarPendientes(casa, o.tabla, o.punto))
+    porDestino[text::Upper(text::TrimCopy(c.Destino))].push_back(std::move(c));
   auto tomar = [&](const std::string& destino) {
     std::vector<CambioPendiente> cambios;
     auto it = porDestino.find(text::Upper(text::TrimCopy(destino)));
