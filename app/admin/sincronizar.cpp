@@ -113,10 +113,11 @@ int RunMigrate(const Args& args, std::ostream& out, std::ostream& err) {
   auto errors = Run(home, "SELECT TOP 0 CODIGO FROM V_TA_TPV");
   if (!errors.empty()) return Fail(err, "migrate", database + " is not a home database:\n" + Describe(errors));
   const bool existed = Run(home, std::string("SELECT TOP 0 ID FROM ") + kTablaPendientes).empty();
+  const bool current = Run(home, std::string("SELECT TOP 0 TOMADO_HASTA FROM ") + kTablaPendientes).empty();
   if (!AsegurarTablaPendientes(home))
     return Fail(err, "migrate", std::string("cannot create ") + kTablaPendientes + " in " + database);
-  out << (existed ? "Already up to date: " : "Created table ") << kTablaPendientes << " in " << database
-      << " on server " << server << "\n";
+  out << (current ? "Already up to date: " : existed ? "Updated table " : "Created table ") << kTablaPendientes
+      << " in " << database << " on server " << server << "\n";
   return 0;
 }
 
