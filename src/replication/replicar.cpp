@@ -6,6 +6,7 @@
 #include "common/conexion_remota.h"
 #include "common/mod_global.h"
 #include "components/cls_util.h"
+#include "components/interrupcion.h"
 #include "components/platform.h"
 #include "components/pool_conexiones.h"
 #include "components/text.h"
@@ -341,7 +342,7 @@ void ProbarDestinos(const std::string& Tabla, const std::vector<Destino>& puntos
   if (grupo)
     intentos.push_back({grupo->servidor.substr(0, grupo->servidor.find(':')), grupo->base, grupo->base, grupo->base});
   if (intentos.empty()) return;
-  cancelado = MostrarAvance(Tabla, "Comprobando los destinos...", "");
+  cancelado = MostrarAvance(Tabla, "Comprobando los destinos...", "") || InterrupcionPedida();
   PoolConexiones::Compartido().Probar(SesionSistema.Datos->RaizDatos(), intentos, kEsperaConexion,
                                       SentenciaPrueba(Tabla));
 }
@@ -349,7 +350,8 @@ void ProbarDestinos(const std::string& Tabla, const std::vector<Destino>& puntos
 // The group's database, after the points of sale; false when the operator chose to stop.
 bool ServirGrupo(const std::string& Tabla, long Accion, const std::string& tipos, Destino& grupo,
                  const ValoresClave& valores, const std::string& Filtro, bool& cancelado, Pendientes& pendientes) {
-  cancelado = cancelado || MostrarAvance(Tabla, "Base del grupo " + text::TrimCopy(grupo.base), "Actualizando...");
+  cancelado = cancelado || MostrarAvance(Tabla, "Base del grupo " + text::TrimCopy(grupo.base), "Actualizando...") ||
+              InterrupcionPedida();
   if (cancelado) return true;
   const ResultadoEntrega r = Transferir(Tabla, Accion, tipos, grupo.servidor, grupo.base, valores, Filtro);
   if (r.entrega == Entrega::Servida) {
@@ -385,6 +387,7 @@ void ReplicarTabla(std::string& Tabla, long Accion, const std::string& Valor1, c
   const ValoresClave valores = {Valor1, Valor2, Valor3, Valor4, Valor5, Valor6};
   if (Rehusada(Tabla, valores, Filtro)) return;
 
+  TrabajoEnCurso trabajo;
   EnCurso enCursoAhora;
   CartelCedeAMensajes cartelCede;
   ClsDatos& datos = *SesionSistema.Datos;
@@ -420,8 +423,9 @@ void ReplicarTabla(std::string& Tabla, long Accion, const std::string& Valor1, c
   });
   puntoDeVenta.Paso([&] {
     Destino& d = puntos[i];
-    cancelado =
-        cancelado || MostrarAvance(Tabla, PuntoDeVenta(d.codigo, d.descripcion), "Conectando con el punto de venta...");
+    cancelado = cancelado ||
+                MostrarAvance(Tabla, PuntoDeVenta(d.codigo, d.descripcion), "Conectando con el punto de venta...") ||
+                InterrupcionPedida();
     if (cancelado) p.Terminar();
   });
   puntoDeVenta.Paso([&] {
