@@ -1,9 +1,14 @@
 // The headless front end, run as the real program: a script in, JSON events out.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -91,6 +96,61 @@ TEST_F(ScriptDriver, NoConnectionTellsWhyAndEnds) {
             0u);
   EXPECT_NE(out[0].find("etapas-admin demo"), std::string::npos);
   EXPECT_EQ(out[1], "{\"event\":\"end\"}");
+}
+
+// A logout (SIGHUP) or SIGTERM ends an idle program at once; during a save it lets the walk
+// reach a store boundary and record what it did not deliver, then ends with 128 + the signal.
+TEST_F(ScriptDriver, ASignalEndsTheProgramAfterTheWalkOfASave) {
+  test::RunOptions options;
+  options.timeoutSeconds = 60;
+  options.keepStdinOpen = true;  // the driver waits for its next command
+  options.signalWhen = "\"event\":\"dump\"";
+  const std::vector<std::string> argv = {ETAPAS_PATH,         "--script",     "-",           "@Server=CASA;",
+                                         "@DbName=EMPRESA1;", "@Usuario=sa;", "@Password=x;"};
+  options.stdinText = "dump\n";
+  for (const int senal : {SIGHUP, SIGTERM}) {
+    options.signal = senal;
+    auto ocioso = test::RunProcess(argv, {{"TEMP", root.Path()}}, options);
+    EXPECT_EQ(ocioso.exitCode, 128 + senal) << ocioso.stderrText;
+    EXPECT_FALSE(ocioso.timedOut);
+    EXPECT_LT(ocioso.msAfterSignal, 3000);
+  }
+
+  // A store that takes the connection and never answers: the save waits on it.
+  const int escucha = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t largo = sizeof a;
+  ASSERT_EQ(bind(escucha, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(listen(escucha, 8), 0);
+  ASSERT_EQ(getsockname(escucha, reinterpret_cast<sockaddr*>(&a), &largo), 0);
+  std::ofstream(root.Path() + "/servers.conf", std::ios::app)
+      << "COLGADO = postgresql 127.0.0.1:" << ntohs(a.sin_port) << " connect_timeout=5\n";
+  test::CreateDatabase("NORTE", "TPV1", "pos.sql");
+  auto casa = test::Connect("CASA", "EMPRESA1");
+  test::Exec(*casa,
+             "INSERT INTO V_TA_TPV (CODIGO, Descripcion, Server, Dbname, INTERNET, BAJA) VALUES "
+             "('0001','Sucursal Norte','NORTE','TPV1',0,0),('0007','Sucursal Puerto','COLGADO','TPV7',0,0)");
+  options.signal = SIGTERM;
+  options.signalDelayMs = 1000;  // well into the five seconds the stores are tried
+  options.keepStdinOpen = false;
+  options.stdinText = "type 0 0002\nkey 0 13\ndump\nkey 1 116\ndump\n";
+  auto grabando = test::RunProcess(argv, {{"TEMP", root.Path()}}, options);
+  close(escucha);
+  EXPECT_EQ(grabando.exitCode, 128 + SIGTERM) << grabando.stderrText;
+  const auto out = test::Lines(grabando.stdoutText);
+  ASSERT_GE(out.size(), 3u);
+  // The walk told what it left pending, and the command after the save never ran.
+  EXPECT_NE(out[out.size() - 2].find("quedó pendiente para 2 puntos de venta."), std::string::npos)
+      << grabando.stdoutText;
+  EXPECT_EQ(out.back(), "{\"event\":\"end\"}");
+  EXPECT_EQ(std::count_if(out.begin(), out.end(), [](const std::string& l) { return l.find("\"dump\"") != l.npos; }),
+            1);
+  // Stopped before the first store, as "Cancelar" does: every store owes the change.
+  EXPECT_EQ(test::Rows(*casa, "SELECT DESTINO, VALOR1 FROM V_TA_REPLICACION_PENDIENTE ORDER BY DESTINO"),
+            (std::vector<std::string>{"0001|'0002'", "0007|'0002'"}));
+  EXPECT_EQ(test::Scalar(*test::Connect("NORTE", "TPV1"), "SELECT COUNT(*) FROM V_TA_ETAPAS"), "0");
 }
 
 // --help and --version answer before anything else: no connection is tried, no window is

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <stdexcept>
 
 extern char** environ;
@@ -178,10 +180,18 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const EnvAddition
   sigaction(SIGPIPE, &ignore, &previousPipe);
 
   size_t written = 0;
-  if (options.stdinText.empty()) in.Close(1);
+  if (options.stdinText.empty() && !options.keepStdinOpen) in.Close(1);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
+  std::optional<std::chrono::steady_clock::time_point> signalAt, sentAt;
   char buf[65536];
   while (out.fd[0] >= 0 || err.fd[0] >= 0) {
+    const auto now = std::chrono::steady_clock::now();
+    if (options.signal != 0 && !signalAt && result.stdoutText.find(options.signalWhen) != std::string::npos)
+      signalAt = now + std::chrono::milliseconds(options.signalDelayMs);
+    if (signalAt && !sentAt && now >= *signalAt) {
+      kill(pid, options.signal);
+      sentAt = now;
+    }
     pollfd fds[3];
     int n = 0;
     int outAt = -1, errAt = -1, inAt = -1;
@@ -193,7 +203,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const EnvAddition
       errAt = n;
       fds[n++] = {err.fd[0], POLLIN, 0};
     }
-    if (in.fd[1] >= 0) {
+    if (in.fd[1] >= 0 && written < options.stdinText.size()) {
       inAt = n;
       fds[n++] = {in.fd[1], POLLOUT, 0};
     }
@@ -203,6 +213,9 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const EnvAddition
       kill(pid, SIGKILL);
       break;
     }
+    if (signalAt && !sentAt)
+      left = std::min(
+          left, std::chrono::duration_cast<std::chrono::milliseconds>(*signalAt - now) + std::chrono::milliseconds(1));
     int ready = poll(fds, static_cast<nfds_t>(n), static_cast<int>(left.count()));
     if (ready < 0) {
       if (errno == EINTR) continue;
@@ -222,7 +235,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const EnvAddition
       ssize_t put = ::write(in.fd[1], options.stdinText.data() + written, options.stdinText.size() - written);
       if (put > 0) written += static_cast<size_t>(put);
       if (put < 0 && errno != EAGAIN && errno != EINTR) in.Close(1);
-      if (written == options.stdinText.size()) in.Close(1);
+      if (written == options.stdinText.size() && !options.keepStdinOpen) in.Close(1);
     }
   }
   in.Close(1);
@@ -230,6 +243,9 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const EnvAddition
 
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+  if (sentAt)
+    result.msAfterSignal = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - *sentAt).count());
   if (WIFEXITED(status))
     result.exitCode = WEXITSTATUS(status);
   else if (WIFSIGNALED(status))

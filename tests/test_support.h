@@ -56,8 +56,9 @@ void DropTestDatabases(const std::string& root, const std::string& prefix);
 std::string MakeTempFolder(std::string_view prefix = "etapas-test");
 
 struct ProcessResult {
-  int exitCode = -1;      // the exit status; 128 + signal when killed; 127 when not started
-  bool timedOut = false;  // killed after RunOptions::timeoutSeconds
+  int exitCode = -1;       // the exit status; 128 + signal when killed; 127 when not started
+  bool timedOut = false;   // killed after RunOptions::timeoutSeconds
+  int msAfterSignal = -1;  // from RunOptions::signal to the child's end; -1 when not sent
   std::string stdoutText;
   std::string stderrText;
 };
@@ -68,6 +69,11 @@ struct RunOptions {
   std::string stdinText;         // fed to the child, then its stdin is closed
   std::string workingDirectory;  // empty: ours
   int timeoutSeconds = 300;      // a hung child must not hang the test run
+  bool keepStdinOpen = false;    // the child's stdin stays open until it ends by itself
+  // Sent to the child signalDelayMs after its standard output first holds signalWhen.
+  int signal = 0;
+  std::string signalWhen;
+  int signalDelayMs = 0;
 };
 
 // Runs argv[0] (looked up in PATH when it has no "/") with argv, our environment plus

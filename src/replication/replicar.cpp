@@ -373,7 +373,7 @@ void ProbarDestinos(const std::string& Tabla, const std::vector<Destino>& puntos
     if (!d.excluido) destinos.push_back(&d);
   if (grupo) destinos.push_back(grupo);
   if (destinos.empty()) return;
-  cancelado = MostrarAvance(Tabla, "Comprobando los destinos...", "");
+  cancelado = MostrarAvance(Tabla, "Comprobando los destinos...", "") || InterrupcionPedida();
   ProbarTodos(Tabla, destinos);
 }
 

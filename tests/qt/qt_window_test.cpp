@@ -17,9 +17,12 @@
 #include <QToolButton>
 #include <QWindow>
 #include <algorithm>
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
 
 #include "common/mod_global.h"
+#include "components/interrupcion.h"
 #include "db_fixture.h"
 #include "frente_qt_prueba.h"
 #include "test_support.h"
@@ -450,6 +453,74 @@ TEST_F(QtWindow, CancelOnTheProgressWindowLeavesTheStoresPending) {
   EXPECT_EQ(test::Scalar(*test::Connect("NORTE", "TPV1"), "SELECT COUNT(*) FROM V_TA_ETAPAS"), "0");
   ASSERT_FALSE(boxes.empty());
   EXPECT_NE(boxes.back().find("quedó pendiente para 2 puntos de venta."), std::string::npos) << boxes.back();
+}
+
+// Closing the window (its close box, Alt+F4) or a logout's SIGTERM while a save waits on the
+// operator at a store it could not reach: the box is answered, the walk stops at the next
+// store and records it, and only then does the window end the process.
+TEST_F(QtWindow, ClosingDuringASaveEndsTheWindowAfterTheWalk) {
+  TiendaColgada tienda;
+  ASSERT_NE(tienda.Puerto(), 0);
+  test::CreateDatabase("NORTE", "TPV1", "pos.sql");
+  test::CreateDatabase("SUR", "TPV9", "pos.sql");
+  std::ofstream(root.Path() + "/servers.conf", std::ios::app)
+      << "COLGADO = postgresql 127.0.0.1:" << tienda.Puerto() << " connect_timeout=1\n";
+  auto casa = test::Connect("CASA", "EMPRESA1");
+  auto norte = test::Connect("NORTE", "TPV1");
+  test::Exec(*casa,
+             "INSERT INTO V_TA_TPV (CODIGO, Descripcion, Server, Dbname, INTERNET, BAJA) VALUES "
+             "('0001','Sucursal Norte','NORTE','TPV1',0,0),('0007','Sucursal Puerto','COLGADO','TPV7',0,0),"
+             "('0009','Sucursal Sur','SUR','TPV9',0,0)");
+  Abrir(*window, "0002");
+  platform.answerer = nullptr;  // the boxes are Qt's own
+
+  for (const bool porSenal : {false, true}) {
+    SCOPED_TRACE(porSenal ? "SIGTERM" : "close()");
+    test::Exec(*casa, "DELETE FROM V_TA_REPLICACION_PENDIENTE");
+    test::Exec(*norte, "DELETE FROM V_TA_ETAPAS");
+    // The process really ends: the child of a death test runs the save, this process reads
+    // what it left in the databases.
+    auto grabar = [&] {
+      std::set<std::string> vistas;
+      bool cerrado = false;
+      int tras = 0, dejadas = 0;
+      platform.alTerminar = [&](int) {
+        std::fprintf(stderr, "%s, boxes seen: %zu, left open: %d\n",
+                     HayTrabajoEnCurso() || model.Ocupado() ? "ended mid-walk" : "ended after the walk", vistas.size(),
+                     dejadas);
+      };
+      if (porSenal) ui::EscucharSenales(*window);
+      QTimer mirar;
+      QObject::connect(&mirar, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        const std::string texto = box->text().toStdString();
+        vistas.insert(texto);
+        if (!cerrado && texto == "No se pudo conectar al Punto de ventas Sucursal Puerto") {
+          cerrado = true;
+          if (porSenal)
+            raise(SIGTERM);
+          else
+            window->close();
+        } else if (cerrado && ++tras > 10) {
+          ++dejadas;
+          box->reject();
+        }
+      });
+      mirar.start(100);
+      QTest::keyClick(window->Campo(1), Qt::Key_F5);
+      std::fprintf(stderr, "the window outlived the save\n");
+      std::fflush(stderr);
+      _exit(3);
+    };
+    EXPECT_EXIT(grabar(), ::testing::ExitedWithCode(0), "ended after the walk, boxes seen: 1, left open: 0\n");
+
+    // Served before the close; the unreachable one and the one after it owe the change.
+    EXPECT_EQ(test::Scalar(*norte, "SELECT Descripcion FROM V_TA_ETAPAS"), "EN REPARACION");
+    EXPECT_EQ(test::Scalar(*test::Connect("SUR", "TPV9"), "SELECT COUNT(*) FROM V_TA_ETAPAS"), "0");
+    EXPECT_EQ(test::Rows(*casa, "SELECT DESTINO, VALOR1 FROM V_TA_REPLICACION_PENDIENTE ORDER BY DESTINO"),
+              (std::vector<std::string>{"0007|'0002'", "0009|'0002'"}));
+  }
 }
 
 }  // namespace

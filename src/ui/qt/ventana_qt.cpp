@@ -18,16 +18,21 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QItemSelectionModel>
+#include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <iostream>
 #include <iterator>
 
+#include "components/interrupcion.h"
 #include "components/text.h"
 #include "ui/qt/dialogos_qt.h"
 #include "ui/qt/iconos_qt.h"
@@ -52,6 +57,20 @@ QMessageBox::StandardButton BotonDe(int answer) {
     case mb::kAnsYes: return QMessageBox::Yes;
     default: return QMessageBox::No;
   }
+}
+
+// The platform's boxes on screen, innermost last.
+std::vector<QMessageBox*> cajasAbiertas;
+constexpr const char* kRespondidaAlInterrumpir = "respondidaAlInterrumpir";
+
+int tuberiaSenales[2] = {-1, -1};
+
+void AlRecibirSenal(int signo) {
+  const int guardado = errno;
+  PedirInterrupcion();
+  const char c = static_cast<char>(signo);
+  [[maybe_unused]] const ssize_t n = write(tuberiaSenales[1], &c, 1);
+  errno = guardado;
 }
 
 // The platform's Shift/Ctrl/Alt mask of a key event.
@@ -102,6 +121,8 @@ int16_t CodigoTecla(int k) {
 }
 
 int PlataformaQt::MsgBox(const std::string& prompt, int style, const std::string& title) {
+  // The program is ending: nobody is left to answer, and the work must reach its stop.
+  if (InterrupcionPedida()) return mb::DefaultAnswer(style);
   if (answerer) return answerer(prompt, style, title);
   QMessageBox box(QApplication::activeWindow());
   box.setWindowTitle(Q(title));
@@ -115,7 +136,10 @@ int PlataformaQt::MsgBox(const std::string& prompt, int style, const std::string
   }
   for (int answer : mb::Buttons(style)) box.addButton(BotonDe(answer));
   box.setDefaultButton(BotonDe(mb::DefaultAnswer(style)));
+  cajasAbiertas.push_back(&box);
   box.exec();
+  cajasAbiertas.erase(std::find(cajasAbiertas.begin(), cajasAbiertas.end(), &box));
+  if (box.property(kRespondidaAlInterrumpir).toBool()) return mb::DefaultAnswer(style);
   const auto* clicked = box.clickedButton();
   for (int answer : mb::Buttons(style))
     if (clicked && box.button(BotonDe(answer)) == clicked) return answer;
@@ -123,6 +147,13 @@ int PlataformaQt::MsgBox(const std::string& prompt, int style, const std::string
   for (int answer : mb::Buttons(style))
     if (answer == mb::kAnsCancel) return answer;
   return mb::Buttons(style).back();
+}
+
+void PlataformaQt::ResponderCajasAbiertas() {
+  for (QMessageBox* box : cajasAbiertas) {
+    box->setProperty(kRespondidaAlInterrumpir, true);
+    box->done(QDialog::Rejected);
+  }
 }
 
 void InstalarTraducciones() {
@@ -310,6 +341,19 @@ void VentanaQt::Manejar(F&& handler) {
     QMessageBox::critical(this, Q(modelo_.Caption), QString::fromStdString(e.what()));
   }
   Sincronizar();
+  // The window was asked to close while this handler's work ran, and now it has returned.
+  if (cerrarAlTerminar_ && !Ocupado()) close();
+}
+
+bool VentanaQt::Ocupado() const { return HayTrabajoEnCurso() || modelo_.Ocupado(); }
+
+void VentanaQt::Interrumpir() {
+  PedirInterrupcion();
+  PlataformaQt::ResponderCajasAbiertas();
+  if (Ocupado())
+    cerrarAlTerminar_ = true;
+  else
+    close();
 }
 
 void VentanaQt::Sincronizar() {
@@ -431,10 +475,34 @@ void VentanaQt::keyPressEvent(QKeyEvent* event) {
 }
 
 void VentanaQt::closeEvent(QCloseEvent* event) {
+  // A save being carried to the stores is not cut in the middle: it stops at its next
+  // store, records the rest as pending, and the window closes when it returns.
+  if (Ocupado()) {
+    event->ignore();
+    Interrumpir();
+    return;
+  }
   // Closing the window ends the system exactly like CERRAR.
   int16_t cancel = 0;
   modelo_.Form_Unload(cancel);
   event->accept();
+}
+
+void EscucharSenales(VentanaQt& ventana) {
+  // The handler may only write a byte; the event loop reads it and does the rest.
+  if (tuberiaSenales[0] < 0 && pipe2(tuberiaSenales, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  auto* notificador = new QSocketNotifier(tuberiaSenales[0], QSocketNotifier::Read, &ventana);
+  QObject::connect(notificador, &QSocketNotifier::activated, &ventana, [&ventana] {
+    char c[16];
+    while (read(tuberiaSenales[0], c, sizeof c) > 0) {}
+    ventana.Interrumpir();
+  });
+  struct sigaction sa {};
+  sa.sa_handler = AlRecibirSenal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGHUP, &sa, nullptr);
 }
 
 int EjecutarVentana(int argc, char** argv, const std::string& commandLine) {
@@ -446,6 +514,7 @@ int EjecutarVentana(int argc, char** argv, const std::string& commandLine) {
   FrmV_TA_ETAPAS modelo;
   VentanaQt ventana(modelo);
   plataforma.padre = &ventana;
+  EscucharSenales(ventana);
   try {
     modelo.Form_Load();
   } catch (const std::exception& e) {

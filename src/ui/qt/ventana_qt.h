@@ -34,6 +34,9 @@ class PlataformaQt : public PlataformaProceso {
 
   std::string commandLine;
   QWidget* padre = nullptr;  // the lookup's and the listing's parent window
+  // Answers the boxes on screen with their default button; once the program is asked to
+  // end, boxes asked later are answered so without showing.
+  static void ResponderCajasAbiertas();
   // Tests answer message boxes without showing them (nothing may block a test run).
   std::function<int(const std::string& prompt, int style, const std::string& title)> answerer;
 };
@@ -51,6 +54,9 @@ class VentanaQt : public QMainWindow {
   QAction* Accion(const std::string& clave);
   QRadioButton* Opcion(int index) { return opciones_[static_cast<size_t>(index)]; }
   QPushButton* BotonColor() { return botonColor_; }
+  // The program is asked to end (a signal, the close box during a save): the running work
+  // stops at its next safe point and the window closes once it has returned.
+  void Interrumpir();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -64,6 +70,8 @@ class VentanaQt : public QMainWindow {
   // Runs a handler of the model, then redraws.
   template <typename F>
   void Manejar(F&& handler);
+  // Work that must not be cut is running: a save and its walk over the stores.
+  bool Ocupado() const;
 
   FrmV_TA_ETAPAS& modelo_;
   QToolBar* barra_ = nullptr;
@@ -81,6 +89,7 @@ class VentanaQt : public QMainWindow {
   int focoMostrado_ = -1;
   QMetaObject::Connection alCambiarFoco_;
   std::string iconoMostrado_;
+  bool cerrarAlTerminar_ = false;
 };
 
 // Qt key to the platform's key code (0 when it has none).
@@ -88,6 +97,9 @@ int16_t CodigoTecla(int qtKey);
 
 // Loads Qt's own Spanish texts (buttons, the colour and file dialogs) once.
 void InstalarTraducciones();
+
+// SIGTERM and SIGHUP reach the window's event loop as Interrumpir.
+void EscucharSenales(VentanaQt& ventana);
 
 // Runs the desktop program: load, show, event loop.
 int EjecutarVentana(int argc, char** argv, const std::string& commandLine);

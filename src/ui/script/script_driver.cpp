@@ -1,12 +1,15 @@
 #include "ui/script/script_driver.h"
 
+#include <signal.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <iostream>
 #include <sstream>
 
 #include "components/cls_consulta.h"
 #include "components/cls_planilla.h"
+#include "components/interrupcion.h"
 #include "components/json.h"
 #include "components/text.h"
 
@@ -14,6 +17,26 @@ namespace etapas::ui {
 namespace {
 
 std::string B(bool b) { return b ? "true" : "false"; }
+
+volatile std::sig_atomic_t senalRecibida = 0;
+
+// SIGTERM, or SIGHUP at a logout. With no save under way nothing is owed to any store: the
+// program ends here. A save is only asked to stop at its next store; Run ends the program
+// when its command returns.
+void AlRecibirSenal(int signo) {
+  senalRecibida = signo;
+  PedirInterrupcion();
+  if (!HayTrabajoEnCurso()) _exit(128 + signo);
+}
+
+void InstalarSenales() {
+  struct sigaction sa {};
+  sa.sa_handler = AlRecibirSenal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGHUP, &sa, nullptr);
+}
 
 bool ParseInt(const std::string& s, long long& out) {
   if (s.empty()) return false;
@@ -31,7 +54,8 @@ void ScriptDriver::Emit(const std::string& json) { out_ << json << "\n" << std::
 
 int ScriptDriver::MsgBox(const std::string& prompt, int style, const std::string& title) {
   int answer = mb::DefaultAnswer(style);
-  if (!answers_.empty()) {
+  // The script's answers were meant for the boxes of a run that goes on.
+  if (!answers_.empty() && !InterrupcionPedida()) {
     answer = answers_.front();
     answers_.pop_front();
   }
@@ -73,6 +97,7 @@ void ScriptDriver::MostrarPlanilla(const PeticionPlanilla& p) {
 
 int ScriptDriver::Run() {
   SetPlatform(this);
+  InstalarSenales();
   try {
     form_.Form_Load();
   } catch (const std::exception& e) {
@@ -96,6 +121,8 @@ int ScriptDriver::Run() {
     } catch (const RaisedError& e) {
       ScriptError(number, "failure " + std::to_string(e.Number()) + ": " + e.Description());
     } catch (const std::exception& e) { ScriptError(number, e.what()); }
+    // Asked to end while the command ran: it has stopped where it could, so end now.
+    if (InterrupcionPedida()) TerminarProceso(senalRecibida ? 128 + senalRecibida : 1);
   }
   SetPlatform(nullptr);
   return 0;
