@@ -116,8 +116,10 @@ int RunMigrate(const Args& args, std::ostream& out, std::ostream& err) {
   const bool current = Run(home, std::string("SELECT TOP 0 TOMADO_HASTA FROM ") + kTablaPendientes).empty();
   if (!AsegurarTablaPendientes(home))
     return Fail(err, "migrate", std::string("cannot create ") + kTablaPendientes + " in " + database);
-  out << (current ? "Already up to date: " : existed ? "Updated table " : "Created table ") << kTablaPendientes
-      << " in " << database << " on server " << server << "\n";
+  out << (current   ? "Already up to date: "
+          : existed ? "Updated table "
+                    : "Created table ")
+      << kTablaPendientes << " in " << database << " on server " << server << "\n";
   return 0;
 }
 

@@ -271,6 +271,7 @@ class Pendientes {
     ClsDatos& casa = *SesionSistema.Datos;
     if (!AsegurarTablaPendientes(casa)) return false;
     std::vector<CambioPendiente> cambios;
+    cambios.reserve(destinos.size());
     for (const Destino* d : destinos) cambios.push_back(Cambio(*d));
     if (!AnotarPendientes(casa, cambios)) return false;
     for (size_t i = 0; i < destinos.size(); ++i) destinos[i]->cambio = std::move(cambios[i]);

@@ -54,6 +54,35 @@ struct Trabajo {
   bool comparar = false;
 };
 
+// One point of sale's part of the run: what it owes, then its comparison when asked.
+void ServirPunto(const Trabajo& t, const OpcionesSincronizar& o, const std::string& tablaComparada,
+                 CuentaSincronizar& cuenta) {
+  const Destino& p = *t.punto;
+  // A point of sale's login name and password are its database name.
+  if (!ConexionBaseRemota(p.servidor, p.base, p.base, p.base, p.codigo, "")) {
+    const std::string aviso = "No se pudo conectar al Punto de ventas " + p.descripcion;
+    Platform().MsgBox(aviso, mb::kInformation | mb::kOk, "Aviso al operador");
+    for (const auto& c : t.servibles) ActualizarMotivo(*SesionSistema.Datos, c.Id, aviso);
+    cuenta.pendientes += static_cast<int>(t.servibles.size()) + (t.comparar ? 1 : 0);
+    cuenta.nota = "unreachable";
+    return;
+  }
+  SesionSistema.DatosRemotos->Desconectar();
+  const std::string servidor = ExtraeServidor(text::TrimCopy(p.servidor));
+  Servir(t.servibles, kTiposPuntoVenta, servidor, p.base, cuenta);
+  if (!t.comparar || cuenta.nota == "stopped") return;
+  const ResultadoComparacion r =
+      CompararDestino(tablaComparada, text::TrimCopy(p.codigo), kTiposPuntoVenta, servidor, p.base, o.borrar);
+  cuenta.corregidas += r.corregidas;
+  cuenta.borradas += r.borradas;
+  cuenta.sobrantes += r.sobrantes;
+  cuenta.pendientes += r.fallidas;
+  if (r.motivo.empty()) return;
+  cuenta.aviso = r.motivo;
+  if (cuenta.nota.empty()) cuenta.nota = "failed";
+  if (r.fallidas == 0 && r.detenido) ++cuenta.pendientes;  // nothing compared: not in step
+}
+
 }  // namespace
 
 void CuentaSincronizar::Sumar(const CuentaSincronizar& c) {
@@ -153,33 +182,7 @@ FinSincronizar Sincronizar(const OpcionesSincronizar& o, const std::function<voi
     } else if (t.retenidos > 0) {
       cuenta.nota = "excluded from a table's family";
     }
-    if (!t.servibles.empty() || t.comparar) {
-      // A point of sale's login name and password are its database name.
-      if (ConexionBaseRemota(p.servidor, p.base, p.base, p.base, p.codigo, "")) {
-        SesionSistema.DatosRemotos->Desconectar();
-        const std::string servidor = ExtraeServidor(text::TrimCopy(p.servidor));
-        Servir(t.servibles, kTiposPuntoVenta, servidor, p.base, cuenta);
-        if (t.comparar && cuenta.nota != "stopped") {
-          const ResultadoComparacion r =
-              CompararDestino(tablaComparada, text::TrimCopy(p.codigo), kTiposPuntoVenta, servidor, p.base, o.borrar);
-          cuenta.corregidas += r.corregidas;
-          cuenta.borradas += r.borradas;
-          cuenta.sobrantes += r.sobrantes;
-          cuenta.pendientes += r.fallidas;
-          if (!r.motivo.empty()) {
-            cuenta.aviso = r.motivo;
-            if (cuenta.nota.empty()) cuenta.nota = "failed";
-            if (r.fallidas == 0 && r.detenido) ++cuenta.pendientes;  // nothing compared: not in step
-          }
-        }
-      } else {
-        const std::string aviso = "No se pudo conectar al Punto de ventas " + p.descripcion;
-        Platform().MsgBox(aviso, mb::kInformation | mb::kOk, "Aviso al operador");
-        for (const auto& c : t.servibles) ActualizarMotivo(casa, c.Id, aviso);
-        cuenta.pendientes += static_cast<int>(t.servibles.size()) + (t.comparar ? 1 : 0);
-        cuenta.nota = "unreachable";
-      }
-    }
+    if (!t.servibles.empty() || t.comparar) ServirPunto(t, o, tablaComparada, cuenta);
     informe(cuenta);
     total.Sumar(cuenta);
   }
