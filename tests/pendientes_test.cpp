@@ -146,6 +146,12 @@ TEST_F(Pendientes, ServingSendsTheHomeRowAsItIsNow) {
   ASSERT_TRUE(RegistrarPendiente(Home(), Cambio(3, "'0013'", "0001")));
   // An update of a row the home table no longer has: the point loses it.
   ASSERT_TRUE(RegistrarPendiente(Home(), Cambio(2, "'0020'", "0001")));
+  // A live claim of another process is left to it; a lapsed one (a killed process) is not.
+  const std::string reclamo = "UPDATE V_TA_REPLICACION_PENDIENTE SET TOMADO = 'otro:1:1', TOMADO_HASTA = ";
+  Exec(Home(), reclamo + "'2999-01-01 00:00:00'");
+  EXPECT_EQ(ServirPendientesDe("0001", "111", "NORTE", "SUC1").pendientes, 2);
+  EXPECT_EQ(Rows(*suc1, "SELECT Descripcion FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0013'")[0], "VIEJA");
+  Exec(Home(), reclamo + "'2000-01-01 00:00:00'");
 
   const ResultadoDestino r = ServirPendientesDe("0001", "111", "NORTE", "SUC1");
   EXPECT_EQ(r.servidos, 2);

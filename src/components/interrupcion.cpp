@@ -1,6 +1,8 @@
 #include "components/interrupcion.h"
 
 #include <atomic>
+#include <signal.h>
+
 #include <csignal>
 
 namespace etapas {
@@ -14,6 +16,15 @@ std::atomic<int> trabajos{0};
 void PedirInterrupcion() { pedida = 1; }
 bool InterrupcionPedida() { return pedida != 0; }
 void OlvidarInterrupcion() { pedida = 0; }
+
+void EscucharFinDeSesion(void (*manejador)(int)) {
+  struct sigaction sa {};
+  sa.sa_handler = manejador;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGHUP, &sa, nullptr);
+}
 
 bool HayTrabajoEnCurso() { return trabajos.load() > 0; }
 

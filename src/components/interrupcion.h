@@ -12,6 +12,10 @@ bool InterrupcionPedida();
 // For tests and for a front end that has handled the request.
 void OlvidarInterrupcion();
 
+// Runs manejador (async-signal-safe code only) on SIGTERM and on SIGHUP, a logout; system
+// calls it interrupts are restarted.
+void EscucharFinDeSesion(void (*manejador)(int));
+
 // True while a TrabajoEnCurso is alive.
 bool HayTrabajoEnCurso();
 

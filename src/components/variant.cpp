@@ -67,11 +67,9 @@ std::optional<DateTime> DateTime::ParseIso(std::string_view s) {
   return d;
 }
 
-DateTime DateTime::Now() {
-  timeval tv{};
-  gettimeofday(&tv, nullptr);
-  std::tm tm{};
-  localtime_r(&tv.tv_sec, &tm);
+namespace {
+
+DateTime FromTm(const std::tm& tm) {
   DateTime d;
   d.year = tm.tm_year + 1900;
   d.month = tm.tm_mon + 1;
@@ -79,9 +77,41 @@ DateTime DateTime::Now() {
   d.hour = tm.tm_hour;
   d.minute = tm.tm_min;
   d.second = tm.tm_sec;
+  return d;
+}
+
+// The date as seconds of a clock without time zones, for arithmetic only.
+long long PlainSeconds(const DateTime& d) {
+  std::tm tm{};
+  tm.tm_year = d.year - 1900;
+  tm.tm_mon = d.month - 1;
+  tm.tm_mday = d.day;
+  tm.tm_hour = d.hour;
+  tm.tm_min = d.minute;
+  tm.tm_sec = d.second;
+  return static_cast<long long>(timegm(&tm));
+}
+
+}  // namespace
+
+DateTime DateTime::Now() {
+  timeval tv{};
+  gettimeofday(&tv, nullptr);
+  std::tm tm{};
+  localtime_r(&tv.tv_sec, &tm);
+  DateTime d = FromTm(tm);
   d.millisecond = static_cast<int>(tv.tv_usec / 1000);
   return d;
 }
+
+DateTime DateTime::AddSeconds(long long seconds) const {
+  const auto t = static_cast<std::time_t>(PlainSeconds(*this) + seconds);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  return FromTm(tm);
+}
+
+long long DateTime::SecondsTo(const DateTime& later) const { return PlainSeconds(later) - PlainSeconds(*this); }
 
 std::string FormatNumber(double d) {
   if (std::isnan(d) || std::isinf(d)) return "0";

@@ -16,6 +16,9 @@ struct DateTime {
   // Accepts "YYYY-MM-DD", "YYYY-MM-DD HH:MM[:SS[.fff]]" and the same with a "T".
   static std::optional<DateTime> ParseIso(std::string_view text);
   static DateTime Now();
+  // Calendar arithmetic, whole seconds (the milliseconds are dropped).
+  DateTime AddSeconds(long long seconds) const;
+  long long SecondsTo(const DateTime& later) const;
   bool operator==(const DateTime&) const = default;
 };
 

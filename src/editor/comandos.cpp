@@ -1,4 +1,6 @@
 // The command bar's commands, saving and deleting, and the field lookup.
+#include <utility>
+
 #include "common/mod_global.h"
 #include "components/cls_consulta.h"
 #include "components/cls_planilla.h"
@@ -10,6 +12,7 @@
 #include "components/text.h"
 #include "editor/frm_v_ta_etapas.h"
 #include "replication/mod_grupos_emp.h"
+#include "replication/recorrido.h"
 
 namespace etapas {
 namespace {}  // namespace
@@ -106,6 +109,38 @@ bool FrmV_TA_ETAPAS::ValidarCampos() {
 }
 
 namespace {
+
+// A transaction on a session that is rolled back unless confirmed, also when a step fails
+// (before its failure is told, so no lock is held while the operator reads it).
+class Transaccion {
+ public:
+  explicit Transaccion(ClsDatos& db) : db_(db) { abierta_ = Ejecutar("BEGIN TRANSACTION"); }
+  ~Transaccion() {
+    if (abierta_) Ejecutar("ROLLBACK TRANSACTION");
+  }
+  Transaccion(const Transaccion&) = delete;
+  Transaccion& operator=(const Transaccion&) = delete;
+  // Raises the engine's refusal of the COMMIT: then nothing was saved.
+  void Confirmar() {
+    if (!std::exchange(abierta_, false)) return;
+    db_.ConexionAbierta().Errors().Clear();
+    db_.EjecutarSQL("COMMIT TRANSACTION", 0, nullptr);
+    ado::Errors& errores = db_.ConexionAbierta().Errors();
+    if (errores.Count() > 0) throw RaisedError(errores.Item(0).NativeError, errores.Item(0).Description);
+  }
+
+ private:
+  bool Ejecutar(const std::string& sql) {
+    try {
+      db_.ConexionAbierta().Errors().Clear();
+      db_.EjecutarSQL(sql, 0, nullptr);
+      return db_.ConexionAbierta().Errors().Count() == 0;
+    } catch (const RaisedError&) { return false; }
+  }
+
+  ClsDatos& db_;
+  bool abierta_ = false;
+};
 
 // One save of the window (GRABAR, or BORRAR confirmed): a new status, an existing one or a
 // deletion, each a list of steps; they share what the save has read and typed.
@@ -252,14 +287,18 @@ class Grabacion {
 
   // The commit and what follows it; skipped when a field could not be put.
   void ArmarCommit() {
-    // Before the commit, so that no instant leaves the stores behind with nothing owed.
-    commit_.Paso([this] { AnotarAntesDeGrabar("V_TA_ETAPAS", 1, {"'" + sqltext::Doubled(guardado_) + "'"}); });
     commit_.Paso([this] {
       const bool reintento = commitFallido_;
       if (reintento) RehacerFila();
       commitFallido_ = false;
+      // The row and what every store will owe for it are committed together: no instant
+      // leaves a store behind with nothing owed.
+      AnotacionPrevia previa("V_TA_ETAPAS", 1, {"'" + sqltext::Doubled(guardado_) + "'"});
+      Transaccion transaccion(*SesionSistema.Datos);
+      previa.Anotar();
       actualizando_ = true;
       Rs().Update();
+      transaccion.Confirmar();
       actualizando_ = false;
       if (reintento) f_.bError = false;
     });

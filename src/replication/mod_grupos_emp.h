@@ -41,11 +41,6 @@ void ReplicarTabla(std::string& Tabla, long Accion, const std::string& Valor1, c
                    const std::string& Valor3 = "", const std::string& Valor4 = "", const std::string& Valor5 = "",
                    const std::string& Valor6 = "", const std::string& Filtro = "", const std::string& = "",
                    bool = false);
-// Writes down, before the caller commits its row, that every target ReplicarTabla would
-// try owes the change: a process that ends between the commit and the walk leaves them
-// owing it (re-sending a row that did not change is harmless). The walk that follows uses
-// these rows. A failure writes nothing and is told by that walk.
-void AnotarAntesDeGrabar(std::string Tabla, long Accion, const ValoresClave& valores, const std::string& Filtro = "");
 // True while a ReplicarTabla call is running (a second one is refused).
 bool ReplicacionEnCurso();
 

@@ -109,34 +109,11 @@ constexpr long kSegundosReclamo = 600;
 std::string HoraCasaMas(long segundos) {
   static long long desfase = 0;
   static bool conocido = false;
-  auto segundosDe = [](const DateTime& d) {
-    std::tm t{};
-    t.tm_year = d.year - 1900;
-    t.tm_mon = d.month - 1;
-    t.tm_mday = d.day;
-    t.tm_hour = d.hour;
-    t.tm_min = d.minute;
-    t.tm_sec = d.second;
-    return static_cast<long long>(timegm(&t));
-  };
   if (!conocido) {
-    const DateTime servidor = FechaServidor();
-    const DateTime local = DateTime::Now();
-    desfase = segundosDe(servidor) - segundosDe(local);
+    desfase = DateTime::Now().SecondsTo(FechaServidor());
     conocido = true;
   }
-  // DateTime::Now is the local wall clock: turn it into the server's and add.
-  const std::time_t objetivo = static_cast<std::time_t>(segundosDe(DateTime::Now()) + desfase + segundos);
-  std::tm t{};
-  gmtime_r(&objetivo, &t);
-  DateTime d;
-  d.year = t.tm_year + 1900;
-  d.month = t.tm_mon + 1;
-  d.day = t.tm_mday;
-  d.hour = t.tm_hour;
-  d.minute = t.tm_min;
-  d.second = t.tm_sec;
-  return Q(d.ToIso());
+  return Q(DateTime::Now().AddSeconds(desfase + segundos).ToIso());
 }
 
 // home.sql's statement that starts with `inicio`, so a migrated database gets exactly what
@@ -298,11 +275,11 @@ bool AsegurarTablaPendientes(ClsDatos& casa) {
   return Existe(casa, "TOMADO_HASTA");
 }
 
-bool AnotarPendientes(ClsDatos& casa, std::vector<CambioPendiente>& cambios) {
+bool AnotarPendientes(ClsDatos& casa, std::vector<CambioPendiente>& cambios, bool propia) {
   for (const auto& c : cambios)
     if (c.Accion < 1 || c.Accion > 3 || text::Trim(c.Tabla).empty() || text::Trim(c.Destino).empty()) return false;
   const std::string t = kTablaPendientes;
-  if (!Ejecutar(casa, "BEGIN TRANSACTION")) return false;
+  if (propia && !Ejecutar(casa, "BEGIN TRANSACTION")) return false;
   bool hecho = true;
   for (auto& c : cambios) {
     const std::string clave = Q(ClaveDe(c));
@@ -336,6 +313,7 @@ bool AnotarPendientes(ClsDatos& casa, std::vector<CambioPendiente>& cambios) {
       break;
     }
   }
+  if (!propia) return hecho;
   if (!hecho) {
     Ejecutar(casa, "ROLLBACK TRANSACTION");
     return false;

@@ -58,8 +58,9 @@ bool AsegurarTablaPendientes(ClsDatos& casa);
 // this change's kind, target, reason and date, and its VERSION moved on; concurrent
 // recordings of one row make one row. Each change's Id is filled in. False, with nothing
 // recorded, when the home database refused any of them or a change is malformed (an
-// Accion other than 1 to 3, an empty Tabla or Destino).
-bool AnotarPendientes(ClsDatos& casa, std::vector<CambioPendiente>& cambios);
+// Accion other than 1 to 3, an empty Tabla or Destino). With propia false the caller's
+// open transaction holds them instead (and a refusal rolls back nothing of it).
+bool AnotarPendientes(ClsDatos& casa, std::vector<CambioPendiente>& cambios, bool propia = true);
 // The same for one change.
 bool RegistrarPendiente(ClsDatos& casa, const CambioPendiente& cambio);
 

@@ -41,3 +41,23 @@ void ProbarTodos(const std::string& tabla, const std::vector<const Destino*>& de
 inline constexpr int kEsperaConexion = 15;
 
 }  // namespace etapas::replicacion
+
+namespace etapas {
+
+// What every target ReplicarTabla would try owes, written down with the caller's own row,
+// so that the caller's commit makes the row and every debt durable together and no
+// instant between the commit and the walk leaves a store behind unowed. The targets are
+// read when it is made, before the caller opens its transaction (reads first would let
+// SQLite refuse the writes while another program writes); Anotar writes their rows inside
+// it. The walk that follows writes them down again and tells when it cannot.
+class AnotacionPrevia {
+ public:
+  AnotacionPrevia(std::string Tabla, long Accion, const ValoresClave& valores, const std::string& Filtro = "");
+  // False when the home database refused a row (nothing to count on then).
+  bool Anotar();
+
+ private:
+  std::vector<CambioPendiente> cambios_;
+};
+
+}  // namespace etapas

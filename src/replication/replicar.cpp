@@ -1,7 +1,5 @@
 // The replication driver: the walk over the points of sale and the group database, the
 // choice of targets and the preparation of each one.
-#include <map>
-#include <utility>
 #include <string_view>
 #include <vector>
 
@@ -224,18 +222,6 @@ bool ReplicarEnDestino(const std::string& Tabla, long Accion, const std::string&
 
 namespace {
 
-// What AnotarAntesDeGrabar wrote, for the walk that follows.
-struct Anotadas {
-  std::string tabla, filtro;
-  long accion = 0;
-  ValoresClave valores;
-  std::map<std::string, long> ids;  // by CODIGO in upper case
-  bool Para(const std::string& t, long a, const ValoresClave& v, const std::string& f) const {
-    return !ids.empty() && t == tabla && a == accion && v == valores && f == filtro;
-  }
-};
-Anotadas anotadas;
-
 // What a walk owes: every target is written down in the home database before any of them
 // is tried, and its row goes only when it got the change, so neither an abort, a cancel
 // nor the process's end loses one. The operator is told from the targets' outcomes.
@@ -246,34 +232,18 @@ class Pendientes {
 
   // Before the walk: one row for every target it will try. False when the home database
   // did not take them.
-  bool AnotarTodos(std::vector<Destino>& puntos, Destino* grupo) {
+  bool AnotarTodos(std::vector<Destino>& puntos, Destino* grupo, bool propia = true) {
     std::vector<Destino*> destinos;
     for (auto& d : puntos)
       if (!d.excluido) destinos.push_back(&d);
     if (grupo) destinos.push_back(grupo);
     if (destinos.empty() || accion_ < 1 || accion_ > 3) return true;
-    // Written already before the caller committed its row: those rows are the walk's.
-    Anotadas previas = std::exchange(anotadas, Anotadas{});
-    if (previas.Para(tabla_, accion_, valores_, filtro_)) {
-      std::vector<Destino*> nuevos;
-      for (Destino* d : destinos) {
-        const auto it = previas.ids.find(text::Upper(text::TrimCopy(d->codigo)));
-        if (it == previas.ids.end()) {
-          nuevos.push_back(d);
-          continue;
-        }
-        d->cambio = Cambio(*d);
-        d->cambio.Id = it->second;
-      }
-      destinos = std::move(nuevos);
-      if (destinos.empty()) return true;
-    }
     ClsDatos& casa = *SesionSistema.Datos;
     if (!AsegurarTablaPendientes(casa)) return false;
     std::vector<CambioPendiente> cambios;
     cambios.reserve(destinos.size());
     for (const Destino* d : destinos) cambios.push_back(Cambio(*d));
-    if (!AnotarPendientes(casa, cambios)) return false;
+    if (!AnotarPendientes(casa, cambios, propia)) return false;
     for (size_t i = 0; i < destinos.size(); ++i) destinos[i]->cambio = std::move(cambios[i]);
     return true;
   }
@@ -290,15 +260,6 @@ class Pendientes {
     c.Motivo = "La replicación aún no llegó a este destino.";
     return c;
   }
-
-  void Recordar() {
-    anotadas = Anotadas{};
-    anotadas.tabla = tabla_;
-    anotadas.accion = accion_;
-    anotadas.valores = valores_;
-    anotadas.filtro = filtro_;
-  }
-  static void Recordar(const Destino& d) { anotadas.ids[text::Upper(text::TrimCopy(d.codigo))] = d.cambio.Id; }
 
   // The target did not get the change: its row stays, with why.
   void Anotar(Destino& d, const std::string& motivo, bool motivoEscrito = false) {
@@ -413,31 +374,35 @@ void CerrarRecorrido(std::vector<Destino>& puntos, Destino* grupo, bool cancelad
 
 }  // namespace
 
-void AnotarAntesDeGrabar(std::string Tabla, long Accion, const ValoresClave& valores, const std::string& Filtro) {
+AnotacionPrevia::AnotacionPrevia(std::string Tabla, long Accion, const ValoresClave& valores,
+                                 const std::string& Filtro) {
   Tabla = text::RemoveAllNoCase(Tabla, "@ADMIN_");
   bool sinCondicion = text::Trim(Filtro).empty();
   for (const auto& v : valores) sinCondicion = sinCondicion && v.empty();
-  if (enCurso || sinCondicion) return;
+  if (enCurso || sinCondicion || Accion < 1 || Accion > 3) return;
   try {
     ado::RecordsetPtr rs;
     SesionSistema.Datos->AbrirRecordset(kConsultaPuntosVenta, rs, nullptr, 0, 1, -1, true);
     std::vector<Destino> puntos = LeerPuntosDeVenta(Abierto(rs));
     if (rs->IsOpen()) rs->Close();
-    for (auto& d : puntos) d.excluido = !Recibe(d, Tabla);
+    std::vector<const Destino*> destinos;
+    for (const auto& d : puntos)
+      if (Recibe(d, Tabla)) destinos.push_back(&d);
     std::string tipos;
     Destino grupo;
-    const bool conGrupo = GrupoHabilitado(Tabla);
-    if (conGrupo) grupo = Grupo(tipos);
-    Pendientes pendientes(Tabla, Accion, valores, Filtro);
-    if (!pendientes.AnotarTodos(puntos, conGrupo ? &grupo : nullptr)) return;
-    pendientes.Recordar();
-    for (const auto& d : puntos)
-      if (d.cambio.Id != 0) Pendientes::Recordar(d);
-    if (conGrupo && grupo.cambio.Id != 0) Pendientes::Recordar(grupo);
+    if (GrupoHabilitado(Tabla)) {
+      grupo = Grupo(tipos);
+      destinos.push_back(&grupo);
+    }
+    if (destinos.empty() || !AsegurarTablaPendientes(*SesionSistema.Datos)) return;
+    const Pendientes pendientes(Tabla, Accion, valores, Filtro);
+    for (const Destino* d : destinos) cambios_.push_back(pendientes.Cambio(*d));
   } catch (const RaisedError&) {
-    // The walk writes them down itself, and says so when it cannot.
+    cambios_.clear();  // the walk writes them down itself, and says so when it cannot
   }
 }
+
+bool AnotacionPrevia::Anotar() { return cambios_.empty() || AnotarPendientes(*SesionSistema.Datos, cambios_, false); }
 
 void ReplicarTabla(std::string& Tabla, long Accion, const std::string& Valor1, const std::string& Valor2,
                    const std::string& Valor3, const std::string& Valor4, const std::string& Valor5,

@@ -497,12 +497,7 @@ void EscucharSenales(VentanaQt& ventana) {
     while (read(tuberiaSenales[0], c, sizeof c) > 0) {}
     ventana.Interrumpir();
   });
-  struct sigaction sa {};
-  sa.sa_handler = AlRecibirSenal;
-  sigemptyset(&sa.sa_mask);
-  sa.sa_flags = SA_RESTART;
-  sigaction(SIGTERM, &sa, nullptr);
-  sigaction(SIGHUP, &sa, nullptr);
+  EscucharFinDeSesion(AlRecibirSenal);
 }
 
 int EjecutarVentana(int argc, char** argv, const std::string& commandLine) {

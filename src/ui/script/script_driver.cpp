@@ -29,15 +29,6 @@ void AlRecibirSenal(int signo) {
   if (!HayTrabajoEnCurso()) _exit(128 + signo);
 }
 
-void InstalarSenales() {
-  struct sigaction sa {};
-  sa.sa_handler = AlRecibirSenal;
-  sigemptyset(&sa.sa_mask);
-  sa.sa_flags = SA_RESTART;
-  sigaction(SIGTERM, &sa, nullptr);
-  sigaction(SIGHUP, &sa, nullptr);
-}
-
 bool ParseInt(const std::string& s, long long& out) {
   if (s.empty()) return false;
   char* end = nullptr;
@@ -97,7 +88,7 @@ void ScriptDriver::MostrarPlanilla(const PeticionPlanilla& p) {
 
 int ScriptDriver::Run() {
   SetPlatform(this);
-  InstalarSenales();
+  EscucharFinDeSesion(AlRecibirSenal);
   try {
     form_.Form_Load();
   } catch (const std::exception& e) {
