@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds with AddressSanitizer and UndefinedBehaviorSanitizer and runs every test: first on
-# the embedded engine, then again on two PostgreSQL servers on loopback (the home server and
-# a points-of-sale server, started here and stopped at the end whatever happens).
+# the embedded engine (twice: the second time under a Spanish locale), then again on two
+# PostgreSQL servers on loopback (the home server and a points-of-sale server, started here
+# and stopped at the end whatever happens).
 # The tests make their own temporary data roots; the user's data is never touched.
 # ETAPAS_SKIP_POSTGRESQL=1 leaves the second run out. Then the .deb, built, unpacked and its
 # programs run from a read-only folder (scripts/package.sh), and the formatting and clang-tidy
@@ -19,6 +20,10 @@ cmake --build build-test -j2
 status=0
 echo "== Tests on the embedded engine"
 ctest --test-dir build-test --output-on-failure -j2 || status=1
+
+# A Spanish desktop's locale (decimal comma) must change nothing the program reads or writes.
+echo "== Tests on the embedded engine under LC_ALL=es_ES.UTF-8"
+LC_ALL=es_ES.UTF-8 ctest --test-dir build-test --output-on-failure -j2 || status=1
 
 if [ "${ETAPAS_SKIP_POSTGRESQL:-0}" != "1" ]; then
   echo "== Tests on PostgreSQL"

@@ -303,6 +303,12 @@ TEST_F(AdminTest, SqlPrintsRowsAsJsonLinesAndErrorsWithTheirNativeNumbers) {
   EXPECT_EQ(r.exitCode, 0) << r.stderrText;
   EXPECT_EQ(r.stdoutText, "{\"CODIGOESTADO\": \"0001\"}\n");
 
+  // Every result of a batch, in order, an empty line between two (an empty one included).
+  r = Admin({"sql", "--server", "S", "--database", "D",
+             "SELECT 1 AS a; UPDATE V_TA_ETAPAS SET Color = 1; SELECT 2 AS b WHERE 1 = 0\r\nSELECT 3 AS c"});
+  EXPECT_EQ(r.exitCode, 0) << r.stderrText;
+  EXPECT_EQ(r.stdoutText, "{\"a\": 1}\n\n\n{\"c\": 3}\n");
+
   r = Admin({"sql", "--server", "S", "--database", "D", "SELECT * FROM NO_EXISTE"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.stdoutText, "");

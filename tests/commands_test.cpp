@@ -42,18 +42,21 @@ class Commands : public test::EditorTest {
 };
 
 // The points of sale receive values without apostrophes: a code with one would reach
-// them under another key.
-TEST_F(Commands, ACodeWithAnApostropheIsRefusedAtEntryAndNeverSaved) {
-  Confirm("0'1");
-  EXPECT_TRUE(form.bError);
-  ASSERT_EQ(platform.shown.size(), 1u);
-  EXPECT_EQ(platform.shown[0].title, "Aviso al operador");
-  EXPECT_NE(platform.shown[0].prompt.find("código de status"), std::string::npos);
-  EXPECT_NE(platform.shown[0].prompt.find("apóstrofes"), std::string::npos);
-  EXPECT_EQ(form.Foco(), 0);
-  EXPECT_FALSE(form.Botonera1.Habilitado("GRABAR"));
-  form.Botonera1_Click("grabar");
-  EXPECT_EQ(Scalar(Home(), "SELECT COUNT(*) FROM V_TA_ETAPAS WHERE CODIGOESTADO LIKE '%''%'"), "0");
+// them under another key. "|" would split it in the previous statuses of another one.
+TEST_F(Commands, ACodeWithAnApostropheOrABarIsRefusedAtEntryAndNeverSaved) {
+  for (const char* codigo : {"0'1", "0|1"}) {
+    platform.shown.clear();
+    Confirm(codigo);
+    EXPECT_TRUE(form.bError);
+    ASSERT_EQ(platform.shown.size(), 1u);
+    EXPECT_EQ(platform.shown[0].title, "Aviso al operador");
+    EXPECT_NE(platform.shown[0].prompt.find("código de status"), std::string::npos);
+    EXPECT_NE(platform.shown[0].prompt.find(codigo[1] == '|' ? "(|)" : "apóstrofes"), std::string::npos);
+    EXPECT_EQ(form.Foco(), 0);
+    EXPECT_FALSE(form.Botonera1.Habilitado("GRABAR"));
+    form.Botonera1_Click("grabar");
+  }
+  EXPECT_EQ(Scalar(Home(), "SELECT COUNT(*) FROM V_TA_ETAPAS WHERE CODIGOESTADO LIKE '%[''|]%'"), "0");
   EXPECT_EQ(Scalar(*test::Connect("SUC1", "TPV1"), "SELECT COUNT(*) FROM V_TA_ETAPAS"), "0");
 }
 
@@ -111,6 +114,14 @@ TEST_F(Commands, TheTypicalRequestSavesAndReplicates) {
   form.Botonera1_Click("GRABAR");
   EXPECT_EQ(Scalar(Home(), "SELECT COUNT(*) FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0013'"), "1");
   EXPECT_EQ(Scalar(*pos, "SELECT Descripcion FROM V_TA_ETAPAS"), "GARANTIA EXTENDIDA");
+
+  // Blanks typed around a store's names: the store is still reached, not owed the change.
+  Exec(Home(), "UPDATE V_TA_TPV SET Server = ' SUC1 ', Dbname = ' TPV1  ' WHERE CODIGO = '0001'");
+  Confirm("13");
+  form.Escribir(1, "GARANTIA TOTAL");
+  form.Botonera1_Click("GRABAR");
+  EXPECT_EQ(Scalar(*pos, "SELECT Descripcion FROM V_TA_ETAPAS"), "GARANTIA TOTAL");
+  EXPECT_EQ(Scalar(Home(), "SELECT COUNT(*) FROM V_TA_REPLICACION_PENDIENTE WHERE DESTINO = '0001'"), "0");
 }
 
 TEST_F(Commands, NuevoProposesTheNextCode) {

@@ -707,5 +707,27 @@ TEST(Utilities, SettingsFilesAreLookedForInTheConfigurationFolderFirst) {
   EXPECT_EQ(ClsIni::LeerValor("KT512rl.INI", "PC1", "Servidor", "d"), "RAIZ");
 }
 
+// A Windows editor's byte-order mark hides no entry; a number that is not one is refused,
+// naming the file and the line.
+TEST(Utilities, TheServerDirectoryReadsAMarkedFileAndRefusesBadNumbers) {
+  test::TempDataRoot root;
+  const std::string config = std::getenv("XDG_CONFIG_HOME") + std::string("/etapas");
+  std::filesystem::create_directories(config);
+  std::ofstream(config + "/servers.conf") << "\xEF\xBB\xBFPRIMERO = sqlite primera\n"
+                                          << "MALO = postgresql 127.0.0.1:1 connect_timeout=abc\n"
+                                          << "PUERTO = postgresql 127.0.0.1:x1\n";
+  auto master = test::Connect("PRIMERO", "master");
+  ASSERT_TRUE(master->Conectado()) << master->MotivoFallo();
+  test::Exec(*master, "CREATE DATABASE [NUEVA]");
+  EXPECT_TRUE(std::filesystem::exists(root.Path() + "/primera/nueva.db"));
+  EXPECT_NE(test::Connect("MALO", "master")
+                ->MotivoFallo()
+                .find("(" + config +
+                      "/servers.conf, line 2) gives connect_timeout 'abc', "
+                      "which is not a whole number."),
+            std::string::npos);
+  EXPECT_NE(test::Connect("PUERTO", "master")->MotivoFallo().find("line 3) gives the port 'x1'"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace etapas

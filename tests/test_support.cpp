@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <clocale>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -61,6 +62,16 @@ std::string Env(const char* name, const std::string& fallback) {
   const char* v = std::getenv(name);
   return v && *v ? std::string(v) : fallback;
 }
+
+// The library runs under the locale the tests were started with, as in a desktop program:
+// CI runs them once more under LC_ALL=es_ES.UTF-8.
+[[maybe_unused]] const bool kLocaleFromEnvironment = std::setlocale(LC_ALL, "") != nullptr;
+
+SpanishLocale::SpanishLocale() : previous_(std::setlocale(LC_ALL, nullptr)) {
+  ok_ = std::setlocale(LC_ALL, "es_ES.UTF-8") != nullptr;
+}
+
+SpanishLocale::~SpanishLocale() { std::setlocale(LC_ALL, previous_.c_str()); }
 
 bool OnPostgreSQL() { return Env("ETAPAS_TEST_ENGINE") == "postgresql"; }
 

@@ -42,6 +42,21 @@ class TempDataRoot {
   std::optional<std::string> previous_, previousConfig_;
 };
 
+// A Spanish desktop's locale (decimal comma) for the C library while it lives; the one
+// before comes back after. Ok() says whether the locale is installed (scripts/deps.sh).
+class SpanishLocale {
+ public:
+  SpanishLocale();
+  ~SpanishLocale();
+  SpanishLocale(const SpanishLocale&) = delete;
+  SpanishLocale& operator=(const SpanishLocale&) = delete;
+  bool Ok() const { return ok_; }
+
+ private:
+  std::string previous_;
+  bool ok_ = false;
+};
+
 // Whether the tests run on PostgreSQL servers (ETAPAS_TEST_ENGINE=postgresql).
 bool OnPostgreSQL();
 // An environment variable, or `fallback` when it is unset or empty.

@@ -57,9 +57,10 @@ which drops it and builds it again. Prints the command line that opens the edito
 constexpr std::string_view kSqlHelp = R"(Usage: etapas-admin sql --server S --database D [--user U] [--password P] TEXT
 
 Runs T-SQL TEXT on database D of server S exactly as the system runs it (TEXT "-" reads
-it from standard input; put "--" before a TEXT starting with "-"). Rows of the first
-result are printed as JSON objects, one per line. Provider errors are printed on stderr
-as "error NATIVE: description" and the exit status is 1.
+it from standard input; put "--" before a TEXT starting with "-"). The rows of every
+result of the batch are printed in order as JSON objects, one per line, and an empty line
+separates one result from the next (an empty result still takes its place). Provider
+errors are printed on stderr as "error NATIVE: description" and the exit status is 1.
 )";
 
 // Options every connecting subcommand accepts.
@@ -185,7 +186,10 @@ int RunSql(const Args& args, std::ostream& out, std::ostream& err) {
   ado::RecordsetPtr rs;
   // A query's rows are printed as they are read, so memory stays flat however many there are.
   auto errors = Stream(db, text, rs);
-  if (rs && rs->IsOpen() && rs->FieldCount() > 0) {
+  bool first = true;
+  for (; rs && rs->IsOpen() && rs->FieldCount() > 0; rs = rs->NextRecordset()) {
+    if (!first) out << '\n';
+    first = false;
     try {
       std::string line;
       for (; !rs->EOF_(); rs->MoveNext()) {
@@ -197,6 +201,7 @@ int RunSql(const Args& args, std::ostream& out, std::ostream& err) {
       // A row that cannot be read ends the listing; what came before it stays printed.
       auto more = ErrorsOf(db, e);
       errors.insert(errors.end(), more.begin(), more.end());
+      break;
     }
   }
   out.flush();

@@ -7,6 +7,7 @@
 #include "components/failure.h"
 #include "components/text.h"
 #include "components/sql_text.h"
+#include "components/variant.h"
 
 namespace etapas {
 
@@ -90,7 +91,7 @@ double ValNumero(const std::string& texto) {
     while (j < t.size() && t[j] >= '0' && t[j] <= '9') exp += t[j++];
     if (j > start) num += exp;
   }
-  return std::strtod(num.c_str(), nullptr);
+  return ReadNumber(num);
 }
 
 int16_t CInt(double v) {

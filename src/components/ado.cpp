@@ -81,9 +81,18 @@ Recordset::Recordset(ConnectionPtr owner, engine::ResultSet data, bool updatable
   }
 }
 
+std::shared_ptr<Recordset> Recordset::NextRecordset() {
+  if (later_.empty()) return nullptr;
+  auto next = std::make_shared<Recordset>(owner_, std::move(later_.front()), false);
+  next->later_.assign(std::make_move_iterator(later_.begin() + 1), std::make_move_iterator(later_.end()));
+  later_.clear();
+  return next;
+}
+
 Recordset::Recordset(ConnectionPtr owner, std::unique_ptr<engine::RowStream> stream)
     : owner_(std::move(owner)), updatable_(false), stream_(std::move(stream)), streamed_(true), text_(stream_->Text()) {
   TakeRowStorage();
+  later_ = stream_->TakeLater();
   shared_ = stream_->SharedColumns();
   if (!shared_) data_.columns = stream_->Columns();
   Fetch();
@@ -119,6 +128,7 @@ void Recordset::Reopen(std::unique_ptr<engine::RowStream> stream) {
   touched_.clear();
   streamed_ = true;
   stream_ = std::move(stream);
+  later_ = stream_->TakeLater();
   text_ = stream_->Text();
   shared_ = stream_->SharedColumns();
   if (shared_)
@@ -435,7 +445,9 @@ RecordsetPtr Connection::Execute(std::string_view sql, long* recordsAffected, lo
   if (recordsAffected) *recordsAffected = outcome.rowsAffected;
   if (!outcome.errors.empty()) RaiseProviderErrors(outcome.errors);
   if (options & kExecuteNoRecords) return nullptr;
-  return std::make_shared<Recordset>(shared_from_this(), std::move(outcome.result), false);
+  auto rs = std::make_shared<Recordset>(shared_from_this(), std::move(outcome.result), false);
+  rs->later_ = std::move(outcome.later);
+  return rs;
 }
 
 RecordsetPtr Connection::OpenRecordset(std::string_view sql, int cursorType, int lockType) {
@@ -449,7 +461,9 @@ RecordsetPtr Connection::OpenRecordset(std::string_view sql, int cursorType, int
   auto outcome = session().Execute(sql);
   if (!outcome.errors.empty()) RaiseProviderErrors(outcome.errors);
   bool updatable = lockType >= 2;
-  return std::make_shared<Recordset>(shared_from_this(), std::move(outcome.result), updatable);
+  auto rs = std::make_shared<Recordset>(shared_from_this(), std::move(outcome.result), updatable);
+  rs->later_ = std::move(outcome.later);
+  return rs;
 }
 
 void Connection::OpenRecordset(std::string_view sql, int cursorType, int lockType, RecordsetPtr& rs) {

@@ -96,6 +96,9 @@ class Recordset : public std::enable_shared_from_this<Recordset> {
   void CancelUpdate();  // drops the pending change
   bool EditPending() const { return mode_ != Mode::None; }
   void Close();
+  // The batch's next result, read-only, or null after the last one. A forward-only
+  // recordset gives them only once its own rows have been read (or the batch ran whole).
+  std::shared_ptr<Recordset> NextRecordset();
 
   // Used by Field.
   const engine::ColumnMeta& Column(int index) const;
@@ -129,6 +132,7 @@ class Recordset : public std::enable_shared_from_this<Recordset> {
 
   ConnectionPtr owner_;
   engine::ResultSet data_;
+  std::vector<engine::ResultSet> later_;
   bool updatable_;
   bool open_ = true;
   long pos_ = 0;  // index into rows; == size() means EOF

@@ -9,6 +9,7 @@
 #include "engine/session.h"
 #include "components/platform.h"
 #include "components/text.h"
+#include "components/variant.h"
 
 namespace etapas {
 namespace {
@@ -63,7 +64,7 @@ double ClsUtil::ANumero(const std::string& texto) {
     }
   }
   if (!any) return 0;
-  return std::strtod(digits.c_str(), nullptr);
+  return ReadNumber(digits);
 }
 
 std::string ClsUtil::FormatoCodigo(const std::string& codigo, int largo) {

@@ -113,20 +113,48 @@ DateTime DateTime::AddSeconds(long long seconds) const {
 
 long long DateTime::SecondsTo(const DateTime& later) const { return PlainSeconds(later) - PlainSeconds(*this); }
 
+std::string NumberText(double d, bool fixed, int precision) {
+  char buf[400];  // %.15f of 1e308 and more: to_chars refuses rather than cut it short
+  auto [end, ec] =
+      std::to_chars(buf, buf + sizeof buf, d, fixed ? std::chars_format::fixed : std::chars_format::general, precision);
+  if (ec != std::errc()) return "0";
+  return std::string(buf, end);
+}
+
+double ReadNumber(std::string_view s, size_t* used) {
+  if (used) *used = 0;
+  size_t i = s.find_first_not_of(" \t\n\v\f\r");
+  if (i == std::string_view::npos) return 0;
+  const bool plus = s[i] == '+';
+  if (plus) ++i;
+  if (i < s.size() && (s[i] == '+' || (plus && s[i] == '-'))) return 0;
+  double v = 0;
+  const char* first = s.data() + i;
+  auto [p, ec] = std::from_chars(first, s.data() + s.size(), v, std::chars_format::general);
+  if (ec == std::errc::invalid_argument) return 0;
+  if (ec == std::errc::result_out_of_range) {
+    // As strtod: too large is infinite, too small is zero, either with its sign.
+    const bool negative = *first == '-';
+    const std::string_view digits(first, static_cast<size_t>(p - first));
+    const auto e = digits.find_first_of("eE");
+    const bool tiny = e != std::string_view::npos && e + 1 < digits.size() && digits[e + 1] == '-';
+    v = tiny ? 0.0 : HUGE_VAL;
+    if (negative) v = -v;
+  }
+  if (used) *used = static_cast<size_t>(p - s.data());
+  return v;
+}
+
 std::string FormatNumber(double d) {
   if (std::isnan(d) || std::isinf(d)) return "0";
   if (d == std::floor(d) && std::fabs(d) < 1e15) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.0f", d);
-    return std::string(buf) == "-0" ? "0" : buf;
+    std::string s = NumberText(d, true, 0);
+    return s == "-0" ? "0" : s;
   }
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.15g", d);
-  std::string s = buf;
+  std::string s = NumberText(d, false, 15);
   if (s.find('e') != std::string::npos) {
     // Keep plain positional notation: statements and stored texts expect it.
-    std::snprintf(buf, sizeof buf, "%.15f", d);
-    s = buf;
+    s = NumberText(d, true, 15);
     while (!s.empty() && s.back() == '0') s.pop_back();
     if (!s.empty() && s.back() == '.') s.pop_back();
   }

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "common/mod_global.h"
+#include "components/variant.h"
 
 namespace etapas::ast {
 
@@ -34,7 +35,7 @@ double NumeroInicial(const std::string& texto) {
       break;
     }
   }
-  return digits ? std::strtod(num.c_str(), nullptr) : 0;
+  return digits ? ReadNumber(num) : 0;
 }
 
 namespace {

@@ -223,10 +223,14 @@ void FrmV_TA_ETAPAS::Campo_Valida(int16_t index) {
   });
   codigo.Paso([&] {
     // The points of sale receive values without their apostrophes: such a code would be
-    // stored there under another key.
-    if (texto.find('\'') == std::string::npos) return;
+    // stored there under another key. "|" separates the codes of the previous statuses.
+    const bool apostrofe = texto.find('\'') != std::string::npos;
+    if (!apostrofe && texto.find('|') == std::string::npos) return;
     bError = true;
-    Platform().MsgBox("El código de status no puede contener apóstrofes ('). Escriba el código sin ese carácter.",
+    Platform().MsgBox(apostrofe
+                          ? "El código de status no puede contener apóstrofes ('). Escriba el código sin ese carácter."
+                          : "El código de status no puede contener la barra vertical (|), que separa los estados "
+                            "previos. Escriba el código sin ese carácter.",
                       mb::kExclamation | mb::kOk, "Aviso al operador");
     SetFocus(index);
     p.Terminar();

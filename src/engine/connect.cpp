@@ -19,15 +19,19 @@ namespace {
 struct ServerEntry {
   std::string engine = "sqlite";
   std::string location;
+  std::string where;  // the file and line it came from
 };
 
 // servers.conf (configuration folder, else data root): "NAME = ENGINE LOCATION" per line,
 // '#' comments. For PostgreSQL the location is "HOST[:PORT]" and options (see
 // postgres/server.h). Relative locations stay relative to the data root wherever the file is.
 bool LookUpServer(const std::string& root, const std::string& server, ServerEntry& entry) {
-  std::ifstream in(SettingsFile(root, "servers.conf"));
+  const std::string file = SettingsFile(root, "servers.conf");
+  std::ifstream in(file);
   std::string line;
-  while (std::getline(in, line)) {
+  for (int number = 1; std::getline(in, line); ++number) {
+    // Windows editors start a UTF-8 file with a byte-order mark.
+    if (number == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
     auto hash = line.find('#');
     if (hash != std::string::npos) line.erase(hash);
     auto eq = line.find('=');
@@ -38,6 +42,7 @@ bool LookUpServer(const std::string& root, const std::string& server, ServerEntr
     auto sp = rest.find_first_of(" \t");
     entry.engine = text::Lower(rest.substr(0, sp));
     entry.location = sp == std::string::npos ? "" : text::TrimCopy(rest.substr(sp));
+    entry.where = file + ", line " + std::to_string(number);
     return true;
   }
   return false;
@@ -126,7 +131,7 @@ std::vector<ConnectResult> ConnectAll(const std::vector<ConnectRequest>& request
       embedded[i] = true;
     } else if (entry.engine == "postgresql" || entry.engine == "postgres") {
       Fault fault;
-      openings[i] = postgres::StartOpen(server, entry.location, root, request, fault);
+      openings[i] = postgres::StartOpen(server, entry.location, root, request, fault, entry.where);
       if (!openings[i]) error = Describe(fault, "", text::Trim(request.database));
     } else {
       error = {native::kFeatureNotSupported,

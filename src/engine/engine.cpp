@@ -20,8 +20,10 @@ std::unique_ptr<RowStream> Session::Stream(std::string_view tsql, std::vector<Pr
   // Sessions that cannot stream give the whole result at once.
   struct Whole final : RowStream {
     ResultSet rs;
+    std::vector<ResultSet> later;
     size_t next = 0;
     const std::vector<ColumnMeta>& Columns() const override { return rs.columns; }
+    std::vector<ResultSet> TakeLater() override { return std::move(later); }
     bool Next(std::vector<Variant>& row, std::vector<ProviderError>&) override {
       if (next >= rs.rows.size()) return false;
       row = std::move(rs.rows[next++]);
@@ -35,6 +37,7 @@ std::unique_ptr<RowStream> Session::Stream(std::string_view tsql, std::vector<Pr
   }
   auto whole = std::make_unique<Whole>();
   whole->rs = std::move(out.result);
+  whole->later = std::move(out.later);
   return whole;
 }
 
@@ -699,18 +702,18 @@ class TsqlSession final : public Session {
         *stream = std::move(live);
         return true;
       }
-      const bool keep = !out.hasResult;
-      const Padding padding = keep ? PaddingOf(*columns) : Padding{};
+      const Padding padding = PaddingOf(*columns);
       ResultSet rs;
       std::vector<Variant> row;
-      while (rows->Next(row, fault))
-        if (keep) {
-          if (!padding.empty()) Pad(padding, row);
-          rs.rows.push_back(std::move(row));
-        }
+      while (rows->Next(row, fault)) {
+        if (!padding.empty()) Pad(padding, row);
+        rs.rows.push_back(std::move(row));
+      }
       if (fault) return fail(fault);
-      if (keep) {
-        rs.columns = *columns;
+      rs.columns = *columns;
+      if (out.hasResult) {
+        out.later.push_back(std::move(rs));
+      } else {
         out.result = std::move(rs);
         out.hasResult = true;
       }

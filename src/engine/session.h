@@ -61,7 +61,8 @@ struct ExecOutcome {
   std::vector<ProviderError> errors;  // empty when every statement ran
   bool hasResult = false;             // the first row-returning statement's rows
   ResultSet result;
-  long rowsAffected = 0;  // of the last data-changing statement
+  std::vector<ResultSet> later;  // those of the ones after it, in order
+  long rowsAffected = 0;         // of the last data-changing statement
 };
 
 struct SchemaColumn {
@@ -93,6 +94,8 @@ class RowStream {
   // Which session made it, for Session::Again (0: none); the session is never reached
   // through it.
   virtual std::uint64_t Maker() const { return 0; }
+  // The rows of the batch's later row-returning statements, once (a batch that ran whole).
+  virtual std::vector<ResultSet> TakeLater() { return {}; }
 };
 
 class Session {

@@ -25,8 +25,10 @@ std::vector<Destino> LeerPuntosDeVenta(ado::Recordset& rs) {
   for (; !rs.EOF_(); rs.MoveNext()) {
     Destino d;
     d.codigo = ClsUtil::ValorCampo(rs.Fields("Codigo")).ToText();
-    d.servidor = ClsUtil::ValorCampo(rs.Fields("Server")).ToText();
-    d.base = ClsUtil::ValorCampo(rs.Fields("Dbname")).ToText();
+    // Blanks typed around them are no part of the name: the check and the transfer both go
+    // where the trimmed names point.
+    d.servidor = text::TrimCopy(ClsUtil::ValorCampo(rs.Fields("Server")).ToText());
+    d.base = text::TrimCopy(ClsUtil::ValorCampo(rs.Fields("Dbname")).ToText());
     d.descripcion = ClsUtil::ValorCampo(rs.Fields("Descripcion")).ToText();
     d.habilitado = ValNumero(ClsUtil::ValorCampo(rs.Fields("INTERNET")).ToText()) == 0 &&
                    ValNumero(ClsUtil::ValorCampo(rs.Fields("BAJA")).ToText()) == 0;
@@ -48,8 +50,8 @@ Destino Grupo(std::string& tipos) {
   g.codigo = kDestinoGrupo;
   std::string aux;
   tipos = Cfg("GRP_Tipos", aux);
-  g.servidor = Cfg("GRP_Server", aux);
-  g.base = Cfg("GRP_Base", aux);
+  g.servidor = text::TrimCopy(Cfg("GRP_Server", aux));
+  g.base = text::TrimCopy(Cfg("GRP_Base", aux));
   g.descripcion = "Base del grupo " + text::TrimCopy(g.base);
   return g;
 }

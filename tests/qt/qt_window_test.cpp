@@ -525,5 +525,29 @@ TEST_F(QtWindow, ClosingDuringASaveEndsTheWindowAfterTheWalk) {
   }
 }
 
+// On a Spanish desktop (decimal comma) a decimal column a company added to the table keeps
+// its value at home and reaches the store as it stands.
+TEST_F(QtWindow, ADecimalColumnIsCarriedAsItStandsUnderASpanishLocale) {
+  test::SpanishLocale es;
+  ASSERT_TRUE(es.Ok()) << "the es_ES.UTF-8 locale is not installed: run scripts/deps.sh";
+  test::CreateDatabase("NORTE", "TPV1", "pos.sql");
+  auto casa = test::Connect("CASA", "EMPRESA1");
+  auto norte = test::Connect("NORTE", "TPV1");
+  for (auto* db : {casa.get(), norte.get()}) test::Exec(*db, "ALTER TABLE V_TA_ETAPAS ADD PRECIO decimal(10, 2) NULL");
+  test::Exec(*casa, "UPDATE V_TA_ETAPAS SET PRECIO = 1.5 WHERE CODIGOESTADO = '0002'");
+  test::Exec(*casa,
+             "INSERT INTO V_TA_TPV (CODIGO, Descripcion, Server, Dbname, INTERNET, BAJA) VALUES "
+             "('0001','Sucursal Norte','NORTE','TPV1',0,0)");
+  Abrir(*window, "0002");
+  QTest::keyClicks(window->Campo(1), " 2");
+  QTest::keyClick(window->Campo(1), Qt::Key_F5);
+
+  const char* leer = "SELECT Descripcion, PRECIO, PRECIO * 2 FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0002'";
+  EXPECT_EQ(test::Rows(*casa, leer), (std::vector<std::string>{"EN REPARACION 2|1.5|3"}));
+  EXPECT_EQ(test::Rows(*norte, leer), (std::vector<std::string>{"EN REPARACION 2|1.5|3"}));
+  EXPECT_EQ(test::Scalar(*casa, "SELECT COUNT(*) FROM V_TA_REPLICACION_PENDIENTE"), "0");
+  EXPECT_EQ(boxes, std::vector<std::string>{}) << boxes.front();
+}
+
 }  // namespace
 }  // namespace etapas

@@ -539,9 +539,9 @@ class PgOpening final : public Opening {
 }  // namespace
 
 std::unique_ptr<Opening> StartOpen(const std::string& server, const std::string& location, const std::string& dataRoot,
-                                   const ConnectRequest& request, Fault& fault) {
+                                   const ConnectRequest& request, Fault& fault, const std::string& where) {
   Config cfg;
-  if (!ParseConfig(server, location, dataRoot, cfg, fault)) return nullptr;
+  if (!ParseConfig(server, location, dataRoot, cfg, fault, where)) return nullptr;
   const int timeout =
       std::min(request.connectTimeoutSeconds > 0 ? request.connectTimeoutSeconds : 5, cfg.connectTimeout);
   auto backend = std::make_unique<PgBackend>(std::move(cfg), text::TrimCopy(request.database),

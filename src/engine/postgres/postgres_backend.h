@@ -28,6 +28,6 @@ class Opening {
 
 // As Open, without waiting; null with fault set when the entry or the name is refused.
 std::unique_ptr<Opening> StartOpen(const std::string& server, const std::string& location, const std::string& dataRoot,
-                                   const ConnectRequest& request, Fault& fault);
+                                   const ConnectRequest& request, Fault& fault, const std::string& where = "");
 
 }  // namespace etapas::engine::postgres

@@ -71,7 +71,7 @@ Fault ConnectFault(const Config& c, const std::string& database, const std::stri
 // One case per option of the server entry.
 // NOLINTNEXTLINE(readability-function-cognitive-complexity)
 bool ParseConfig(const std::string& server, const std::string& location, const std::string& root, Config& c,
-                 Fault& fault) {
+                 Fault& fault, const std::string& where) {
   c.server = server;
   std::vector<std::string> words;
   for (size_t i = 0; i < location.size();) {
@@ -80,7 +80,8 @@ bool ParseConfig(const std::string& server, const std::string& location, const s
     if (e > i) words.push_back(location.substr(i, e - i));
     i = e + 1;
   }
-  const std::string entry = "the server directory entry of '" + server + "'";
+  const std::string entry =
+      "the server directory entry of '" + server + "'" + (where.empty() ? "" : " (" + where + ")");
   std::string address = server;
   for (size_t k = 0; k < words.size(); ++k) {
     const auto eq = words[k].find('=');
@@ -98,11 +99,10 @@ bool ParseConfig(const std::string& server, const std::string& location, const s
       c.prefix = text::Lower(value);
     else if (key == "maintenance")
       c.maintenance = value;
-    else if (key == "connect_timeout")
-      c.connectTimeout = std::max(1, std::atoi(value.c_str()));
-    else if (key == "statement_timeout" || key == "keepalives_idle" || key == "keepalives_interval" ||
-             key == "keepalives_count" || key == "tcp_user_timeout") {
-      int& target = key == "statement_timeout"     ? c.statementTimeout
+    else if (key == "connect_timeout" || key == "statement_timeout" || key == "keepalives_idle" ||
+             key == "keepalives_interval" || key == "keepalives_count" || key == "tcp_user_timeout") {
+      int& target = key == "connect_timeout"       ? c.connectTimeout
+                    : key == "statement_timeout"   ? c.statementTimeout
                     : key == "keepalives_idle"     ? c.keepalivesIdle
                     : key == "keepalives_interval" ? c.keepalivesInterval
                     : key == "keepalives_count"    ? c.keepalivesCount
@@ -140,7 +140,10 @@ bool ParseConfig(const std::string& server, const std::string& location, const s
     port = host.substr(colon + 1);
     host = host.substr(0, colon);
   }
-  if (host.empty()) return EntryFault(fault, "no host for server '" + server + "'.");
+  if (host.empty())
+    return EntryFault(fault, "no host for server '" + server + "'" + (where.empty() ? "" : " (" + where + ")") + ".");
+  if (!port.empty() && (port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos))
+    return EntryFault(fault, entry + " gives the port '" + port + "', which is not a whole number.");
   c.host = host;
   c.port = port;
   return true;

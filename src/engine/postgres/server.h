@@ -45,9 +45,10 @@ struct Login {
 };
 
 // `location`: the rest of the directory entry (empty: the server name itself is
-// HOST[:PORT]); `root`: the data root, which relative file names are taken from.
+// HOST[:PORT]); `root`: the data root, which relative file names are taken from; `where`:
+// the file and line of the entry, named in the refusals.
 bool ParseConfig(const std::string& server, const std::string& location, const std::string& root, Config& config,
-                 Fault& fault);
+                 Fault& fault, const std::string& where = "");
 
 // The statement_timeout applied for a session's CommandTimeout (seconds, 0: none asked).
 int EffectiveTimeout(const Config& config, int commandTimeout);

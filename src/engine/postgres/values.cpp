@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "components/text.h"
+#include "components/variant.h"
 
 namespace etapas::engine::postgres {
 namespace {
@@ -72,7 +73,7 @@ Variant ReadValue(const char* s, int len, Oid type, int adoType) {
     case kOid: return Variant(static_cast<long long>(std::strtoll(s, nullptr, 10)));
     case kFloat4:
     case kFloat8:
-    case kNumeric: return Variant(std::strtod(s, nullptr));
+    case kNumeric: return Variant(ReadNumber(v));
     case kDate:
     case kTimestamp:
     case kTimestampTz: {
@@ -105,11 +106,7 @@ std::optional<std::string> ParamText(const Variant& v) {
     case Variant::Kind::Null: return std::nullopt;
     case Variant::Kind::Boolean: return std::string(v.AsInteger() ? "1" : "0");
     case Variant::Kind::Integer: return std::to_string(v.AsInteger());
-    case Variant::Kind::Double: {
-      char buf[40];
-      std::snprintf(buf, sizeof buf, "%.17g", v.AsDouble());
-      return std::string(buf);
-    }
+    case Variant::Kind::Double: return NumberText(v.AsDouble(), false, 17);
     case Variant::Kind::Date: {
       const DateTime& d = v.AsDate();
       char buf[16];

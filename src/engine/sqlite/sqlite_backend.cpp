@@ -16,6 +16,7 @@
 #include "engine/sql/tsql.h"
 #include "components/ado_types.h"
 #include "components/text.h"
+#include "components/variant.h"
 
 namespace etapas::engine::sqlite {
 namespace {
@@ -105,9 +106,9 @@ void AddFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
         reals[k] = static_cast<double>(n);
         continue;
       }
-      end = nullptr;
-      const double d = std::strtod(s.c_str(), &end);
-      if (s.empty() || !end || *end != '\0') {
+      size_t used = 0;
+      const double d = ReadNumber(s, &used);
+      if (s.empty() || used != s.size()) {
         const std::string msg = "tsql_conversion:when converting the varchar value '" + s + "' to data type int";
         sqlite3_result_error(ctx, msg.c_str(), -1);
         return;
