@@ -720,13 +720,19 @@ TEST(Utilities, TheServerDirectoryReadsAMarkedFileAndRefusesBadNumbers) {
   ASSERT_TRUE(master->Conectado()) << master->MotivoFallo();
   test::Exec(*master, "CREATE DATABASE [NUEVA]");
   EXPECT_TRUE(std::filesystem::exists(root.Path() + "/primera/nueva.db"));
-  EXPECT_NE(test::Connect("MALO", "master")
-                ->MotivoFallo()
-                .find("(" + config +
-                      "/servers.conf, line 2) gives connect_timeout 'abc', "
-                      "which is not a whole number."),
-            std::string::npos);
-  EXPECT_NE(test::Connect("PUERTO", "master")->MotivoFallo().find("line 3) gives the port 'x1'"), std::string::npos);
+  auto motivo = [](const char* servidor) {
+    ClsDatos db;
+    db.Servidor(servidor);
+    db.BaseDatos("master");
+    std::string cadena;
+    db.Conectar(false, 3, cadena, true, false);
+    return db.MotivoFallo();
+  };
+  EXPECT_NE(motivo("MALO").find("(" + config +
+                                "/servers.conf, line 2) gives connect_timeout 'abc', which is not a whole number."),
+            std::string::npos)
+      << motivo("MALO");
+  EXPECT_NE(motivo("PUERTO").find("line 3) gives the port 'x1'"), std::string::npos) << motivo("PUERTO");
 }
 
 }  // namespace

@@ -237,6 +237,20 @@ TEST(VariantConversions, TextFormsAreWhatStatementsAndFilesExpect) {
   EXPECT_EQ(FormatNumber(0.1 + 0.2), "0.3");
   EXPECT_EQ(FormatNumber(1e-7), "0.0000001");
   EXPECT_EQ(FormatNumber(std::nan("")), "0");
+  {
+    // A Spanish desktop's decimal comma changes none of them, nor what is read back.
+    test::SpanishLocale es;
+    ASSERT_TRUE(es.Ok()) << "the es_ES.UTF-8 locale is not installed: run scripts/deps.sh";
+    EXPECT_EQ(FormatNumber(1.5) + "|" + FormatNumber(-1e-7) + "|" + Variant(2.25).ToText(), "1.5|-0.0000001|2.25");
+    size_t used = 0;
+    EXPECT_EQ(ReadNumber(" +1.5e2x", &used), 150.0);
+    EXPECT_EQ(used, 7u);
+    EXPECT_EQ(ReadNumber("-1e999"), -HUGE_VAL);
+    EXPECT_EQ(ReadNumber("1,5", &used), 1.0);
+    EXPECT_EQ(ReadNumber("0x10", &used), 0.0);
+    EXPECT_EQ(used, 1u);
+    EXPECT_EQ(ReadNumber("+-1", &used) + static_cast<double>(used), 0.0);
+  }
   // Kind and value both decide equality.
   EXPECT_FALSE(Variant(1) == Variant(1.0));
   EXPECT_FALSE(Variant(true) == Variant(1));

@@ -539,6 +539,7 @@ TEST_F(QtWindow, ADecimalColumnIsCarriedAsItStandsUnderASpanishLocale) {
              "INSERT INTO V_TA_TPV (CODIGO, Descripcion, Server, Dbname, INTERNET, BAJA) VALUES "
              "('0001','Sucursal Norte','NORTE','TPV1',0,0)");
   Abrir(*window, "0002");
+  QTest::keyClick(window->Campo(1), Qt::Key_End);
   QTest::keyClicks(window->Campo(1), " 2");
   QTest::keyClick(window->Campo(1), Qt::Key_F5);
 
