@@ -14,20 +14,16 @@
 #include "components/cls_datos.h"
 #include "components/schema_files.h"
 #include "components/text.h"
+#include "engine/sqlite/text_rules.h"
 
 namespace etapas::bench {
-
-// Text compares ignoring case and trailing blanks, as the server's collation does, with the
-// cheapest comparison there is for it (the engine's own).
-inline int CompareCi(void*, int na, const void* a, int nb, const void* b) {
-  return text::CompareNoCase({static_cast<const char*>(a), static_cast<size_t>(na)},
-                             {static_cast<const char*>(b), static_cast<size_t>(nb)});
-}
 
 inline sqlite3* OpenRaw(const std::string& file) {
   sqlite3* db = nullptr;
   sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-  sqlite3_create_collation_v2(db, "TSQLCI", SQLITE_UTF8, nullptr, CompareCi, nullptr);
+  // Text compares ignoring case and trailing blanks, as the server's collation does, with
+  // the cheapest comparison there is for it (the engine's own).
+  engine::sqlite::RegisterCollation(db);
   sqlite3_busy_timeout(db, 30000);
   sqlite3_exec(db, "PRAGMA foreign_keys = ON", nullptr, nullptr, nullptr);
   return db;

@@ -481,6 +481,219 @@ TEST_P(Conformance, ComparisonsIgnoreCaseAndTrailingBlanks) {
       << "SQL Server: a trailing blank in the pattern must match";
 }
 
+// The letters of Windows-1252 (the suite's other programs' character set) in upper and
+// lower case, as UTF-8: A-Z, À-Þ but ×, and Š Œ Ž Ÿ.
+std::vector<std::pair<std::string, std::string>> Windows1252Letters() {
+  std::vector<std::pair<std::string, std::string>> out;
+  auto add = [&](int upper, int lower) {
+    out.emplace_back(text::Cp1252ToUtf8(std::string(1, static_cast<char>(upper))),
+                     text::Cp1252ToUtf8(std::string(1, static_cast<char>(lower))));
+  };
+  for (int c = 'A'; c <= 'Z'; ++c) add(c, c + 32);
+  for (int c = 0xC0; c <= 0xDE; ++c)
+    if (c != 0xD7) add(c, c + 32);
+  add(0x8A, 0x9A);  // Š š
+  add(0x8C, 0x9C);  // Œ œ
+  add(0x8E, 0x9E);  // Ž ž
+  add(0x9F, 0xFF);  // Ÿ ÿ
+  return out;
+}
+
+// SQL Server's default collation is case-insensitive and accent-sensitive for every letter:
+// both engines compare, map and match each Windows-1252 letter with its other case.
+TEST_P(Conformance, EveryWindows1252LetterEqualsItsOtherCase) {
+  const auto letters = Windows1252Letters();
+  ASSERT_EQ(letters.size(), 26u + 30u + 4u);
+  Ok("CREATE TABLE letra (id int PRIMARY KEY, mayuscula nvarchar(4) NOT NULL, minuscula nvarchar(4) NOT NULL)");
+  Strings inserts, expected;
+  std::string literals = "SELECT ", allUpper, allLower;
+  for (size_t k = 0; k < letters.size(); ++k) {
+    const auto& [upper, lower] = letters[k];
+    const std::string id = std::to_string(k + 1), u = "N'" + upper + "'", l = "N'" + lower + "'";
+    inserts.push_back("INSERT INTO letra (id, mayuscula, minuscula) VALUES (" + id + ", " + u + ", " + l + ")");
+    expected.push_back(id + "|" + upper + "|" + lower + "|1|1|1");
+    literals += std::string(k ? ", " : "") + "CASE WHEN " + l + " = " + u + " AND " + u + " = " + l + " AND " + l +
+                " LIKE " + u + " AND " + u + " LIKE N'%" + lower + "%' THEN 1 ELSE 0 END";
+    allUpper += upper;
+    allLower += lower;
+  }
+  Ok(Batch(inserts));
+  EXPECT_EQ(Query("SELECT id, UPPER(minuscula), LOWER(mayuscula), CASE WHEN minuscula = mayuscula THEN 1 ELSE 0 END, "
+                  "CASE WHEN minuscula LIKE mayuscula THEN 1 ELSE 0 END, "
+                  "CASE WHEN mayuscula LIKE '%' + minuscula THEN 1 ELSE 0 END FROM letra ORDER BY id"),
+            expected)
+      << "SQL Server: UPPER and LOWER map each letter to its other case, = and LIKE ignore it";
+  std::string ones;
+  for (size_t k = 0; k < letters.size(); ++k) ones += k ? "|1" : "1";
+  EXPECT_EQ(Query(literals), Strings{ones}) << "SQL Server: the same between literals";
+  EXPECT_EQ(Query("SELECT UPPER(N'" + allLower + "'), LOWER(N'" + allUpper + "')"), Strings{allUpper + "|" + allLower});
+  EXPECT_EQ(Query("SELECT COUNT(*) FROM letra a JOIN letra b ON a.minuscula = b.mayuscula"),
+            Strings{std::to_string(letters.size())})
+      << "SQL Server: each letter equals its own other case and no other letter (accents count)";
+  EXPECT_EQ(Query("SELECT id FROM letra WHERE mayuscula = N'œ' OR minuscula = N'Ÿ' OR mayuscula = N'š' ORDER BY id"),
+            (Strings{"57", "58", "60"}));
+  // Letters of the set with no other case in it.
+  EXPECT_EQ(Query("SELECT UPPER(N'ß µ ƒ ª º'), LOWER(N'ß µ ƒ ª º')"), (Strings{"SS Μ Ƒ ª º|ß µ ƒ ª º"}));
+}
+
+// Other scripts: case is folded for every letter, accents and letters of their own (ł, ı)
+// stay apart. Each row: a lower-case text, an upper-case one, whether they are equal (and
+// LIKE each other), UPPER of the first, LOWER of the second.
+TEST_P(Conformance, OtherScriptsFoldCaseAlikeOnEveryEngine) {
+  struct Case {
+    const char *lower, *upper;
+    bool equal;
+    const char *upperOfLower, *lowerOfUpper;
+    // PostgreSQL matches a literal pattern letter by letter with both cases of the letter
+    // (so I matches ı and i matches İ, ς does not match Σ), the embedded engine by case
+    // folding: only where a letter's cases are a plain pair do they agree.
+    bool plainPair = true;
+  };
+  const Case cases[] = {
+      {"σοφία", "ΣΟΦΊΑ", true, "ΣΟΦΊΑ", "σοφία"},
+      {"οδος", "ΟΔΟΣ", true, "ΟΔΟΣ", "οδος", false},  // LOWER gives the final sigma
+      {"москва", "МОСКВА", true, "МОСКВА", "москва"},
+      {"żółć", "ŻÓŁĆ", true, "ŻÓŁĆ", "żółć"},
+      {"i", "I", true, "I", "i"},
+      {"ı", "I", false, "I", "i", false},          // Turkish dotless i: its own letter, upper-cased to I
+      {"i", "İ", false, "I", "i\xCC\x87", false},  // İ is I with a dot above, lower-cased to i and the dot
+      {"straße", "STRASSE", false, "STRASSE", "strasse"},
+      {"straße", "STRAẞE", true, "STRASSE", "straße"},
+      {"l", "Ł", false, "L", "ł"},
+      {"camion", "CAMIÓN", false, "CAMION", "camión"},
+      {"e", "É", false, "E", "é"},
+      {"n", "Ñ", false, "N", "ñ"},
+  };
+  Ok("CREATE TABLE texto (id int PRIMARY KEY, minuscula nvarchar(20) NOT NULL, mayuscula nvarchar(20) NOT NULL)");
+  for (size_t k = 0; k < std::size(cases); ++k) {
+    const Case& c = cases[k];
+    SCOPED_TRACE(std::string(c.lower) + " / " + c.upper);
+    const std::string id = std::to_string(k + 1), eq = c.equal ? "1" : "0";
+    Ok("INSERT INTO texto (id, minuscula, mayuscula) VALUES (" + id + ", N'" + c.lower + "', N'" + c.upper + "')");
+    EXPECT_EQ(Query("SELECT UPPER(minuscula), LOWER(mayuscula), CASE WHEN minuscula = mayuscula THEN 1 ELSE 0 END, "
+                    "CASE WHEN minuscula LIKE mayuscula THEN 1 ELSE 0 END, CASE WHEN mayuscula LIKE minuscula THEN 1 "
+                    "ELSE 0 END FROM texto WHERE id = " +
+                    id),
+              Strings{std::string(c.upperOfLower) + "|" + c.lowerOfUpper + "|" + eq + "|" + eq + "|" + eq});
+    EXPECT_EQ(One("SELECT COUNT(*) FROM texto WHERE id = " + id + " AND minuscula = N'" + c.upper + "'"), eq);
+    EXPECT_EQ(One("SELECT CASE WHEN N'" + std::string(c.lower) + "' = N'" + c.upper + "' THEN 1 ELSE 0 END"), eq);
+    if (c.plainPair) {
+      EXPECT_EQ(One("SELECT COUNT(*) FROM texto WHERE id = " + id + " AND minuscula LIKE N'" + c.upper + "'"), eq);
+    }
+  }
+  // The order of ICU's root collation: signs, digits, then letters, each with its accented
+  // forms after it; case decides nothing.
+  Ok("CREATE TABLE palabra (id int PRIMARY KEY, v nvarchar(10) NOT NULL)");
+  const Strings words = {"b", "A", "á",   "Ä",  "_x", "0", "z", "ł", "Œuvre", "oz", "l",
+                         "m", "~", "a b", "ab", "é",  "E", "ñ", "o", "Oe",    "-a", "ż"};
+  Strings inserts;
+  for (size_t k = 0; k < words.size(); ++k)
+    inserts.push_back("INSERT INTO palabra (id, v) VALUES (" + std::to_string(k + 1) + ", N'" + words[k] + "')");
+  Ok(Batch(inserts));
+  EXPECT_EQ(Query("SELECT v FROM palabra ORDER BY v, id"),
+            (Strings{"_x", "-a", "~", "0", "A", "á", "Ä",  "a b",   "ab", "b", "E",
+                     "é",  "l",  "ł", "m", "ñ", "o", "Oe", "Œuvre", "oz", "z", "ż"}));
+}
+
+// LEN, LEFT, RIGHT, SUBSTRING, CHARINDEX, REPLACE, LTRIM and RTRIM as SQL Server defines
+// them: characters, not bytes; Null in, Null out; letter case ignored where text is sought.
+TEST_P(Conformance, TextFunctionsAsSqlServerDefinesThem) {
+  struct Case {
+    const char* expression;
+    const char* value;  // "NULL" for Null
+  };
+  const Case cases[] = {
+      {"LEN('ab  ')", "2"},
+      {"LEN('  ab')", "4"},
+      {"LEN('   ')", "0"},
+      {"LEN('')", "0"},
+      {"LEN(N'ñandú ')", "5"},
+      {"LEN(12)", "2"},
+      {"LEN(NULL)", "NULL"},
+      {"LEFT('abc', 2)", "ab"},
+      {"LEFT('abc', 0)", ""},
+      {"LEFT('abc', 9)", "abc"},
+      {"LEFT(N'ñandú', 2)", "ña"},
+      {"LEFT(NULL, 1)", "NULL"},
+      {"LEFT('abc', NULL)", "NULL"},
+      {"RIGHT('abc', 2)", "bc"},
+      {"RIGHT('abc', 0)", ""},
+      {"RIGHT('abc', 9)", "abc"},
+      {"RIGHT(N'ñandú', 2)", "dú"},
+      {"RIGHT('ab  ', 3)", "b  "},
+      {"RIGHT(NULL, 1)", "NULL"},
+      {"SUBSTRING('abcdef', 2, 3)", "bcd"},
+      {"SUBSTRING('abcdef', 0, 3)", "ab"},
+      {"SUBSTRING('abcdef', -1, 3)", "a"},
+      {"SUBSTRING('abcdef', -5, 3)", ""},
+      {"SUBSTRING('abcdef', 5, 10)", "ef"},
+      {"SUBSTRING('abcdef', 7, 1)", ""},
+      {"SUBSTRING('abcdef', 2, 0)", ""},
+      {"SUBSTRING(N'ñandú', 2, 3)", "and"},
+      {"SUBSTRING(NULL, 1, 1)", "NULL"},
+      {"SUBSTRING('abc', NULL, 1)", "NULL"},
+      {"SUBSTRING('abc', 1, NULL)", "NULL"},
+      {"CHARINDEX('b', 'abcb')", "2"},
+      {"CHARINDEX('B', 'abcb')", "2"},
+      {"CHARINDEX('b', 'abcb', 3)", "4"},
+      {"CHARINDEX('b', 'abcb', 5)", "0"},
+      {"CHARINDEX('b', 'abcb', 0)", "2"},
+      {"CHARINDEX('b', 'abcb', -3)", "2"},
+      {"CHARINDEX('x', 'abc')", "0"},
+      {"CHARINDEX('', 'abc')", "0"},
+      {"CHARINDEX(N'ú', N'ÑANDÚ')", "5"},
+      {"CHARINDEX('u', N'ÑANDÚ')", "0"},
+      {"CHARINDEX(N'Œ', N'hors d''œuvre')", "8"},
+      {"CHARINDEX('a.', 'axa.b')", "3"},
+      {"CHARINDEX('%', 'a%b')", "2"},
+      {"CHARINDEX('c d', 'ab C D')", "4"},
+      {"CHARINDEX(NULL, 'a')", "NULL"},
+      {"CHARINDEX('a', NULL)", "NULL"},
+      {"REPLACE('aBcb', 'b', 'x')", "axcx"},
+      {"REPLACE(N'ÑANDÚ', N'ú', 'u')", "ÑANDu"},
+      {"REPLACE(N'ŒUVRE', N'œ', 'oe')", "oeUVRE"},
+      {"REPLACE('abc', '', 'x')", "abc"},
+      {"REPLACE('abc', 'B', '')", "ac"},
+      {"REPLACE('aaa', 'aa', 'b')", "ba"},
+      {"REPLACE('a.b.c', '.', '\\')", "a\\b\\c"},
+      {"REPLACE('ab', 'b', '&$1')", "a&$1"},
+      {"REPLACE('abc', NULL, 'x')", "NULL"},
+      {"REPLACE('abc', 'b', NULL)", "NULL"},
+      {"LTRIM('  a  ') + '|'", "a  |"},
+      {"RTRIM('  a  ') + '|'", "  a|"},
+      {"LTRIM(N'  ñ')", "ñ"},
+      {"LTRIM(NULL)", "NULL"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(Query(std::string("SELECT ") + c.expression), Strings{c.value}) << "SQL Server: " << c.expression;
+
+  Ok("CREATE TABLE f (id int PRIMARY KEY, v varchar(20) NULL, w nvarchar(20) NULL)");
+  Ok("INSERT INTO f (id, v, w) VALUES (1, 'aBcb', N'ÑANDÚ')");
+  EXPECT_EQ(Query("SELECT LEFT(v, 2), RIGHT(w, 2), SUBSTRING(w, 2, 3), CHARINDEX('b', v), CHARINDEX(N'ú', w), "
+                  "REPLACE(v, 'B', 'x'), LEN(w) FROM f"),
+            (Strings{"aB|DÚ|AND|2|5|axcx|5"}));
+  EXPECT_EQ(Query("SELECT id FROM f WHERE LEFT(w, 1) = N'ñ' AND SUBSTRING(v, 2, 1) = 'b' AND LEN(v) = 4"),
+            (Strings{"1"}));
+
+  // A negative length is refused: 537 for LEFT and SUBSTRING, 536 for RIGHT. The statement
+  // ends, the batch goes on.
+  const std::pair<const char*, long> refused[] = {
+      {"SELECT LEFT('abc', -1)", 537}, {"SELECT SUBSTRING('abc', 2, -1)", 537}, {"SELECT RIGHT('abc', -1)", 536}};
+  for (const auto& [statement, native] : refused) {
+    const Outcome o = Run(Batch({statement, "INSERT INTO f (id, v) VALUES (" + std::to_string(native) + ", 'x')"}));
+    EXPECT_EQ(o.natives, (Numbers{native})) << statement << "\n" << o.Describe();
+    EXPECT_TRUE(o.raised && o.raisedNumber == native) << statement;
+    if (!o.descriptions.empty()) {
+      EXPECT_EQ(o.descriptions[0], native == 536
+                                       ? "Invalid length parameter passed to the RIGHT function."
+                                       : "Invalid length parameter passed to the LEFT or SUBSTRING function.");
+    }
+    EXPECT_EQ(One("SELECT COUNT(*) FROM f WHERE id = " + std::to_string(native)), "1")
+        << "SQL Server runs the statement after it";
+    Ok("DELETE FROM f WHERE id = " + std::to_string(native));
+  }
+}
+
 TEST_P(Conformance, CharColumnsGiveTheirValuesBackPadded) {
   Ok("CREATE TABLE c (id int PRIMARY KEY, fijo char(5) NULL, ancho nchar(3) NULL, libre varchar(5) NULL)");
   Ok("INSERT INTO c (id, fijo, ancho, libre) VALUES (1, 'ab', 'ñ', 'ab')");

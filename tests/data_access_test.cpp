@@ -10,6 +10,7 @@
 #include "components/platform.h"
 #include "components/text.h"
 #include "db_fixture.h"
+#include "engine/sqlite/text_rules.h"
 #include "test_support.h"
 
 namespace etapas {
@@ -459,13 +460,7 @@ TEST_F(DataAccess, TextColumnsGiveBackWhatEachRowHolds) {
   sqlite3* raw = nullptr;
   ASSERT_EQ(sqlite3_open(root.DatabaseFile("CASA", "EMPRESA1").c_str(), &raw), SQLITE_OK);
   // The keys are ordered by the engine's comparison; this connection must order them alike.
-  sqlite3_create_collation_v2(
-      raw, "TSQLCI", SQLITE_UTF8, nullptr,
-      [](void*, int na, const void* a, int nb, const void* b) {
-        return text::CompareNoCase({static_cast<const char*>(a), static_cast<size_t>(na)},
-                                   {static_cast<const char*>(b), static_cast<size_t>(nb)});
-      },
-      nullptr);
+  engine::sqlite::RegisterCollation(raw);
   EXPECT_EQ(sqlite3_exec(raw,
                          "UPDATE V_TA_ETAPAS SET Color = X'41420043' WHERE CODIGOESTADO = '0001';"
                          "INSERT INTO V_TA_ETAPAS (CODIGOESTADO, Descripcion, Color) VALUES ('0004','ABCD','1'),"

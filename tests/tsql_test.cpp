@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "engine/sqlite/text_rules.h"
+
 namespace etapas::engine::sql {
 namespace {
 
@@ -384,7 +386,12 @@ TEST(TranslateTest, LiteralsAndDelimitedNamesAreNeverRewritten) {
 
 TEST(TranslateTest, FunctionsAndDelete) {
   EXPECT_EQ(ToSqlite("SELECT ISNULL(a, 0), len(b), GetDate(), LEN (c), isnull, t.len FROM t"),
-            "SELECT IFNULL(a, 0), LENGTH(b), tsql_getdate(), LENGTH (c), isnull, t.len FROM t");
+            "SELECT IFNULL(a, 0), tsql_len(b), tsql_getdate(), tsql_len (c), isnull, t.len FROM t");
+  // SQL Server's text functions are the backend's; LEFT JOIN and a column named left stay.
+  EXPECT_EQ(ToSqlite("SELECT LEFT(a, 1), Right(a, 2), SUBSTRING(a, 1, 2), CHARINDEX('x', a), REPLACE(a, 'x', 'y'), "
+                     "t.left FROM t LEFT JOIN u ON 1 = 1"),
+            "SELECT tsql_left(a, 1), tsql_right(a, 2), tsql_substring(a, 1, 2), tsql_charindex('x', a), "
+            "tsql_replace(a, 'x', 'y'), t.left FROM t LEFT JOIN u ON 1 = 1");
   EXPECT_EQ(ToSqlite("INSERT INTO t (a) VALUES (1) SELECT @@IDENTITY, SCOPE_IDENTITY()"),
             "INSERT INTO t (a) VALUES (1) SELECT last_insert_rowid(), last_insert_rowid()");
   EXPECT_EQ(ToSqlite("DELETE t"), "DELETE FROM t");
@@ -550,7 +557,10 @@ TEST(TranslatePgTest, TheSystemsStatements) {
             "DELETE FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0003'");
   EXPECT_EQ(ToPg("select  getDate() as fecha"), "select  CAST(statement_timestamp() AS timestamp(3)) as fecha");
   EXPECT_EQ(ToPg("SELECT ISNULL(a, 'x'), LEN(b), SCOPE_IDENTITY(), @@IDENTITY, CURRENT_TIMESTAMP"),
-            "SELECT COALESCE(a, 'x'), length(b), lastval(), lastval(), CAST(statement_timestamp() AS timestamp(3))");
+            "SELECT COALESCE(a, 'x'), tsql_len(b), lastval(), lastval(), CAST(statement_timestamp() AS timestamp(3))");
+  EXPECT_EQ(ToPg("SELECT LEFT(a, 1), RIGHT(a, 2), SUBSTRING(a, 1, 2), CHARINDEX('x', a, 2), REPLACE(a, 'x', 'y')"),
+            "SELECT tsql_left(a, 1), tsql_right(a, 2), SUBSTRING(a, 1, 2), tsql_charindex('x', a, 2), "
+            "tsql_replace(a, 'x', 'y')");
   EXPECT_EQ(ToPg("SELECT * FROM @admin_V_TA_ETAPAS WHERE [NUMERO ASIENTO] = N'x'"),
             "SELECT * FROM \"v_ta_etapas\" WHERE \"numero asiento\" = 'x'");
   // Bare names are folded by the engine; delimited and Spanish ones are written folded.
@@ -805,6 +815,8 @@ void Add(sqlite3_context* ctx, int, sqlite3_value** v) {
 sqlite3* OpenDatabase() {
   sqlite3* db = nullptr;
   EXPECT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
+  // The text functions are the engine's own (tsql_len, like, upper...).
+  engine::sqlite::RegisterTextRules(db);
   sqlite3_create_collation_v2(db, "TSQLCI", SQLITE_UTF8, nullptr, CompareCaseInsensitive, nullptr);
   sqlite3_create_function_v2(db, "tsql_getdate", 0, SQLITE_UTF8, nullptr, FixedDate, nullptr, nullptr, nullptr);
   sqlite3_create_function_v2(db, "tsql_add", 2, SQLITE_UTF8, nullptr, Add, nullptr, nullptr, nullptr);

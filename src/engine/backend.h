@@ -27,8 +27,9 @@ struct Fault {
     Conversion,
     Overflow,
     DivideByZero,
-    Lock,      // a lock wait ran out
-    Deadlock,  // the engine chose this session as the victim
+    InvalidLength,  // a negative length for LEFT, RIGHT or SUBSTRING (message: RIGHT for RIGHT)
+    Lock,           // a lock wait ran out
+    Deadlock,       // the engine chose this session as the victim
     NoTable,
     NoColumn,
     Syntax,

@@ -61,6 +61,7 @@ bool EndsStatementOnly(K kind) {
     case K::Raised:
     case K::Overflow:
     case K::DivideByZero:
+    case K::InvalidLength:
     case K::Lock:
     case K::ObjectExists:
     case K::ColumnExists:

@@ -97,6 +97,9 @@ ProviderError Describe(const Fault& f, std::string_view statement, std::string_v
               "22018"};
     case K::Overflow: return {8115, "Arithmetic overflow error: " + Sentence(f.message), "22003"};
     case K::DivideByZero: return {8134, "Divide by zero error encountered.", "22012"};
+    case K::InvalidLength:
+      if (f.message == "RIGHT") return {536, "Invalid length parameter passed to the RIGHT function.", "42000"};
+      return {537, "Invalid length parameter passed to the LEFT or SUBSTRING function.", "42000"};
     case K::Lock:
       return {native::kLockTimeout, "Lock request time out period exceeded: another session holds the data.", "HYT00"};
     case K::Deadlock:

@@ -3,6 +3,7 @@
 #include <libpq-fe.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <optional>
 #include <unordered_map>
@@ -28,6 +29,44 @@ constexpr const char* kHasConcatenation =
     "SELECT 1 FROM pg_operator WHERE oprname = '+' AND oprleft = 'text'::regtype AND oprright = 'text'::regtype";
 constexpr const char* kConcatenation = "CREATE OPERATOR + (LEFTARG = text, RIGHTARG = text, FUNCTION = textcat)";
 
+// SQL Server's text functions the engine lacks or has otherwise: LEN without trailing blanks
+// (and of numbers), LEFT and RIGHT refusing a negative length with 22011 as the engine's
+// substring does (values.cpp makes it 537, or 536 for RIGHT), CHARINDEX and REPLACE
+// ignoring letter case (the engine's own searches refuse the columns' collation). Text is
+// sought in them under the deterministic ICU collation, whose case-insensitive matching
+// is LIKE's. The last one marks the set as made: a changed set takes a new name.
+constexpr const char* kTextFunctionsMark = "tsql_text_functions_1";
+constexpr const char* kTextFunctions = R"(
+CREATE OR REPLACE FUNCTION tsql_len(text) RETURNS integer LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE
+  AS $$SELECT length(rtrim($1, ' '))$$;
+CREATE OR REPLACE FUNCTION tsql_len(numeric) RETURNS integer LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE
+  AS $$SELECT length(CAST($1 AS text))$$;
+CREATE OR REPLACE FUNCTION tsql_len(double precision) RETURNS integer LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE
+  AS $$SELECT length(CAST($1 AS text))$$;
+CREATE OR REPLACE FUNCTION tsql_left(text, bigint) RETURNS text LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE
+  AS $$SELECT substring($1, 1, CAST(least($2, 2147483647) AS integer))$$;
+CREATE OR REPLACE FUNCTION tsql_right(text, bigint) RETURNS text LANGUAGE plpgsql IMMUTABLE STRICT PARALLEL SAFE
+  AS $$BEGIN
+    IF $2 < 0 THEN RAISE EXCEPTION 'tsql_length:RIGHT' USING ERRCODE = '22011'; END IF;
+    RETURN right($1, CAST(least($2, 2147483647) AS integer));
+  END$$;
+CREATE OR REPLACE FUNCTION tsql_charindex(text, text, bigint) RETURNS integer LANGUAGE sql IMMUTABLE STRICT
+  PARALLEL SAFE AS $$SELECT CASE WHEN $1 = '' OR $3 > 2147483647 THEN 0 ELSE COALESCE(
+    (SELECT length(m[1]) + CAST(greatest($3, 1) AS integer)
+       FROM regexp_match(substr($2 COLLATE "und-x-icu", CAST(greatest($3, 1) AS integer)),
+                         '^(.*?)' || regexp_replace($1 COLLATE "und-x-icu", '([!-/:-@[-`{-~])', '\\\1', 'g'),
+                         'i') AS m), 0) END$$;
+CREATE OR REPLACE FUNCTION tsql_charindex(text, text) RETURNS integer LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE
+  AS $$SELECT tsql_charindex($1, $2, 1)$$;
+CREATE OR REPLACE FUNCTION tsql_replace(text, text, text) RETURNS text LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE
+  AS $$SELECT CASE WHEN $2 = '' THEN $1 ELSE regexp_replace($1 COLLATE "und-x-icu", '***=' || $2,
+                                                             replace($3 COLLATE "und-x-icu", '\', '\\'), 'gi') END$$;
+CREATE OR REPLACE FUNCTION tsql_text_functions_1() RETURNS integer LANGUAGE sql IMMUTABLE AS $$SELECT 1$$;
+)";
+constexpr const char* kHasTextFunctions =
+    "SELECT 1 FROM pg_proc p JOIN pg_namespace n ON n.oid = p.pronamespace "
+    "WHERE n.nspname = current_schema() AND p.proname = $1";
+
 bool IsMaster(std::string_view database) { return text::EqualsNoCase(text::Trim(database), "master"); }
 
 std::string Ident(std::string_view name) { return sql::QuoteIdentifier(text::Lower(name)); }
@@ -38,24 +77,63 @@ Fault Failure(const Result& r, PGconn* conn, const std::string& what = "") {
   return f;
 }
 
-// The text rules of SQL Server in a database: the collation that ignores case, and + on
-// texts. Inside a transaction a failure must not abort it: a savepoint of its own.
+// Whether the database has this version's text functions.
+bool HasTextFunctions(Link& link, Result& r) {
+  r = link.ExecParams(kHasTextFunctions, {kTextFunctionsMark});
+  return r.Ok() && PQntuples(r.r) > 0;
+}
+
+// The text rules of SQL Server in a database: the collation that ignores case, + on texts
+// and the text functions, each made when missing. Sessions making them at once wait for
+// each other (a lock of the transaction's: the caller's when there is one, else one of its
+// own); inside a transaction a failure must not abort it: a savepoint of its own.
 bool SetUpTextRules(Link& link, bool inTransaction, Fault& fault) {
-  if (inTransaction) link.Exec("SAVEPOINT tsql_setup");
-  Result r = link.Exec(kCollation);
+  link.Exec(inTransaction ? "SAVEPOINT tsql_setup" : "BEGIN");
+  Result r = link.Exec("SELECT pg_advisory_xact_lock(hashtext('tsql_text_rules'))");
   bool ok = r.Ok();
+  if (ok) {
+    r = link.Exec(kCollation);
+    ok = r.Ok();
+  }
   if (ok) {
     r = link.ExecParams(kHasConcatenation);
     ok = r.Ok();
     if (ok && PQntuples(r.r) == 0) {
+      link.Exec("SAVEPOINT tsql_operator");
       r = link.Exec(kConcatenation);
-      // Another session may have created it meanwhile.
+      // Another session (of an earlier version: it takes no lock) may have created it
+      // meanwhile.
       ok = r.Ok() || r.Field(PG_DIAG_SQLSTATE) == "42723";
+      link.Exec(r.Ok() ? "RELEASE SAVEPOINT tsql_operator" : "ROLLBACK TO SAVEPOINT tsql_operator");
+    }
+  }
+  if (ok && !HasTextFunctions(link, r)) {
+    ok = r.Ok();
+    if (ok) {
+      r = link.Exec(kTextFunctions);
+      ok = r.Ok();
     }
   }
   if (!ok) fault = MapFault(r, link.get());
-  if (inTransaction) link.Exec(ok ? "RELEASE SAVEPOINT tsql_setup" : "ROLLBACK TO SAVEPOINT tsql_setup");
+  if (inTransaction)
+    link.Exec(ok ? "RELEASE SAVEPOINT tsql_setup" : "ROLLBACK TO SAVEPOINT tsql_setup");
+  else
+    link.Exec(ok ? "COMMIT" : "ROLLBACK");
   return ok;
+}
+
+// Whether a statement names one of the text functions (tsql_len, not tsql_len_x).
+bool CallsTextFunction(std::string_view sql) {
+  static constexpr std::string_view kNames[] = {"len", "left", "right", "charindex", "replace"};
+  for (size_t at = sql.find("tsql_"); at != std::string_view::npos; at = sql.find("tsql_", at + 1)) {
+    const std::string_view rest = sql.substr(at + 5);
+    for (std::string_view name : kNames) {
+      if (rest.substr(0, name.size()) != name) continue;
+      const char next = rest.size() > name.size() ? rest[name.size()] : ' ';
+      if (!std::isalnum(static_cast<unsigned char>(next)) && next != '_') return true;
+    }
+  }
+  return false;
 }
 
 class PgBackend;
@@ -167,7 +245,9 @@ class PgBackend final : public Backend {
       if (!textRules_ && (verb == "CREATE" || verb == "ALTER")) {
         // Databases this backend did not create learn the text rules on first use.
         Fault ignored;
-        textRules_ = SetUpTextRules(*link, InTransaction(), ignored);
+        const bool inTransaction = InTransaction();
+        textRules_ = SetUpTextRules(*link, inTransaction, ignored);
+        textFunctions_ = textFunctions_ || (textRules_ && !inTransaction);
       }
     } else if ((verb == "SELECT" || verb == "WITH") && !catalogue_ && !isMaster_) {
       // Read before the rows start arriving: afterwards it would wait for all of them.
@@ -176,6 +256,15 @@ class PgBackend final : public Backend {
         fault = f;
         return nullptr;
       }
+    }
+    if (!textFunctions_ && !isMaster_ && CallsTextFunction(sql)) {
+      // Databases made before the text functions get them on first use; made inside a
+      // transaction, they are looked for again until one is found outside.
+      Result found;
+      const bool inTransaction = InTransaction();
+      Fault ignored;
+      textFunctions_ =
+          HasTextFunctions(*link, found) || (SetUpTextRules(*link, inTransaction, ignored) && !inTransaction);
     }
     std::vector<std::optional<std::string>> texts;
     texts.reserve(params.size());
@@ -422,6 +511,7 @@ class PgBackend final : public Backend {
   int timeout_;                  // the statement_timeout asked, bounded by the entry's (server.h)
   int applied_;                  // as the connection's options set it
   bool textRules_ = false;
+  bool textFunctions_ = false;  // the database has the text functions (kTextFunctions)
   long preparedCount_ = 0;
   size_t preparedOnServer_ = 0;
   std::unordered_map<std::string, Kept> prepared_;

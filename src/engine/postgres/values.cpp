@@ -181,6 +181,10 @@ Fault MapFault(const Result& res, PGconn* conn) {
     f.kind = K::Overflow;
   } else if (state == "22012") {
     f.kind = K::DivideByZero;
+  } else if (state == "22011") {
+    // substring's own refusal (LEFT, SUBSTRING), or tsql_right's (postgres_backend.cpp).
+    f.kind = K::InvalidLength;
+    f.message = msg.rfind("tsql_length:", 0) == 0 ? msg.substr(12) : "SUBSTRING";
   } else if (state == "42501") {
     f.kind = K::Permission;
   } else if (state == "55P03") {

@@ -106,7 +106,7 @@ class Cursor {
 // What differs between engines in the shared passes.
 struct Dialect {
   Engine engine;
-  std::array<std::pair<std::string_view, std::string_view>, 4> functions;  // T-SQL call -> engine's
+  std::array<std::pair<std::string_view, std::string_view>, 9> functions;  // T-SQL call -> engine's
   std::string_view lastIdentity;                                           // replaces @@IDENTITY
   std::string_view now;  // replaces CURRENT_TIMESTAMP and GETDATE() when not empty
   std::string_view caseInsensitiveCollation, binaryCollation;

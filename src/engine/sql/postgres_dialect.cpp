@@ -57,11 +57,21 @@ std::string LikeToRegex(std::string_view p, std::string_view escape) {
   return re + " *$";
 }
 
-// GETDATE has no plain counterpart: the shared pass writes `now` for GETDATE().
-constexpr Dialect kPostgreSQL{
-    Engine::PostgreSQL, {{{"GETDATE", ""}, {"ISNULL", "COALESCE"}, {"LEN", "length"}, {"SCOPE_IDENTITY", "lastval"}}},
-    "lastval()",        kPgNow,
-    "tsql_ci",          "\"C\""};
+// GETDATE has no plain counterpart: the shared pass writes `now` for GETDATE(). The tsql_
+// functions are the database's own (postgres_backend.cpp).
+constexpr Dialect kPostgreSQL{Engine::PostgreSQL,
+                              {{{"GETDATE", ""},
+                                {"ISNULL", "COALESCE"},
+                                {"LEN", "tsql_len"},
+                                {"SCOPE_IDENTITY", "lastval"},
+                                {"LEFT", "tsql_left"},
+                                {"RIGHT", "tsql_right"},
+                                {"CHARINDEX", "tsql_charindex"},
+                                {"REPLACE", "tsql_replace"}}},
+                              "lastval()",
+                              kPgNow,
+                              "tsql_ci",
+                              "\"C\""};
 
 class PgTranslator final : public Translator {
  public:
@@ -231,7 +241,8 @@ class PgTranslator final : public Translator {
       after_[left] += kPgMatchCollation;
       const size_t escape = Next(pattern);
       const bool escaped = Word(escape, "ESCAPE");
-      if (t_[pattern].kind == TokenKind::String &&
+      // A literal that starts a longer pattern ('%' + x) is no pattern by itself.
+      if (t_[pattern].kind == TokenKind::String && !Sym(escape, "+") &&
           (!escaped || (Next(escape) < Size() && t_[Next(escape)].kind == TokenKind::String))) {
         t_[pattern].text = QuoteLiteral(LikeToRegex(t_[pattern].value, escaped ? t_[Next(escape)].value : ""));
         if (escaped) Erase(escape, Next(escape));

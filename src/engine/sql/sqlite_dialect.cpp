@@ -7,13 +7,22 @@
 namespace etapas::engine::sql::detail {
 namespace {
 
-constexpr Dialect kSQLite{
-    Engine::SQLite,
-    {{{"GETDATE", "tsql_getdate"}, {"ISNULL", "IFNULL"}, {"LEN", "LENGTH"}, {"SCOPE_IDENTITY", "last_insert_rowid"}}},
-    "last_insert_rowid()",
-    "",
-    "TSQLCI",
-    "BINARY"};
+// SQL Server's text functions are the backend's (text_rules.h), which also puts UPPER and
+// LOWER in place of the engine's own.
+constexpr Dialect kSQLite{Engine::SQLite,
+                          {{{"GETDATE", "tsql_getdate"},
+                            {"ISNULL", "IFNULL"},
+                            {"LEN", "tsql_len"},
+                            {"SCOPE_IDENTITY", "last_insert_rowid"},
+                            {"LEFT", "tsql_left"},
+                            {"RIGHT", "tsql_right"},
+                            {"SUBSTRING", "tsql_substring"},
+                            {"CHARINDEX", "tsql_charindex"},
+                            {"REPLACE", "tsql_replace"}}},
+                          "last_insert_rowid()",
+                          "",
+                          "TSQLCI",
+                          "BINARY"};
 
 constexpr auto kTextTypes =
     std::to_array<std::string_view>({"CHAR", "VARCHAR", "NCHAR", "NVARCHAR", "TEXT", "NTEXT", "SYSNAME"});

@@ -12,7 +12,7 @@
 
 #include "engine/kept.h"
 #include "engine/recycled.h"
-#include "engine/sqlite/like.h"
+#include "engine/sqlite/text_rules.h"
 #include "engine/sql/tsql.h"
 #include "components/ado_types.h"
 #include "components/text.h"
@@ -26,36 +26,7 @@ namespace adtype = ado::adtype;
 
 // ---- SQL Server's comparison rules as SQLite functions --------------------------------
 
-// Text columns compare ignoring letter case and trailing blanks ('sa' = 'SA ').
-int CompareCi(void*, int na, const void* a, int nb, const void* b) {
-  return text::CompareNoCase({static_cast<const char*>(a), static_cast<size_t>(na)},
-                             {static_cast<const char*>(b), static_cast<size_t>(nb)});
-}
-
-void LikeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL) {
-    sqlite3_result_null(ctx);
-    return;
-  }
-  auto text = [](sqlite3_value* v) {
-    const unsigned char* t = sqlite3_value_text(v);
-    return std::string(t ? reinterpret_cast<const char*>(t) : "", static_cast<size_t>(sqlite3_value_bytes(v)));
-  };
-  std::u32string pattern = text::DecodeUtf8(text::Upper(text(argv[0])), text::BadUtf8::kKeepByte);
-  std::u32string subject = text::DecodeUtf8(text::Upper(text(argv[1])), text::BadUtf8::kKeepByte);
-  char32_t esc = 0;
-  if (argc == 3 && sqlite3_value_type(argv[2]) != SQLITE_NULL) {
-    auto e = text::DecodeUtf8(text(argv[2]), text::BadUtf8::kKeepByte);
-    if (!e.empty()) esc = e[0];
-  }
-  // SQL Server's LIKE does not hold the value's trailing blanks against the pattern.
-  bool hit = LikeMatch(pattern, subject, esc);
-  if (!hit && !subject.empty() && subject.back() == U' ') {
-    const size_t end = subject.find_last_not_of(U' ');
-    hit = LikeMatch(pattern, std::u32string_view(subject).substr(0, end == std::u32string::npos ? 0 : end + 1), esc);
-  }
-  sqlite3_result_int(ctx, hit ? 1 : 0);
-}
+// Text (the collation TSQLCI, LIKE, UPPER, LEN...) follows text_rules.h.
 
 void GetDateFunction(sqlite3_context* ctx, int, sqlite3_value**) {
   DateTime now = DateTime::Now();
@@ -187,6 +158,9 @@ Fault MapFault(sqlite3* db, int rc) {
   if (msg.rfind("tsql_conversion:", 0) == 0) {
     f.kind = K::Conversion;
     f.message = msg.substr(16);
+  } else if (msg.rfind("tsql_length:", 0) == 0) {
+    f.kind = K::InvalidLength;
+    f.message = msg.substr(12);  // the function
   } else if (msg.rfind("no such table: ", 0) == 0) {
     f.kind = K::NoTable;
     f.table = msg.substr(15);
@@ -498,11 +472,7 @@ class SqliteBackend final : public Backend {
       return false;
     }
     sqlite3_extended_result_codes(db_, 1);
-    sqlite3_create_collation_v2(db_, "TSQLCI", SQLITE_UTF8, nullptr, CompareCi, nullptr);
-    sqlite3_create_function_v2(db_, "like", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, LikeFunction, nullptr,
-                               nullptr, nullptr);
-    sqlite3_create_function_v2(db_, "like", 3, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, LikeFunction, nullptr,
-                               nullptr, nullptr);
+    RegisterTextRules(db_);
     sqlite3_create_function_v2(db_, "tsql_getdate", 0, SQLITE_UTF8, nullptr, GetDateFunction, nullptr, nullptr,
                                nullptr);
     sqlite3_create_function_v2(db_, "tsql_add", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, AddFunction, nullptr,
@@ -510,6 +480,11 @@ class SqliteBackend final : public Backend {
     SetCommandTimeout(timeout_);
     sqlite3_exec(db_, "PRAGMA foreign_keys = ON", nullptr, nullptr, nullptr);
     if (!master) sqlite3_exec(db_, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr);
+    // Indexes built by another order of text are rebuilt before anything reads them.
+    if (!master && !EnsureIndexOrder(db_, fault.message)) {
+      fault.kind = Fault::Kind::CannotOpenDatabase;
+      return false;
+    }
     return true;
   }
 
@@ -614,6 +589,8 @@ class SqliteBackend final : public Backend {
     sqlite3* fresh = nullptr;
     int rc = sqlite3_open_v2(path.c_str(), &fresh, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     if (rc == SQLITE_OK) rc = sqlite3_exec(fresh, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr);
+    std::string unstamped;
+    if (rc == SQLITE_OK && !EnsureIndexOrder(fresh, unstamped)) rc = SQLITE_ERROR;
     sqlite3_close_v2(fresh);
     if (rc != SQLITE_OK) {
       fs::remove(path, ec);
