@@ -732,6 +732,75 @@ TEST_P(Conformance, IdentityColumnsNumberTheRows) {
   EXPECT_EQ(One("SELECT @@IDENTITY"), "110");
 }
 
+// Text another engine reads with a meaning of its own (PostgreSQL's E'' strings, $$ quotes,
+// :: casts, typed literals, ^ as a power) is read as SQL Server reads it, or refused as it
+// refuses it: the whole batch, before anything runs.
+TEST_P(Conformance, OtherDialectsFormsMeanWhatTheyMeanInTSql) {
+  Ok("CREATE TABLE fila (id int PRIMARY KEY, nombre varchar(10) NULL)");
+  Ok("INSERT INTO fila (id, nombre) VALUES (1, 'uno')");
+  Ok("INSERT INTO fila (id, nombre) VALUES (2, 'dos')");
+
+  struct Refused {
+    const char* statement;
+    long native;
+  };
+  const Refused refused[] = {
+      // T-SQL: the name E, then the string \' OR 1=1 --
+      {"SELECT id FROM fila WHERE nombre = E'\\'' OR 1=1 --'", 102},
+      {"SELECT $$a$$", 102},
+      {"SELECT $1", 102},
+      {"SELECT U&'d\\0061t'", 102},
+      {"SELECT B'101'", 102},
+      {"SELECT X'41'", 102},
+      {"SELECT id::varchar(2) FROM fila", 102},
+      {"SELECT :a", 102},
+      {"SELECT id FROM fila WHERE nombre ~ 'n'", 102},
+      {"SELECT id FROM fila WHERE nombre = date '2020-01-01'", 102},
+      {"CREATE TABLE t1 (a decimal(10 2))", 102},
+      {"CREATE TABLE t2 (a varchar(4 -1))", 102},
+      {"SELECT CAST(id AS varchar(x)) FROM fila", 102},
+      {"SELECT @x", 137},
+      {"SELECT date '2020-01-01'", 207},  // T-SQL: the column date, named 2020-01-01
+  };
+  for (const Refused& c : refused) {
+    const Outcome o = Run(Batch({"INSERT INTO fila (id, nombre) VALUES (3, 'tres')", c.statement}));
+    EXPECT_EQ(o.natives, Numbers{c.native}) << c.statement << "\nSQL Server gives " << c.native << "\n" << o.Describe();
+    EXPECT_EQ(o.rows, Strings{}) << c.statement;
+    if (c.native == 102) {
+      EXPECT_EQ(One("SELECT COUNT(*) FROM fila"), "2") << c.statement << "\nSQL Server runs nothing of the batch";
+    }
+    Run("DELETE FROM fila WHERE id = 3");
+  }
+  const Outcome e = Run("SELECT id FROM fila WHERE nombre = E'\\'' OR 1=1 --'");
+  ASSERT_FALSE(e.descriptions.empty());
+  EXPECT_EQ(e.descriptions.front(), "Incorrect syntax near 'E'\\'' OR 1=1 --''.");
+
+  const std::pair<const char*, const char*> values[] = {
+      {"SELECT 2 ^ 3", "1"},  // ^ is the exclusive or, not a power
+      {"SELECT 3 ^ 5", "6"},
+      {"SELECT 2 ^ 3 * 2", "4"},  // * first
+      {"SELECT 2 ^ 3 + 1", "2"},  // then + - & ^ | from left to right
+      {"SELECT 1 & 2 + 3", "3"},
+      {"SELECT 1 & 2 - 3", "-3"},
+      {"SELECT 6 | 1 - 2", "5"},
+      {"SELECT ~1 + 2", "0"},  // ~ before all
+      {"SELECT 1 |-1", "-1"},
+      {"SELECT NULL ^ 1", "NULL"},
+      {"SELECT id ^ 1 FROM fila WHERE id = 2", "3"},
+      {"SELECT 'a'\r\n'b'", "a"},  // the value a in a column named b
+      {"SELECT nombre 'n' FROM fila WHERE id = 1", "uno"},
+  };
+  for (const auto& [statement, value] : values) EXPECT_EQ(One(statement), value) << statement;
+
+  // A string after a column of a select list is the column's name.
+  auto rs = db_->Conexion()->Execute("SELECT nombre 'Nom', id AS 'el id', 'x'\r\n'y' FROM fila WHERE id = 1");
+  ASSERT_TRUE(rs && rs->IsOpen() && rs->FieldCount() == 3);
+  EXPECT_EQ(rs->Fields(0).Name(), "Nom");
+  EXPECT_EQ(rs->Fields(1).Name(), "el id");
+  EXPECT_EQ(rs->Fields(2).Name(), "y");
+  EXPECT_EQ(Cell(rs->Fields(2).Value()), "x");
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, Conformance, ::testing::Values(std::string("sqlite"), std::string("postgresql")),
                          [](const ::testing::TestParamInfo<std::string>& engine) { return engine.param; });
 

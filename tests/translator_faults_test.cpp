@@ -10,6 +10,7 @@
 #include "components/cls_datos.h"
 #include "engine/sql/tsql.h"
 #include "db_fixture.h"
+#include "fuzz/pg_tokens.h"
 #include "test_support.h"
 
 namespace etapas {
@@ -186,13 +187,93 @@ TEST_F(TranslatorFaults, ANulCharacterIsRefusedNotACutStatement) {
 // What the translator adds next to a quoted piece must not fuse with the quoted piece that
 // follows ('' then '%x%' would read as one literal holding a quote).
 TEST_F(TranslatorFaults, QuotedPiecesSideBySideStayApart) {
-  const auto pg = Translate("SELECT CODIGOESTADO FROM V_TA_ETAPAS WHERE Descripcion LIKE Descripcion'%x%'",
-                            {Engine::PostgreSQL, "EMPRESA1"});
-  EXPECT_EQ(pg.sql.find("'''%x%'"), std::string::npos) << pg.sql;
+  // A string after an expression, outside a select list, is a syntax error of T-SQL's.
+  const std::string like = "SELECT CODIGOESTADO FROM V_TA_ETAPAS WHERE Descripcion LIKE Descripcion'%x%'";
+  EXPECT_EQ(NativeOf(like), 102);
   for (Engine e : kEngines) {
+    EXPECT_THROW(Translate(like, {e, "EMPRESA1"}), SyntaxError);
     const auto names = Translate("SELECT [a][b] FROM V_TA_ETAPAS", {e, "EMPRESA1"});
     EXPECT_EQ(names.sql.find("\"a\"\"b\""), std::string::npos) << names.sql;
   }
+}
+
+// Forms of PostgreSQL and of the embedded engine that T-SQL reads otherwise, or not at all:
+// refused on both engines before anything is translated, as SQL Server refuses them.
+TEST_F(TranslatorFaults, FormsOfOtherDialectsAreSyntaxErrors) {
+  const std::vector<std::string> refused = {
+      "SELECT * FROM V_TA_ETAPAS WHERE CODIGOESTADO = E'\\'' OR 1=1 --'",
+      "SELECT * FROM V_TA_ETAPAS WHERE CODIGOESTADO = e'x'",
+      "SELECT $$0001$$",
+      "SELECT $t$0001$t$",
+      "SELECT $1",
+      "SELECT U&'d\\0061t'",
+      "SELECT U&\"x\" FROM V_TA_ETAPAS",
+      "SELECT B'101'",
+      "SELECT x'41'",
+      "SELECT CODIGOESTADO::int FROM V_TA_ETAPAS",
+      "SELECT :p",
+      "SELECT ?",
+      "SELECT `CODIGOESTADO` FROM V_TA_ETAPAS",
+      "SELECT @ -1",
+      "SELECT 1 FROM V_TA_ETAPAS WHERE Descripcion ~ 'P'",
+      "SELECT 1 FROM V_TA_ETAPAS WHERE Descripcion ~* 'p'",
+      "SELECT 1 FROM V_TA_ETAPAS WHERE Descripcion = text 'x'",
+      "SELECT 1 FROM V_TA_ETAPAS WHERE Descripcion = 'PRESU'\n'PUESTO'",
+      "SELECT ^ 2",
+      "CREATE TABLE T (a decimal(10 2))",
+      "CREATE TABLE T (a varchar(4 -1))",
+      "CREATE TABLE T (a varchar(x))",
+      "CREATE TABLE T (a varchar(1.5))",
+      "CREATE TABLE T (a numeric(1,2,3))",
+      "CREATE TABLE T (a varchar())",
+      "CREATE TABLE T (a int IDENTITY(1//,1))",
+      "ALTER TABLE V_TA_ETAPAS ADD a decimal(10 2) NULL",
+      "SELECT CAST(Color AS varchar(4 -1)) FROM V_TA_ETAPAS",
+      "SELECT CONVERT(decimal(10 2), Color) FROM V_TA_ETAPAS",
+  };
+  for (const auto& sql : refused) {
+    EXPECT_EQ(NativeOf(sql), 102) << sql;
+    for (Engine e : kEngines) EXPECT_THROW(Translate(sql, {e, "EMPRESA1"}), SyntaxError) << sql;
+  }
+  EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM V_TA_ETAPAS"), "2");
+  // Variables: nothing declares or binds them (the embedded engine would read Null,
+  // PostgreSQL the absolute value of a column).
+  EXPECT_EQ(NativeOf("SELECT @x"), 137);
+  EXPECT_EQ(NativeOf("SELECT @@ROWCOUNT"), 40000);
+  EXPECT_EQ(NativeOf("DECLARE @x int"), 40000);
+  // What stays: the forms the system writes.
+  EXPECT_EQ(Scalar(*db, "SELECT CODIGOESTADO 'c' FROM @admin_V_TA_ETAPAS WHERE Tipo = 'E'"), "0002");
+  EXPECT_EQ(Scalar(*db, "SELECT TOP 1 'x' FROM V_TA_ETAPAS"), "x");
+  EXPECT_EQ(Scalar(*db, "SELECT CAST(Color AS varchar(10)) FROM V_TA_ETAPAS WHERE CODIGOESTADO = '0001'"), "255");
+}
+
+// What the fuzzer's oracle takes for PostgreSQL's reading of a translation.
+TEST(PgTokens, ReadAsPostgreSqlReads) {
+  namespace pg = test::pg;
+  auto read = [](const std::string& text) {
+    std::string out;
+    for (const auto& t : pg::Tokenize(text))
+      if (pg::Significant(t))
+        out += (out.empty() ? "" : " ") + std::to_string(static_cast<int>(t.kind)) + ":" + t.value;
+    return out;
+  };
+  auto kind = [](pg::Kind k) { return std::to_string(static_cast<int>(k)) + ":"; };
+  // The string ends before OR, and the last quote is in a comment.
+  EXPECT_EQ(read("C = E'\\'' OR 1=1 --'"), kind(pg::Kind::Name) + "C " + kind(pg::Kind::Self) + "= " +
+                                               kind(pg::Kind::EscapeString) + "' " + kind(pg::Kind::Name) + "OR " +
+                                               kind(pg::Kind::Number) + "1 " + kind(pg::Kind::Self) + "= " +
+                                               kind(pg::Kind::Number) + "1");
+  EXPECT_EQ(read("'a'\n'b'"), kind(pg::Kind::String) + "ab");  // one literal across the line break
+  EXPECT_EQ(read("'a' 'b'"), kind(pg::Kind::String) + "a " + kind(pg::Kind::String) + "b");
+  EXPECT_EQ(read("/* a /* b */ c */ 1"), kind(pg::Kind::Number) + "1");
+  EXPECT_EQ(read("1|-1"),
+            kind(pg::Kind::Number) + "1 " + kind(pg::Kind::Operator) + "|- " + kind(pg::Kind::Number) + "1");
+  EXPECT_EQ(read("a=-1"), kind(pg::Kind::Name) + "a " + kind(pg::Kind::Self) + "= " + kind(pg::Kind::Self) + "- " +
+                              kind(pg::Kind::Number) + "1");
+  EXPECT_EQ(read("$$x$$ $1 a::b U&'x' X'41'"), kind(pg::Kind::DollarString) + "x " + kind(pg::Kind::Parameter) + "$1 " +
+                                                   kind(pg::Kind::Name) + "a " + kind(pg::Kind::Cast) +
+                                                   ":: " + kind(pg::Kind::Name) + "b " + kind(pg::Kind::UnicodeString) +
+                                                   "x " + kind(pg::Kind::BitString) + "41");
 }
 
 // A ";" inside the line comment that ends a CREATE TABLE is the comment's: the column

@@ -324,7 +324,8 @@ TEST(TranslateTest, SessionOptionsTranslateToNothing) {
     EXPECT_EQ(t.sql, "") << tsql;
     EXPECT_EQ(t.kind, StatementKind::Other);
   }
-  EXPECT_EQ(ToSqlite("SET @x = 1"), "SET @x = 1");  // not an option: left for the engine to reject
+  // Not an option: nothing declares or binds variables.
+  EXPECT_THROW(ToSqlite("SET @x = 1"), SyntaxError);
   EXPECT_EQ(ToSqlite("  -- nothing\r\n"), "");
 }
 
@@ -333,8 +334,10 @@ TEST(TranslateTest, TopBecomesLimitAtTheEndOfItsSelect) {
       {"SELECT TOP 5 a FROM t ORDER BY a", "SELECT a FROM t ORDER BY a LIMIT 5"},
       {"select distinct top (3) a from t", "select distinct a from t LIMIT 3"},
       {"SELECT ALL TOP(2)a FROM t", "SELECT ALL a FROM t LIMIT 2"},
-      {"SELECT TOP (@n) a FROM t", "SELECT a FROM t LIMIT @n"},
-      {"SELECT TOP (1 + 1) a FROM t", "SELECT a FROM t LIMIT (1 + 1)"},
+      {"SELECT TOP (1 + 1) a FROM t", "SELECT a FROM t LIMIT (tsql_add(1, 1))"},  // moved as translated
+      {"SELECT TOP (2 ^ 1) a FROM t", "SELECT a FROM t LIMIT (tsql_xor(2, 1))"},
+      {"SELECT TOP (1) +a FROM t", "SELECT +a FROM t LIMIT 1"},  // a sign, not a sum with the count
+      {"SELECT TOP 1 -a + b FROM t", "SELECT tsql_add(-a, b) FROM t LIMIT 1"},
       {"SELECT a FROM t WHERE b IN (SELECT TOP 1 b FROM u ORDER BY c) ORDER BY a",
        "SELECT a FROM t WHERE b IN (SELECT b FROM u ORDER BY c LIMIT 1) ORDER BY a"},
       {"SELECT TOP 2 a, (SELECT TOP 1 x FROM u WHERE u.k = t.k) FROM t",
@@ -409,8 +412,8 @@ TEST(TranslateTest, FunctionsAndDelete) {
 TEST(TranslateTest, LiteralsCompareAsSqlServerComparesText) {
   EXPECT_EQ(ToSqlite("SELECT CASE WHEN 'abc' = 'ABC  ' THEN 1 ELSE 0 END"),
             "SELECT CASE WHEN 'abc' COLLATE TSQLCI = 'ABC  ' COLLATE TSQLCI THEN 1 ELSE 0 END");
-  EXPECT_EQ(ToSqlite("SELECT 1 WHERE upper(x) <> N'a' AND 'b' >= @p AND (SELECT 'c') < 'd'"),
-            "SELECT 1 WHERE upper(x) <> 'a' COLLATE TSQLCI AND 'b' COLLATE TSQLCI >= @p AND (SELECT 'c') < 'd' "
+  EXPECT_EQ(ToSqlite("SELECT 1 WHERE upper(x) <> N'a' AND 'b' >= ltrim(p) AND (SELECT 'c') < 'd'"),
+            "SELECT 1 WHERE upper(x) <> 'a' COLLATE TSQLCI AND 'b' COLLATE TSQLCI >= ltrim(p) AND (SELECT 'c') < 'd' "
             "COLLATE TSQLCI");
   // A column compares as its own collation says, a case-sensitive one too.
   EXPECT_EQ(ToSqlite("SELECT 1 FROM t WHERE a = 'x' AND 'y' != t.b AND [c d] <= 'z' AND 'w' > e COLLATE BINARY"),
@@ -419,9 +422,8 @@ TEST(TranslateTest, LiteralsCompareAsSqlServerComparesText) {
   EXPECT_EQ(ToSqlite("SELECT 1 WHERE 'a' + 'b' = x + 'c' AND 'e' COLLATE BINARY = 'E' AND '1' = 1 AND 2 < '3'"),
             "SELECT 1 WHERE tsql_add('a', 'b') = tsql_add(x, 'c') AND 'e' COLLATE BINARY = 'E' AND '1' = 1 AND "
             "2 < '3'");
-  EXPECT_EQ(ToSqlite("SELECT @x = 'a', @y = 'b'"), "SELECT @x = 'a', @y = 'b'");
-  EXPECT_EQ(ToSqlite("UPDATE t SET a = 'x', @v = 'y' WHERE 'q' = 'Q'"),
-            "UPDATE t SET a = 'x', @v = 'y' WHERE 'q' COLLATE TSQLCI = 'Q' COLLATE TSQLCI");
+  EXPECT_EQ(ToSqlite("UPDATE t SET a = 'x' WHERE 'q' = 'Q'"),
+            "UPDATE t SET a = 'x' WHERE 'q' COLLATE TSQLCI = 'Q' COLLATE TSQLCI");
   EXPECT_EQ(ToSqlite("SELECT TOP 1 a FROM t WHERE 'x' = 'X'"),
             "SELECT a FROM t WHERE 'x' COLLATE TSQLCI = 'X' COLLATE TSQLCI LIMIT 1");
   // What a quoted text holds changes nothing.
@@ -674,10 +676,10 @@ TEST(TranslateTest, PlusBecomesACallWithItsOperandsByPrecedence) {
       {"SELECT a - b + c FROM t", "SELECT tsql_add(a - b, c) FROM t"},
       {"SELECT a + b * c - d + e % 2 FROM t", "SELECT tsql_add(tsql_add(a, b * c) - d, e % 2) FROM t"},
       {"SELECT -a + -b, 2 * -a + 1, a & 1 + b FROM t",
-       "SELECT tsql_add(-a, -b), tsql_add(2 * -a, 1), tsql_add(a & 1, b) FROM t"},
+       "SELECT tsql_add(-a, -b), tsql_add(2 * -a, 1), tsql_add((a & 1), b) FROM t"},
       {"SELECT a + (b + c) FROM t", "SELECT tsql_add(a, (tsql_add(b, c))) FROM t"},
-      {"SELECT ISNULL(t.a, '') + [b c] AS n, @v + dbo.f(x, y) FROM t",
-       "SELECT tsql_add(IFNULL(t.a, ''), \"b c\") AS n, tsql_add(@v, \"f\"(x, y)) FROM t"},
+      {"SELECT ISNULL(t.a, '') + [b c] AS n, v + dbo.f(x, y) FROM t",
+       "SELECT tsql_add(IFNULL(t.a, ''), \"b c\") AS n, tsql_add(v, \"f\"(x, y)) FROM t"},
       {"SELECT CASE WHEN a = 1 THEN 'x' + b ELSE c END + 'y' FROM t",
        "SELECT tsql_add(CASE WHEN a = 1 THEN tsql_add('x', b) ELSE c END, 'y') FROM t"},
       {"SELECT ROW_NUMBER() OVER (ORDER BY a) + 1 FROM t", "SELECT tsql_add(ROW_NUMBER() OVER (ORDER BY a), 1) FROM t"},
@@ -696,6 +698,51 @@ TEST(TranslateTest, PlusBecomesACallWithItsOperandsByPrecedence) {
 
 TEST(TranslatePgTest, PlusIsLeftToTheEngine) {
   EXPECT_EQ(ToPg("SELECT 'a' + 'b' + c FROM t"), "SELECT 'a' + 'b' + c FROM t");
+}
+
+// ---------------------------------------------------------------------------------------
+// ^ & | ~ as SQL Server groups them; forms another engine reads otherwise
+
+TEST(TranslateTest, BitwiseOperatorsKeepSqlServersGrouping) {
+  const Case sqlite[] = {
+      {"SELECT a ^ b FROM t", "SELECT tsql_xor(a, b) FROM t"},
+      {"SELECT a ^ b ^ c, a & b - c, a | b + c, 2 ^ 3 * 2 FROM t",
+       "SELECT tsql_xor(tsql_xor(a, b), c), (a & b) - c, tsql_add((a | b), c), tsql_xor(2, 3 * 2) FROM t"},
+      {"SELECT ~a + 1 FROM t", "SELECT tsql_add(~a, 1) FROM t"},
+      // Operators written together stay apart.
+      {"SELECT 1|-1, a=-1, a*~b FROM t", "SELECT (1| -1), a= -1, a* ~b FROM t"},
+  };
+  for (const Case& c : sqlite) EXPECT_EQ(ToSqlite(c.tsql), c.sql) << c.tsql;
+  const Case pg[] = {
+      {"SELECT a ^ b FROM t", "SELECT (a # b) FROM t"},
+      {"SELECT a ^ b ^ c, a & b - c, a | b + c, 2 ^ 3 * 2 FROM t",
+       "SELECT ((a # b) # c), (a & b) - c, (a | b) + c, (2 # 3 * 2) FROM t"},
+      {"SELECT ~a + 1, ~(a + 1) * 2, - ~a FROM t", "SELECT (~a) + 1, (~(a + 1)) * 2, - (~a) FROM t"},
+      {"SELECT 1|-1, a=-1, a*~b FROM t", "SELECT (1| -1), a= -1, a*(~b) FROM t"},
+      {"SELECT TOP (2 ^ 1) a ^ b FROM t", "SELECT (a # b) FROM t LIMIT ((2 # 1))"},
+  };
+  for (const Case& c : pg) EXPECT_EQ(ToPg(c.tsql), c.sql) << c.tsql;
+  for (Engine e : {Engine::SQLite, Engine::PostgreSQL})
+    for (const char* missing : {"SELECT ^ 2", "SELECT 2 ^", "SELECT a ^ FROM t"})
+      EXPECT_THROW(Translate(missing, {e, ""}), SyntaxError) << missing;
+}
+
+TEST(TranslatePgTest, AStringAfterAColumnNamesIt) {
+  EXPECT_EQ(
+      ToPg("SELECT a 'x', b AS 'y', 'p'\r\n'q', [date] '2020', CASE WHEN a = 1 THEN 'r' END 's' FROM t"),
+      "SELECT a AS \"x\", b AS \"y\", 'p'\r\nAS \"q\", \"date\" AS \"2020\", CASE WHEN a = 1 THEN 'r' END AS \"s\" "
+      "FROM t");
+  EXPECT_EQ(ToSqlite("SELECT a 'x', b AS 'y' FROM t"), "SELECT a 'x', b AS 'y' FROM t");  // the engine's reading too
+  // Strings that are values stay values.
+  EXPECT_EQ(ToPg("SELECT TOP 1 'x' FROM t"), "SELECT 'x' FROM t LIMIT 1");
+  EXPECT_EQ(ToPg("SELECT DISTINCT TOP (2) 'x' FROM t"), "SELECT DISTINCT 'x' FROM t LIMIT 2");
+  EXPECT_EQ(ToPg("SELECT a AT TIME ZONE 'UTC' FROM t"), "SELECT a AT TIME ZONE 'UTC' FROM t");
+  // Anywhere else a string after an expression is a syntax error (PostgreSQL: a typed value).
+  for (Engine e : {Engine::SQLite, Engine::PostgreSQL})
+    for (const char* typed :
+         {"SELECT a FROM t WHERE d = date '2020-01-01'", "SELECT a FROM t WHERE b = 'x'\n'y'", "SELECT a FROM t 'u'",
+          "SELECT a FROM t ORDER BY a 'x'", "UPDATE t SET a = b 'x'", "SELECT f(a 'x') FROM t"})
+      EXPECT_THROW(Translate(typed, {e, ""}), SyntaxError) << typed;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -722,8 +769,7 @@ TEST(TranslateTest, TrancountLeavesAPlaceForTheCount) {
       {"SELECT 1-@@TRANCOUNT-1, 2/@@TRANCOUNT*3", "SELECT 1- 12 -1, 2/ 12 *3"},
       {"SELECT @@TRANCOUNT + @@TRANCOUNT", "SELECT tsql_add(12, 12)"},
       {"SELECT @@TRANCOUNT@@TRANCOUNT", "SELECT 12 12"},  // two tokens stay two
-      {"SELECT 'x' AS [@@TRANCOUNT], '@@TRANCOUNT', @@TRANCOUNTS",
-       "SELECT 'x' AS \"@@TRANCOUNT\", '@@TRANCOUNT', @@TRANCOUNTS"},
+      {"SELECT 'x' AS [@@TRANCOUNT], '@@TRANCOUNT'", "SELECT 'x' AS \"@@TRANCOUNT\", '@@TRANCOUNT'"},
   };
   for (const Case& c : cases) {
     for (Engine e : {Engine::SQLite, Engine::PostgreSQL}) {

@@ -126,4 +126,7 @@ std::unique_ptr<Session> MakeSession(std::unique_ptr<Backend> backend);
 // from: names the engine reports in lower case are given back as the statement wrote them.
 ProviderError Describe(const Fault& fault, std::string_view statement, std::string_view database = {});
 
+// SQL Server's words for a batch the translation refused to read.
+ProviderError SyntaxErrorOf(const sql::SyntaxError& error);
+
 }  // namespace etapas::engine

@@ -428,7 +428,7 @@ class TsqlSession final : public Session {
       }
     } catch (const sql::SyntaxError& e) {
       // Nothing of a batch that cannot be read runs, as on the server.
-      errors.push_back({native::kSyntax, std::string("Incorrect syntax: ") + e.what() + ".", "42000"});
+      errors.push_back(SyntaxErrorOf(e));
       return nullptr;
     }
     // The server reads the whole batch before running any of it.

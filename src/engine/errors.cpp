@@ -145,4 +145,10 @@ ProviderError Describe(const Fault& f, std::string_view statement, std::string_v
           f.sqlState.empty() ? "HY000" : f.sqlState};
 }
 
+ProviderError SyntaxErrorOf(const sql::SyntaxError& e) {
+  if (e.native != native::kSyntax) return {e.native, Sentence(e.what()), "42000"};
+  if (!e.near.empty()) return {native::kSyntax, "Incorrect syntax near '" + e.near + "'.", "42000"};
+  return {native::kSyntax, "Incorrect syntax: " + Sentence(e.what()), "42000"};
+}
+
 }  // namespace etapas::engine

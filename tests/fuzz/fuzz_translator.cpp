@@ -4,7 +4,13 @@
 //    batch's, less the ";" and GO separators;
 //  - a translation is text the engine can tokenize, holds no more statements than its input,
 //    and its string literals are exactly the input's (less LIKE patterns on PostgreSQL,
-//    which become regular expressions, and arguments of types the engine spells otherwise);
+//    which become regular expressions, strings naming columns, which become names there,
+//    and arguments of types the engine spells otherwise);
+//  - the translation is read as the engine reads it: PostgreSQL's by a lexer of its own
+//    (pg_tokens.h: E'' B'' X'' U&'' $$ literals, strings joined across lines, nested
+//    comments, operators of several characters), which must find no literal, parameter,
+//    cast or operator T-SQL does not write, and no ^ (a power there); the embedded engine's
+//    holds no parameter (@x, :x, $x, ?), no X'' blob and no two operators side by side;
 //  - each further statement is one statement, PostgreSQL's declaration comments of their shape;
 //  - the places of @@TRANCOUNT are in the text, increasing, and a number written at each
 //    is a token of its own that changes nothing around it.
@@ -14,10 +20,12 @@
 #include <cstdlib>
 #include <cstdio>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "engine/sql/tsql.h"
+#include "pg_tokens.h"
 
 using namespace etapas::engine::sql;
 
@@ -39,18 +47,114 @@ std::vector<Token> Significants(const std::vector<Token>& all) {
 }
 
 // A LIKE pattern the PostgreSQL translation made a regular expression: its literal follows
-// "~*", maybe behind the type it is cast to or an empty ESCAPE of a malformed LIKE.
+// "~*" (one operator to PostgreSQL's lexer), maybe behind the type it is cast to or an
+// empty ESCAPE of a malformed LIKE.
 bool MadeRegex(const std::vector<Token>& c, size_t i) {
   size_t j = i;
   while (j > 0 && (Upper(c[j - 1].text) == "CAST" || c[j - 1].text == "(" || Upper(c[j - 1].text) == "ESCAPE" ||
                    (c[j - 1].kind == TokenKind::String && c[j - 1].value.empty())))
     --j;
-  return j > 1 && c[j - 2].text == "~" && c[j - 1].text == "*";
+  return (j > 0 && (c[j - 1].text == "~*" || c[j - 1].text == "!~*")) ||
+         (j > 1 && c[j - 2].text == "~" && c[j - 1].text == "*");
 }
 
 [[noreturn]] void Fail(const char* what, const std::string& in, const std::string& out) {
   std::fprintf(stderr, "%s\ninput:  %s\noutput: %s\n", what, in.c_str(), out.c_str());
   std::abort();
+}
+
+// Words after which a ~ starts an operand; after anything else that ends one, PostgreSQL
+// reads a ~ between two operands as a match of a regular expression. (END ends a block too:
+// the translator refuses a ~ after the END of a CASE.)
+bool OperandFollows(const std::string& upper) {
+  static const char* const kWords[] = {
+      "SELECT", "WHERE",  "AND",      "OR",        "NOT",       "THEN",    "ELSE",   "WHEN",   "CASE",    "AS",
+      "FROM",   "SET",    "ON",       "BETWEEN",   "IN",        "LIKE",    "IS",     "RETURN", "HAVING",  "BY",
+      "VALUES", "TOP",    "DISTINCT", "ALL",       "ANY",       "SOME",    "ESCAPE", "EXISTS", "DEFAULT", "PRINT",
+      "JOIN",   "UNION",  "EXCEPT",   "INTERSECT", "INTO",      "WITH",    "IF",     "WHILE",  "EXEC",    "EXECUTE",
+      "ORDER",  "GROUP",  "UPDATE",   "DELETE",    "INSERT",    "DECLARE", "BEGIN",  "CHECK",  "COLLATE", "OUTPUT",
+      "LIMIT",  "OFFSET", "USING",    "OVER",      "PARTITION", "ASC",     "DESC",   "ADD",    "COLUMN",  "END",
+      "ILIKE",  "GLOB",   "MATCH",    "REGEXP"};
+  for (const char* w : kWords)
+    if (upper == w) return true;
+  return false;
+}
+
+// The translation as PostgreSQL reads it, in the T-SQL lexer's kinds for the checks both
+// engines share; fails on what T-SQL never writes. `carets`: the ^ of the input, each of
+// which may be a # of the engine's (its exclusive or).
+std::vector<Token> ReadAsPostgreSQL(const std::string& statement, const std::string& sql, int carets) {
+  namespace pg = etapas::test::pg;
+  std::vector<pg::Token> all;
+  try {
+    all = pg::Tokenize(sql);
+  } catch (const pg::Error& e) { Fail("PostgreSQL cannot read the translation", statement, sql + "\n" + e.what); }
+  std::vector<Token> out;
+  int hashes = 0;
+  for (size_t i = 0; i < all.size(); ++i) {
+    const pg::Token& t = all[i];
+    switch (t.kind) {
+      case pg::Kind::Space:
+      case pg::Kind::Comment: continue;
+      case pg::Kind::EscapeString:
+      case pg::Kind::BitString:
+      case pg::Kind::UnicodeString:
+      case pg::Kind::DollarString:
+      case pg::Kind::UnicodeName: Fail("PostgreSQL reads a literal of its own in the translation", statement, sql);
+      case pg::Kind::Parameter: Fail("PostgreSQL reads a parameter in the translation", statement, sql);
+      case pg::Kind::Cast: Fail("PostgreSQL reads a :: cast in the translation", statement, sql);
+      case pg::Kind::String: out.push_back({TokenKind::String, t.text, t.value}); break;
+      case pg::Kind::QuotedName: out.push_back({TokenKind::QuotedName, t.text, t.value}); break;
+      case pg::Kind::Name: out.push_back({TokenKind::Word, t.text, t.value}); break;
+      case pg::Kind::Number: out.push_back({TokenKind::Number, t.text, t.value}); break;
+      case pg::Kind::Other:
+        if (t.text == "$") Fail("PostgreSQL reads a $ in the translation", statement, sql);
+        out.push_back({TokenKind::Symbol, t.text, t.value});
+        break;
+      case pg::Kind::Self:
+      case pg::Kind::Operator: {
+        static const char* const kOperators[] = {"+",  "-",   "*",  "/",  "%", "=", "<", ">", "<>",
+                                                 "!=", "<=",  ">=", "||", "&", "|", "~", "#", "!",
+                                                 "~*", "!~*", ",",  "(",  ")", "[", "]", ".", ";"};
+        bool known = false;
+        for (const char* o : kOperators) known |= t.text == o;
+        if (!known) Fail("PostgreSQL reads an operator T-SQL does not write", statement, sql + "\n" + t.text);
+        hashes += t.text == "#";
+        if (t.text == "~" && !out.empty()) {
+          const Token& p = out.back();
+          const bool ends = p.kind == TokenKind::Number || p.kind == TokenKind::String ||
+                            p.kind == TokenKind::QuotedName || p.text == ")" ||
+                            (p.kind == TokenKind::Word && !OperandFollows(Upper(p.text)));
+          if (ends) Fail("PostgreSQL reads a ~ between two operands", statement, sql);
+        }
+        out.push_back({TokenKind::Symbol, t.text, t.value});
+        break;
+      }
+    }
+  }
+  if (hashes > carets) Fail("PostgreSQL reads a # the input had not", statement, sql);
+  return out;
+}
+
+// What the embedded engine would read as a parameter (given none, it is Null), a blob or
+// one operator made of two of T-SQL's.
+void CheckSqliteReading(const std::string& statement, const std::string& sql) {
+  const auto all = Tokenize(sql);
+  for (size_t i = 0; i < all.size(); ++i) {
+    const Token& t = all[i];
+    if (t.kind == TokenKind::Variable) Fail("the embedded engine reads a parameter in the translation", statement, sql);
+    if (t.kind == TokenKind::Symbol &&
+        (t.text == "$" || t.text == "?" || t.text == ":" || t.text == "::" || t.text == "@" || t.text == "`"))
+      Fail("the embedded engine reads a parameter or a name in the translation", statement, sql);
+    if (t.kind == TokenKind::Word && Upper(t.text) == "X" && i + 1 < all.size() && all[i + 1].kind == TokenKind::String)
+      Fail("the embedded engine reads a blob in the translation", statement, sql);
+    auto op = [](const Token& x) {
+      return x.kind == TokenKind::Symbol && x.text.size() == 1 &&
+             std::string("+-*/<>=~!|&^%").find(x.text[0]) != std::string::npos;
+    };
+    if (i + 1 < all.size() && op(t) && op(all[i + 1]))
+      Fail("two operators side by side in the translation", statement, sql);
+  }
 }
 
 void CheckSplit(const std::string& batch, const std::vector<std::string>& statements) {
@@ -168,6 +272,14 @@ void CheckTranslation(const std::string& statement, Engine engine) {
   if (tr.kind != StatementKind::Other && tr.kind != StatementKind::Query) return;
   const auto in = Significants(Tokenize(statement));
   const bool pg = engine == Engine::PostgreSQL;
+  if (pg) {
+    int carets = 0;
+    for (const auto& t : in) carets += t.kind == TokenKind::Symbol && t.text == "^";
+    out = ReadAsPostgreSQL(statement, tr.sql, carets);
+    for (const auto& then : tr.then) ReadAsPostgreSQL(statement, then, 0);
+  } else {
+    CheckSqliteReading(statement, tr.sql);
+  }
   bool inputComments = false;
   for (const auto& t : in) inputComments |= t.kind == TokenKind::Word && Upper(t.value) == "COMMENT";
   if (inputComments) return;  // its own COMMENT statements would pass for declarations
@@ -212,6 +324,23 @@ void CheckTranslation(const std::string& statement, Engine engine) {
     }
   }
 
+  // The arguments of a type (name(n) or name(n, m)) are numbers of the input or the few the
+  // translation writes (timestamp(3), numeric(19,4), bpchar(1)): two of the input's glued
+  // together (decimal(10 2) read as numeric(102)) are neither.
+  {
+    std::set<std::string> numbers = {"0", "1", "3", "4", "6", "10", "19"};
+    for (const auto& t : in)
+      if (t.kind == TokenKind::Number) numbers.insert(t.text);
+    for (size_t i = 2; i + 1 < out.size(); ++i) {
+      const bool first = out[i - 1].text == "(" && out[i - 2].kind == TokenKind::Word;
+      const bool second = i >= 4 && out[i - 1].text == "," && out[i - 2].kind == TokenKind::Number &&
+                          out[i - 3].text == "(" && out[i - 4].kind == TokenKind::Word;
+      const bool closes = out[i + 1].text == ")" || (first && out[i + 1].text == ",");
+      if (out[i].kind == TokenKind::Number && (first || second) && closes && !numbers.count(out[i].text))
+        Fail("the translation has a type argument the input had not", statement, tr.sql);
+    }
+  }
+
   std::map<std::string, int> strings, optional;  // input literals (that must stay, that may go)
   std::vector<int> dropDepth;                    // open groups, whether each may be removed
   int dropping = 0;
@@ -230,7 +359,9 @@ void CheckTranslation(const std::string& statement, Engine engine) {
     const bool pattern = pg && ((i > 0 && in[i - 1].kind == TokenKind::Word &&
                                  (Upper(in[i - 1].value) == "LIKE" || Upper(in[i - 1].value) == "ESCAPE")) ||
                                 (i > 1 && in[i - 2].text == "~" && in[i - 1].text == "*"));
-    ++(pattern || dropping ? optional : strings)[t.value];
+    // After an expression or AS a string names a column: PostgreSQL is given a name.
+    const bool alias = pg && i > 0 && (in[i - 1].kind != TokenKind::Symbol || in[i - 1].text == ")");
+    ++(pattern || alias || dropping ? optional : strings)[t.value];
   }
   int escapesEmpty = 0;  // ESCAPE '' in the output: added by the translation, or the input's own
   for (const auto& c : outChunks)

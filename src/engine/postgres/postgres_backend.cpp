@@ -573,7 +573,9 @@ void PgRows::Describe(const Result& r) {
       c.definedSize = declared.size;
       c.baseTable = table;
       c.baseColumn = declared.name;
-      c.name = declared.name;
+      // A column the select list renamed (a AS x) keeps the name it was given.
+      c.name = engineName == text::Lower(declared.name) || text::EqualsNoCase(engineName, declared.name) ? declared.name
+                                                                                                         : engineName;
     } else {
       if (type == kBool) c.adoType = 3;  // a predicate: 1 or 0
       c.name = engineName == "?column?" ? "" : engineName;

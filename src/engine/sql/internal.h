@@ -55,6 +55,17 @@ inline std::string Key(const Token& t) {
 // The main statement of a common table expression.
 inline constexpr auto kCteMain = std::to_array<std::string_view>({"SELECT", "INSERT", "UPDATE", "DELETE", "MERGE"});
 
+// Words an operand never ends with: a "+" after them is a sign, and they bound the
+// operands of the "+" next to them.
+inline constexpr auto kNotOperands = std::to_array<std::string_view>(
+    {"SELECT", "WHERE",  "AND",     "OR",        "NOT",     "THEN",     "ELSE",    "WHEN",      "CASE",
+     "END",    "AS",     "FROM",    "SET",       "ON",      "BETWEEN",  "IN",      "LIKE",      "IS",
+     "RETURN", "HAVING", "BY",      "VALUES",    "TOP",     "DISTINCT", "ALL",     "ANY",       "SOME",
+     "ESCAPE", "EXISTS", "DEFAULT", "PRINT",     "JOIN",    "UNION",    "EXCEPT",  "INTERSECT", "INTO",
+     "WITH",   "IF",     "WHILE",   "EXEC",      "EXECUTE", "ASC",      "DESC",    "ORDER",     "GROUP",
+     "UPDATE", "DELETE", "INSERT",  "DECLARE",   "BEGIN",   "CHECK",    "COLLATE", "OUTPUT",    "LIMIT",
+     "OFFSET", "USING",  "OVER",    "PARTITION", "GLOB",    "MATCH",    "REGEXP"});
+
 // Navigation over a token vector, skipping blanks and comments.
 class Cursor {
  public:
@@ -146,6 +157,27 @@ class Translator : protected Cursor {
   // Writes the translated tokens into `out`.
   virtual void Emit(Translation& out);
 
+  // A binary + & ^ | of T-SQL, with the first token of its left operand and the last of its
+  // right as SQL Server groups them; handed over left to right, so that each operator wraps
+  // the ones before it (a - b & c + d: first & of a - b and c, then + of that and d).
+  virtual void BinaryOperator(size_t /*op*/, size_t /*left*/, size_t /*right*/) {}
+  // A ~ and the last token of the one operand it applies to.
+  virtual void BitwiseNot(size_t /*op*/, size_t /*end*/) {}
+  // A string literal that names a column of a select list (SELECT a 'x').
+  virtual void NameColumn(size_t /*literal*/) {}
+
+  // ---- Operands, by SQL Server's precedence: ~; * / %; + - & ^ |; then the comparisons.
+  bool IsOperand(size_t k) const;
+  bool IsAdditive(size_t k) const;
+  bool IsMultiplicative(size_t k) const;
+  bool IsSign(size_t k) const;
+  size_t CaseOf(size_t end) const;
+  size_t EndOf(size_t start) const;
+  size_t PrimaryStart(size_t end) const;
+  size_t PrimaryEnd(size_t start) const;
+  size_t LeftStart(size_t op) const;
+  size_t RightEnd(size_t op) const;
+
   bool Pg() const { return dialect_.engine == Engine::PostgreSQL; }
   bool IsConstraint(const Element& e) const { return OneOf(Key(t_[e.first]), kTableConstraints); }
   void Blank(size_t i);
@@ -167,6 +199,14 @@ class Translator : protected Cursor {
   std::vector<Element> added_;
 
  private:
+  void RefuseForeignForms();
+  bool IsTopCount(size_t k) const;
+  bool EndsOperand(size_t k) const;
+  bool InSelectList(size_t k) const;
+  void CheckTypeArguments(size_t open) const;
+  void CheckColumnType(const Element& e) const;
+  void CheckCastTypes() const;
+  void RewriteOperators();
   bool IsQuery(const std::vector<size_t>& sig) const;
   std::string Quoted(const Token& t) const;
   void RewriteNames(std::vector<std::string>& otherDatabases);
@@ -182,6 +222,8 @@ class Translator : protected Cursor {
   void RewriteTop();
   void CollateLiterals(const std::string& firstWord);
   bool IsWholeOperand(size_t literal) const;
+
+  std::vector<bool> alias_;  // string literals naming a column of a select list
 };
 
 Translation TranslateForSQLite(std::string_view statement, const TranslateOptions& options);

@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace etapas::engine::sql {
@@ -27,6 +28,12 @@ struct Token {
 
 struct SyntaxError : std::runtime_error {
   using std::runtime_error::runtime_error;
+  // A refusal near a piece of the text, reported as SQL Server does ("Incorrect syntax near
+  // 'x'."), or with a number of its own (137 for a variable never declared).
+  SyntaxError(const std::string& what, std::string nearText, long nativeError = 102)
+      : std::runtime_error(what), near(std::move(nearText)), native(nativeError) {}
+  std::string near;   // empty: the description is the text of what()
+  long native = 102;  // SQL Server's number for the refusal
 };
 
 // Throws SyntaxError on an unterminated string, bracket or comment.

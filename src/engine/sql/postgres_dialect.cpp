@@ -323,6 +323,24 @@ class PgTranslator final : public Translator {
     after_[literal].insert(0, " AS bpchar) COLLATE " + std::string(dialect_.caseInsensitiveCollation));
   }
 
+  // & | and # (PostgreSQL's ^, exclusive or) rank below + and - in the engine, and its ~
+  // takes a whole sum: each is grouped as SQL Server groups it.
+  void BinaryOperator(size_t op, size_t left, size_t right) override {
+    if (Sym(op, "+")) return;
+    before_[left].insert(0, "(");
+    if (Sym(op, "^")) t_[op].text = "#";
+    after_[right].insert(0, ")");
+  }
+  void BitwiseNot(size_t op, size_t end) override {
+    before_[op].insert(0, "(");
+    after_[end].insert(0, ")");
+  }
+
+  // SELECT a 'x' and SELECT a AS 'x' name the column x; the engine takes a name there.
+  void NameColumn(size_t literal) override {
+    t_[literal].text = (Word(Prev(literal), "AS") ? "" : "AS ") + QuoteIdentifier(t_[literal].value);
+  }
+
   void DialectPasses() override {
     RewriteLike();
     RewriteCastTypes();

@@ -27,17 +27,6 @@ constexpr Dialect kSQLite{Engine::SQLite,
 constexpr auto kTextTypes =
     std::to_array<std::string_view>({"CHAR", "VARCHAR", "NCHAR", "NVARCHAR", "TEXT", "NTEXT", "SYSNAME"});
 
-// Words an operand never ends with: a "+" after them is a sign, and they bound the
-// operands of the "+" next to them.
-constexpr auto kNotOperands = std::to_array<std::string_view>(
-    {"SELECT", "WHERE",  "AND",     "OR",        "NOT",     "THEN",     "ELSE",    "WHEN",      "CASE",
-     "END",    "AS",     "FROM",    "SET",       "ON",      "BETWEEN",  "IN",      "LIKE",      "IS",
-     "RETURN", "HAVING", "BY",      "VALUES",    "TOP",     "DISTINCT", "ALL",     "ANY",       "SOME",
-     "ESCAPE", "EXISTS", "DEFAULT", "PRINT",     "JOIN",    "UNION",    "EXCEPT",  "INTERSECT", "INTO",
-     "WITH",   "IF",     "WHILE",   "EXEC",      "EXECUTE", "ASC",      "DESC",    "ORDER",     "GROUP",
-     "UPDATE", "DELETE", "INSERT",  "DECLARE",   "BEGIN",   "CHECK",    "COLLATE", "OUTPUT",    "LIMIT",
-     "OFFSET", "USING",  "OVER",    "PARTITION", "GLOB",    "MATCH",    "REGEXP"});
-
 class SqliteTranslator final : public Translator {
  public:
   SqliteTranslator(std::string_view statement, const TranslateOptions& options)
@@ -212,123 +201,20 @@ class SqliteTranslator final : public Translator {
   }
 
   // ---- "+" as SQL Server evaluates it: the engine's tsql_add decides between adding and
-  // concatenating by the operands' values, so each binary "+" becomes a call.
+  // concatenating by the operands' values, so each binary "+" becomes a call. The engine has
+  // no ^: tsql_xor, which reads each operand once. & and | are grouped as SQL Server groups
+  // them (the engine puts them below + and -).
 
-  bool IsOperand(size_t k) const {
-    if (k >= Size()) return false;
-    const Token& t = t_[k];
-    if (t.kind == TokenKind::Word) return !OneOf(Key(t), kNotOperands);
-    return t.kind == TokenKind::Number || t.kind == TokenKind::String || t.kind == TokenKind::Variable ||
-           t.kind == TokenKind::QuotedName;
-  }
-  bool IsAdditive(size_t k) const { return Sym(k, "+") || Sym(k, "-") || Sym(k, "&") || Sym(k, "|") || Sym(k, "^"); }
-  bool IsMultiplicative(size_t k) const { return Sym(k, "*") || Sym(k, "/") || Sym(k, "%"); }
-  bool IsSign(size_t k) const { return Sym(k, "+") || Sym(k, "-") || Sym(k, "~"); }
-
-  // The CASE opening the CASE ... END whose END is at `end`, or npos.
-  size_t CaseOf(size_t end) const {
-    int depth = 0;
-    for (size_t k = end; k != npos; k = Prev(k)) {
-      if (Word(k, "END")) ++depth;
-      if (Word(k, "CASE") && --depth == 0) return k;
-    }
-    return npos;
-  }
-  // The END closing the CASE at `start`, or npos.
-  size_t EndOf(size_t start) const {
-    int depth = 0;
-    for (size_t k = start; k < Size(); k = Next(k)) {
-      if (Word(k, "CASE")) ++depth;
-      if (Word(k, "END") && --depth == 0) return k;
-    }
-    return npos;
-  }
-
-  // The first token of the primary (literal, name, call, group, CASE ... END) that ends at
-  // `end`, or npos when no operand ends there.
-  size_t PrimaryStart(size_t end) const {
-    if (end == npos || end >= Size()) return npos;
-    size_t start;
-    if (Sym(end, ")")) {
-      if ((start = MatchBack(end)) == npos) return npos;
-      const size_t p = Prev(start);
-      if (Word(p, "OVER")) return PrimaryStart(Prev(p));          // f() OVER (...)
-      if (p != npos && IsName(t_[p]) && IsOperand(p)) start = p;  // a call
-    } else if (Word(end, "END")) {
-      if ((start = CaseOf(end)) == npos) return npos;
-    } else if (IsOperand(end)) {
-      start = end;
+  void BinaryOperator(size_t op, size_t left, size_t right) override {
+    if (Sym(op, "+") || Sym(op, "^")) {
+      before_[left].insert(0, Sym(op, "+") ? "tsql_add(" : "tsql_xor(");
+      t_[op].text = ",";
+      if (op > 0 && t_[op - 1].kind == TokenKind::Space) t_[op - 1].text.clear();
     } else {
-      return npos;
+      before_[left].insert(0, "(");
     }
-    while (Sym(Prev(start), ".") && Prev(Prev(start)) != npos && IsName(t_[Prev(Prev(start))]))
-      start = Prev(Prev(start));
-    // x COLLATE name is one operand.
-    if (Word(Prev(start), "COLLATE")) {
-      const size_t collated = PrimaryStart(Prev(Prev(start)));
-      if (collated != npos) start = collated;
-    }
-    return start;
-  }
-
-  // The last token of the primary that starts at `start`, or npos.
-  size_t PrimaryEnd(size_t start) const {
-    size_t end;
-    if (Sym(start, "(")) {
-      end = Match(start);
-    } else if (Word(start, "CASE")) {
-      end = EndOf(start);
-    } else if (IsOperand(start)) {
-      end = start;
-      while (Sym(Next(end), ".") && Next(Next(end)) < Size() && IsName(t_[Next(Next(end))])) end = Next(Next(end));
-      if (IsName(t_[end]) && Sym(Next(end), "(")) {
-        end = Match(Next(end));
-        if (end != npos && Word(Next(end), "OVER") && Sym(Next(Next(end)), "(")) end = Match(Next(Next(end)));
-      }
-    } else {
-      return npos;
-    }
-    if (end != npos && Word(Next(end), "COLLATE") && Next(Next(end)) < Size() && IsName(t_[Next(Next(end))]))
-      end = Next(Next(end));
-    return end;
-  }
-
-  // The first token of the left operand of the binary operator at `op`, or npos when the
-  // operator is a sign: back over terms joined by operators of that level or tighter.
-  size_t LeftStart(size_t op) const {
-    size_t start = PrimaryStart(Prev(op));
-    if (start == npos) return npos;
-    for (;;) {
-      const size_t p = Prev(start);
-      if (p == npos || !(IsAdditive(p) || IsMultiplicative(p) || Sym(p, "~"))) return start;
-      const size_t left = Sym(p, "~") ? npos : PrimaryStart(Prev(p));
-      start = left != npos ? left : p;  // binary, or the sign of what follows it
-    }
-  }
-
-  // The last token of the right operand of the binary operator at `op`, or npos: one term
-  // of signs, primaries and * / %.
-  size_t RightEnd(size_t op) const {
-    for (size_t k = Next(op);;) {
-      while (IsSign(k)) k = Next(k);
-      const size_t end = PrimaryEnd(k);
-      if (end == npos) return npos;
-      if (!IsMultiplicative(Next(end))) return end;
-      k = Next(Next(end));
-    }
-  }
-
-  void RewriteConcatenation() {
-    for (size_t i = 0; i < Size(); ++i) {
-      if (!Sym(i, "+")) continue;
-      const size_t left = LeftStart(i), right = RightEnd(i);
-      if (left == npos || right == npos) continue;
-      before_[left].insert(0, "tsql_add(");
-      t_[i].text = ",";
-      if (i > 0 && t_[i - 1].kind == TokenKind::Space) t_[i - 1].text.clear();
-      // Ahead of what other passes put there (a LIMIT ends the statement, not the operand).
-      after_[right].insert(0, ")");
-    }
+    // Ahead of what other passes put there (a LIMIT ends the statement, not the operand).
+    after_[right].insert(0, ")");
   }
 
   void CollateLiteral(size_t literal, size_t) override {
@@ -337,7 +223,7 @@ class SqliteTranslator final : public Translator {
 
   // CAST('abc' AS int) is 0 to the engine and a conversion error to SQL Server: the value
   // goes through tsql_add(0, ...), which reads a text as a number or refuses it. After the
-  // "+" pass, so that a cast of a sum wraps the whole call.
+  // operators (Translator::RewriteOperators), so that a cast of a sum wraps the whole call.
   void RewriteNumericCasts() {
     for (size_t i = 0; i < Size(); ++i) {
       if (!Word(i, "CAST") || !Sym(Next(i), "(")) continue;
@@ -358,10 +244,7 @@ class SqliteTranslator final : public Translator {
     }
   }
 
-  void DialectPasses() override {
-    RewriteConcatenation();
-    RewriteNumericCasts();
-  }
+  void DialectPasses() override { RewriteNumericCasts(); }
 
   // ALTER TABLE t ADD a ..., b ...: the engine adds one column per statement.
   void Emit(Translation& out) override {

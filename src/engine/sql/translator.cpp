@@ -22,6 +22,26 @@ SyntaxError MalformedName(const std::string& first) {
 // stays as it was without the number (1- -1 would be a comment with nothing between).
 bool SeparatesNumber(char c) { return IsBlank(c) || c == '(' || c == ')' || c == ','; }
 
+// Characters the engines join into one operator when nothing is between them: PostgreSQL
+// reads |- or *~ as one operator, the embedded engine -> or == ; T-SQL reads them apart.
+bool IsOperatorChar(char c) { return std::string_view("+-*/<>=~!@#%^&|`?").find(c) != std::string_view::npos; }
+
+// SQL Server's numbers for the refusals that are not syntax errors (session.h has them too).
+constexpr long kUndeclaredVariable = 137;
+constexpr long kNotSupported = 40000;
+
+// Symbols of no use in T-SQL that an engine reads as something: parameters ($1, ?, :name, a
+// lone @), PostgreSQL's dollar quotes and :: casts, the embedded engine's `names`.
+constexpr auto kForeignSymbols = std::to_array<std::string_view>({"$", "?", ":", "::", "`", "@"});
+
+// Words before a select list's column, or inside it, that do not end its expression.
+constexpr auto kListWords =
+    std::to_array<std::string_view>({"SELECT", "DISTINCT", "ALL", "TOP", "AS", "COLLATE", "WITH", "OVER", "END"});
+
+SyntaxError Near(const std::string& text, const std::string& why) {
+  return SyntaxError(why + " near " + text.substr(0, 40), text.substr(0, 40));
+}
+
 }  // namespace
 
 Translator::Translator(const Dialect& dialect, std::string_view statement, const TranslateOptions& options)
@@ -33,9 +53,11 @@ Translator::Translator(const Dialect& dialect, std::string_view statement, const
       before_(toks_.size()),
       after_(toks_.size()),
       otherRef_(toks_.size()),
-      trancount_(toks_.size()) {}
+      trancount_(toks_.size()),
+      alias_(toks_.size()) {}
 
 Translation Translator::Run() {
+  RefuseForeignForms();
   Translation out;
   std::vector<size_t> sig;
   for (size_t i = 0; i < Size(); ++i)
@@ -93,13 +115,316 @@ Translation Translator::Run() {
   RewriteFunctions();
   RewriteDelete();
   if (w0 == "CREATE" || w0 == "ALTER") RewriteDefinitions(sig.front());
+  CheckCastTypes();
   // Ahead of RewriteTop: a LIMIT written after a literal must stay after its collation.
   CollateLiterals(w0);
-  RewriteTop();
+  for (size_t i = 0; i < Size(); ++i)
+    if (alias_[i] && t_[i].kind == TokenKind::String) NameColumn(i);
+  RewriteOperators();
   DialectPasses();
+  // Last: a TOP (expression) is moved as translated.
+  RewriteTop();
   if (!out.otherDatabases.empty()) out.ownTables = NamesOwnTables();
   Emit(out);
   return out;
+}
+
+bool Translator::IsOperand(size_t k) const {
+  if (k >= Size()) return false;
+  const Token& t = t_[k];
+  if (t.kind == TokenKind::Word) return !OneOf(Key(t), kNotOperands);
+  return t.kind == TokenKind::Number || t.kind == TokenKind::String || t.kind == TokenKind::Variable ||
+         t.kind == TokenKind::QuotedName;
+}
+bool Translator::IsAdditive(size_t k) const {
+  return Sym(k, "+") || Sym(k, "-") || Sym(k, "&") || Sym(k, "|") || Sym(k, "^");
+}
+bool Translator::IsMultiplicative(size_t k) const { return Sym(k, "*") || Sym(k, "/") || Sym(k, "%"); }
+bool Translator::IsSign(size_t k) const { return Sym(k, "+") || Sym(k, "-") || Sym(k, "~"); }
+
+// The CASE opening the CASE ... END whose END is at `end`, or npos.
+size_t Translator::CaseOf(size_t end) const {
+  int depth = 0;
+  for (size_t k = end; k != npos; k = Prev(k)) {
+    if (Word(k, "END")) ++depth;
+    if (Word(k, "CASE") && --depth == 0) return k;
+  }
+  return npos;
+}
+// The END closing the CASE at `start`, or npos.
+size_t Translator::EndOf(size_t start) const {
+  int depth = 0;
+  for (size_t k = start; k < Size(); k = Next(k)) {
+    if (Word(k, "CASE")) ++depth;
+    if (Word(k, "END") && --depth == 0) return k;
+  }
+  return npos;
+}
+
+// The first token of the primary (literal, name, call, group, CASE ... END) that ends at
+// `end`, or npos when no operand ends there.
+size_t Translator::PrimaryStart(size_t end) const {
+  if (end == npos || end >= Size() || IsTopCount(end)) return npos;
+  size_t start;
+  if (Sym(end, ")")) {
+    if ((start = MatchBack(end)) == npos) return npos;
+    const size_t p = Prev(start);
+    if (Word(p, "OVER")) return PrimaryStart(Prev(p));          // f() OVER (...)
+    if (p != npos && IsName(t_[p]) && IsOperand(p)) start = p;  // a call
+  } else if (Word(end, "END")) {
+    if ((start = CaseOf(end)) == npos) return npos;
+  } else if (IsOperand(end)) {
+    start = end;
+  } else {
+    return npos;
+  }
+  while (Sym(Prev(start), ".") && Prev(Prev(start)) != npos && IsName(t_[Prev(Prev(start))])) start = Prev(Prev(start));
+  // x COLLATE name is one operand.
+  if (Word(Prev(start), "COLLATE")) {
+    const size_t collated = PrimaryStart(Prev(Prev(start)));
+    if (collated != npos) start = collated;
+  }
+  return start;
+}
+
+// The last token of the primary that starts at `start`, or npos.
+size_t Translator::PrimaryEnd(size_t start) const {
+  size_t end;
+  if (Sym(start, "(")) {
+    end = Match(start);
+  } else if (Word(start, "CASE")) {
+    end = EndOf(start);
+  } else if (IsOperand(start)) {
+    end = start;
+    while (Sym(Next(end), ".") && Next(Next(end)) < Size() && IsName(t_[Next(Next(end))])) end = Next(Next(end));
+    if (IsName(t_[end]) && Sym(Next(end), "(")) {
+      end = Match(Next(end));
+      if (end != npos && Word(Next(end), "OVER") && Sym(Next(Next(end)), "(")) end = Match(Next(Next(end)));
+    }
+  } else {
+    return npos;
+  }
+  if (end != npos && Word(Next(end), "COLLATE") && Next(Next(end)) < Size() && IsName(t_[Next(Next(end))]))
+    end = Next(Next(end));
+  return end;
+}
+
+// The first token of the left operand of the binary operator at `op`, or npos when the
+// operator is a sign: back over terms joined by operators of that level or tighter.
+size_t Translator::LeftStart(size_t op) const {
+  size_t start = PrimaryStart(Prev(op));
+  if (start == npos) return npos;
+  for (;;) {
+    const size_t p = Prev(start);
+    if (p == npos || !(IsAdditive(p) || IsMultiplicative(p) || Sym(p, "~"))) return start;
+    const size_t left = Sym(p, "~") ? npos : PrimaryStart(Prev(p));
+    start = left != npos ? left : p;  // binary, or the sign of what follows it
+  }
+}
+
+// The last token of the right operand of the binary operator at `op`, or npos: one term
+// of signs, primaries and * / %.
+size_t Translator::RightEnd(size_t op) const {
+  for (size_t k = Next(op);;) {
+    while (IsSign(k)) k = Next(k);
+    const size_t end = PrimaryEnd(k);
+    if (end == npos) return npos;
+    if (!IsMultiplicative(Next(end))) return end;
+    k = Next(Next(end));
+  }
+}
+
+// Whether token `k` ends the count of a TOP clause (SELECT TOP 5, TOP (5), TOP 5 PERCENT,
+// ... WITH TIES; DELETE TOP (5)): what follows starts the select list or the statement.
+bool Translator::IsTopCount(size_t k) const {
+  if (Word(k, "PERCENT")) return IsTopCount(Prev(k));
+  if (Word(k, "TIES") && Word(Prev(k), "WITH")) return IsTopCount(Prev(Prev(k)));
+  size_t top = npos;
+  if (Sym(k, ")")) {
+    const size_t open = MatchBack(k);
+    if (open != npos) top = Prev(open);
+  } else if (k < Size() && (t_[k].kind == TokenKind::Number || t_[k].kind == TokenKind::Variable)) {
+    top = Prev(k);
+  }
+  if (!Word(top, "TOP")) return false;
+  size_t p = Prev(top);
+  if (Word(p, "DISTINCT") || Word(p, "ALL")) p = Prev(p);
+  return Word(p, "SELECT") || Word(p, "INSERT") || Word(p, "UPDATE") || Word(p, "DELETE");
+}
+
+// Whether token `k` ends an operand: a literal, a name, a group or call, CASE ... END; not
+// the count of a TOP.
+bool Translator::EndsOperand(size_t k) const {
+  if (k >= Size() || IsTopCount(k)) return false;
+  if (Word(k, "END")) return CaseOf(k) != npos;
+  if (Sym(k, ")")) return true;
+  // Words of the engines' own that T-SQL leaves free for names.
+  if (OneOf(Key(t_[k]), {"LIMIT", "GLOB", "MATCH", "REGEXP"})) return true;
+  return IsOperand(k);
+}
+
+// Whether token `k` stands in a select list, at the level of its columns (not inside a
+// call, a group or a CASE).
+bool Translator::InSelectList(size_t k) const {
+  for (size_t p = Prev(k); p != npos; p = Prev(p)) {
+    if (Sym(p, ")")) {
+      if ((p = MatchBack(p)) == npos) return false;
+      continue;
+    }
+    if (Word(p, "END") && CaseOf(p) != npos) {
+      p = CaseOf(p);
+      continue;
+    }
+    if (Sym(p, "(") || Sym(p, ";")) return false;
+    if (t_[p].kind != TokenKind::Word) continue;
+    const std::string key = Key(t_[p]);
+    if (key == "SELECT") return true;
+    if (OneOf(key, kNotOperands) && !OneOf(key, kListWords)) return false;
+  }
+  return false;
+}
+
+// Forms T-SQL does not have, or reads otherwise, that an engine would run with a meaning of
+// its own: refused before anything is translated, on every engine, as SQL Server refuses
+// them. Strings that name a column of a select list are marked for the dialects.
+void Translator::RefuseForeignForms() {
+  size_t first = 0;
+  while (first < Size() && !IsSignificant(t_[first])) ++first;
+  // SET options translate to nothing: nothing of them reaches an engine.
+  const bool option = Word(first, "SET") && Next(first) < Size() && t_[Next(first)].kind == TokenKind::Word;
+  // CREATE FUNCTION ... AS 'body': an engine's own routine (a trigger's function), whose body
+  // is the engine's business.
+  bool routine = false;
+  if (Word(first, "CREATE") || Word(first, "ALTER"))
+    for (size_t k = Next(first), n = 0; k < Size() && n < 4; k = Next(k), ++n)
+      routine |= Word(k, "FUNCTION") || Word(k, "PROCEDURE") || Word(k, "PROC");
+  auto quoteAt = [&](size_t k, bool names) {
+    return k < Size() && !t_[k].text.empty() &&
+           ((t_[k].kind == TokenKind::String && t_[k].text[0] == '\'') ||
+            (names && t_[k].kind == TokenKind::QuotedName && t_[k].text[0] == '"'));
+  };
+  for (size_t i = 0; i < Size(); ++i) {
+    const Token& t = t_[i];
+    const std::string key = Key(t);
+    if (t.kind == TokenKind::Word) {
+      // T-SQL: the name E (B, X), then a string. PostgreSQL: one string with backslash
+      // escapes (E'\'' OR 1=1 --' is no string ending before the OR), a bit string; the
+      // embedded engine: a blob.
+      if ((key == "E" || key == "B" || key == "X") && quoteAt(i + 1, false))
+        throw Near(t.text + t_[i + 1].text, "a string prefixed by " + t.text);
+      // T-SQL: U & a string or a name. PostgreSQL: one string or name with Unicode escapes.
+      if (key == "U" && Sym(i + 1, "&") && quoteAt(i + 2, true)) throw Near("&", "U& before a string or a name");
+    } else if (t.kind == TokenKind::Symbol && OneOf(key, kForeignSymbols)) {
+      throw Near(t.text, "the symbol " + t.text);
+    } else if (t.kind == TokenKind::Variable) {
+      const std::string u = ToUpper(t.value);
+      if (u == "@@IDENTITY" || u == "@@TRANCOUNT" || (u.size() > 7 && u.compare(0, 7, "@ADMIN_") == 0)) continue;
+      // Nothing declares or binds them: the embedded engine would read a parameter never
+      // given (Null), PostgreSQL the operator @ (the absolute value of a column).
+      if (u.compare(0, 2, "@@") == 0 || Word(first, "DECLARE"))
+        throw SyntaxError("The server cannot do this: " + t.value + " (variables are not kept)", "", kNotSupported);
+      throw SyntaxError("Must declare the scalar variable \"" + t.value + "\"", "", kUndeclaredVariable);
+    } else if (Sym(i, "~") && EndsOperand(Prev(i))) {
+      // T-SQL's ~ takes one operand; PostgreSQL's, between two, matches a regular expression.
+      throw Near("~", "~ between two operands");
+    } else if (t.kind == TokenKind::String && !option) {
+      // After an expression a string is the name of a column of a select list (SELECT a 'x',
+      // SELECT a AS 'x'), and a syntax error anywhere else. PostgreSQL would read a name and
+      // a string as a value of the type so named (date '2020-01-01'), and two strings with a
+      // line break between as one.
+      const size_t p = Prev(i);
+      const bool zone = Word(p, "ZONE") && Word(Prev(p), "TIME") && Word(Prev(Prev(p)), "AT");  // AT TIME ZONE 'x'
+      const bool wait = (Word(p, "DELAY") || Word(p, "TIME")) && Word(Prev(p), "WAITFOR");
+      if (zone || wait || (routine && Word(p, "AS")) || !(Word(p, "AS") || EndsOperand(p))) continue;
+      if (!InSelectList(i)) throw Near(t.text, "a string after an expression");
+      alias_[i] = true;
+    }
+  }
+}
+
+// The arguments of a type at `open`: one or two unsigned integers, or MAX.
+void Translator::CheckTypeArguments(size_t open) const {
+  const size_t close = Match(open);
+  if (close == npos) return;  // left for the engine to refuse
+  size_t count = 0;
+  for (size_t k = Next(open);; k = Next(k)) {
+    const Token& t = t_[k];
+    const bool number =
+        t.kind == TokenKind::Number && std::all_of(t.text.begin(), t.text.end(), IsDigit) && !trancount_[k];
+    if (k == close || !(number || Word(k, "MAX"))) throw Near(t.text, "the argument of a type");
+    ++count;
+    k = Next(k);
+    if (k == close && count <= 2) return;
+    if (!Sym(k, ",")) throw Near(t_[k].text, "the arguments of a type");
+  }
+}
+
+// A column definition's type and its arguments, as written.
+void Translator::CheckColumnType(const Element& e) const {
+  if (IsConstraint(e)) return;
+  const size_t type = Next(e.first);
+  if (type > e.last || !IsName(t_[type]) || Word(type, "AS")) return;  // a computed column
+  if (Sym(Next(type), "(") && Next(type) <= e.last) CheckTypeArguments(Next(type));
+  // IDENTITY(seed, increment): two integers, each maybe signed.
+  for (size_t k = Next(type); k <= e.last && k < Size(); k = Next(k)) {
+    if (!Word(k, "IDENTITY") || !Sym(Next(k), "(")) continue;
+    const size_t open = Next(k), close = Match(open);
+    if (close == npos) return;
+    size_t count = 0;
+    for (size_t j = Next(open);; j = Next(j)) {
+      if (Sym(j, "-") || Sym(j, "+")) j = Next(j);
+      const Token& t = t_[j];
+      if (j >= close || t.kind != TokenKind::Number || trancount_[j] ||
+          !std::all_of(t.text.begin(), t.text.end(), IsDigit))
+        throw Near(t.text, "the seed or increment of IDENTITY");
+      ++count;
+      j = Next(j);
+      if (j == close && count == 2) return;
+      if (!Sym(j, ",") || count == 2) throw Near(t_[j].text, "the seed and increment of IDENTITY");
+    }
+  }
+}
+
+// CAST(x AS type(...)), CONVERT(type(...), x) and their TRY_ forms.
+void Translator::CheckCastTypes() const {
+  for (size_t i = 0; i < Size(); ++i) {
+    if (t_[i].kind != TokenKind::Word || !Sym(Next(i), "(")) continue;
+    const std::string f = Key(t_[i]);
+    size_t type = npos;
+    if (f == "CAST" || f == "TRY_CAST") {
+      const size_t close = Match(Next(i));
+      if (close == npos) continue;
+      for (size_t k = Next(Next(i)); k < close; k = Next(k)) {
+        if (Sym(k, "(") && (k = Match(k)) == npos) break;
+        if (Word(k, "AS")) type = Next(k);
+      }
+    } else if (f == "CONVERT" || f == "TRY_CONVERT") {
+      type = Next(Next(i));
+    }
+    if (type < Size() && IsName(t_[type]) && Sym(Next(type), "(")) CheckTypeArguments(Next(type));
+  }
+}
+
+// SQL Server's + - & ^ | are one level, left to right, below * / % and above the
+// comparisons, and ~ binds tightest. The engines put & | (and PostgreSQL's #) below + and -,
+// and PostgreSQL's ~ takes all of a sum after it: each dialect is handed the operators with
+// their operands as SQL Server groups them.
+void Translator::RewriteOperators() {
+  for (size_t i = 0; i < Size(); ++i) {
+    if (Sym(i, "~")) {
+      size_t k = Next(i);
+      while (IsSign(k)) k = Next(k);
+      const size_t end = PrimaryEnd(k);
+      if (end != npos) BitwiseNot(i, end);
+      continue;
+    }
+    if (!(Sym(i, "+") || Sym(i, "&") || Sym(i, "|") || Sym(i, "^"))) continue;
+    const size_t left = LeftStart(i), right = RightEnd(i);
+    if (left != npos && right != npos)
+      BinaryOperator(i, left, right);
+    else if (Sym(i, "^"))  // no engine reads ^ as SQL Server does: it cannot be left as written
+      throw Near("^", "an operand of ^ is missing");
+  }
 }
 
 void Translator::Emit(Translation& out) {
@@ -295,7 +620,9 @@ void Translator::RewriteDefinitions(size_t first) {
     while (open < end && !Sym(open, "(") && !Word(open, "AS")) open = Next(open);
     const size_t close = Sym(open, "(") ? Match(open) : npos;
     if (close == npos) return;
-    RewriteElements(ElementsOf(open, close));
+    const std::vector<Element> elements = ElementsOf(open, close);
+    for (const Element& e : elements) CheckColumnType(e);
+    RewriteElements(elements);
     RemoveStorageOptions(Next(close), end);
   } else if (Word(first, "ALTER") && Word(object, "TABLE")) {
     size_t add = object;
@@ -303,6 +630,7 @@ void Translator::RewriteDefinitions(size_t first) {
     if (add >= end) return;
     const bool column = Word(Next(add), "COLUMN");
     const std::vector<Element> elements = ElementsOf(column ? Next(add) : add, end);
+    for (const Element& e : elements) CheckColumnType(e);
     RewriteElements(elements);
     addAt_ = add;
     addColumn_ = column;
@@ -417,9 +745,9 @@ void Translator::RewriteTop() {
     if (Sym(a, "(")) {
       if ((b = Match(a)) == npos) continue;
       const size_t from = Next(a) == Prev(b) ? Next(a) : a, to = from == a ? b : from;  // (n) -> n
-      for (size_t k = from; k <= to; ++k) limit += t_[k].text;
       // The count has no place in the moved text.
       if (std::find(trancount_.begin() + a, trancount_.begin() + b, true) != trancount_.begin() + b) continue;
+      limit = Render(from, to + 1).sql;
     } else if (t_[a].kind == TokenKind::Number || (t_[a].kind == TokenKind::Variable && !trancount_[a])) {
       limit = t_[a].text;
     } else {
@@ -430,6 +758,7 @@ void Translator::RewriteTop() {
     const auto [end, compoundAfter] = ScanLevel(b, true);
     if (compoundAfter || ScanLevel(p, false).second) continue;
     Erase(i, b);
+    for (size_t k = a; k <= b; ++k) before_[k].clear(), after_[k].clear();  // they went with it
     after_[Prev(end)] += " LIMIT " + limit;
   }
 }
@@ -481,10 +810,15 @@ Translator::Rendered Translator::Render(size_t from, size_t to) const {
   bool afterCount = false;  // the last thing written is the place of a count
   // Two quoted pieces side by side would be read as one literal or name with a quote
   // inside ('a''b', "a""b"): what the input wrote as two stays two.
+  // Nor may two words become one, two operators one operator, or a word and a string, or
+  // U& and a quoted piece, one literal (E'x', X'x', U&"x").
   auto append = [&](const std::string& piece) {
     if (piece.empty()) return;
-    if ((afterCount && !SeparatesNumber(piece.front())) ||
-        (!afterCount && !sql.empty() && sql.back() == piece.front() && (piece.front() == '\'' || piece.front() == '"')))
+    const char last = sql.empty() ? ' ' : sql.back(), next = piece.front();
+    const bool quote = next == '\'' || next == '"';
+    if ((afterCount && !SeparatesNumber(next)) ||
+        (!afterCount && ((last == next && quote) || (IsWordChar(last) && (IsWordChar(next) || next == '\'')) ||
+                         (last == '&' && quote) || (IsOperatorChar(last) && IsOperatorChar(next)))))
       sql += ' ';
     afterCount = false;
     sql += piece;

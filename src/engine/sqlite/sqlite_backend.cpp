@@ -96,6 +96,40 @@ void AddFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
   sqlite3_result_double(ctx, reals[0] + reals[1]);
 }
 
+// SQL Server's ^ (exclusive or), which the engine lacks: integers, a text read as one;
+// Null gives Null. Each operand is evaluated once, as the call's argument.
+void XorFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  long long ints[2] = {0, 0};
+  for (int k = 0; k < 2; ++k) {
+    sqlite3_value* v = argv[k];
+    const int t = sqlite3_value_type(v);
+    if (t == SQLITE_NULL) {
+      sqlite3_result_null(ctx);
+      return;
+    }
+    if (t == SQLITE_INTEGER) {
+      ints[k] = sqlite3_value_int64(v);
+      continue;
+    }
+    if (t != SQLITE_TEXT) {
+      sqlite3_result_error(ctx, "The data types of the operands are incompatible in the '^' operator", -1);
+      return;
+    }
+    const unsigned char* p = sqlite3_value_text(v);
+    const std::string s = text::TrimCopy(
+        std::string(p ? reinterpret_cast<const char*>(p) : "", static_cast<size_t>(sqlite3_value_bytes(v))));
+    char* end = nullptr;
+    errno = 0;
+    ints[k] = std::strtoll(s.c_str(), &end, 10);
+    if (s.empty() || !end || *end != '\0' || errno != 0) {
+      const std::string msg = "tsql_conversion:when converting the varchar value '" + s + "' to data type int";
+      sqlite3_result_error(ctx, msg.c_str(), -1);
+      return;
+    }
+  }
+  sqlite3_result_int64(ctx, ints[0] ^ ints[1]);
+}
+
 // ---- Errors in the engine's own terms ----------------------------------------------------
 
 std::string Between(const std::string& s, const std::string& before, const std::string& after = "") {
@@ -476,6 +510,8 @@ class SqliteBackend final : public Backend {
     sqlite3_create_function_v2(db_, "tsql_getdate", 0, SQLITE_UTF8, nullptr, GetDateFunction, nullptr, nullptr,
                                nullptr);
     sqlite3_create_function_v2(db_, "tsql_add", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, AddFunction, nullptr,
+                               nullptr, nullptr);
+    sqlite3_create_function_v2(db_, "tsql_xor", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, XorFunction, nullptr,
                                nullptr, nullptr);
     SetCommandTimeout(timeout_);
     sqlite3_exec(db_, "PRAGMA foreign_keys = ON", nullptr, nullptr, nullptr);
