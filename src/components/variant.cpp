@@ -133,7 +133,7 @@ double ReadNumber(std::string_view s, size_t* used) {
   auto [p, ec] = std::from_chars(first, s.data() + s.size(), v, std::chars_format::general);
   if (ec == std::errc::invalid_argument) return 0;
   if (ec == std::errc::result_out_of_range) {
-    // As strtod: too large is infinite, too small is zero, either with its sign.
+    // Too large is infinite, too small is zero, either with its sign.
     const bool negative = *first == '-';
     const std::string_view digits(first, static_cast<size_t>(p - first));
     const auto e = digits.find_first_of("eE");

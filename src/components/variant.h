@@ -96,8 +96,8 @@ std::string FormatNumber(double d);
 // decimal comma must never reach a statement, a stored text or a file.
 // `precision` as printf's %.<precision>f or %.<precision>g.
 std::string NumberText(double d, bool fixed, int precision);
-// Reads a number at the start of `s` as strtod does in the C locale (leading blanks and a
-// sign, decimals, an exponent; no hexadecimal). `used` gets the characters read, 0 for none.
+// Reads a number at the start of `s` in the C locale's form (leading blanks and a sign,
+// decimals, an exponent; no hexadecimal). `used` gets the characters read, 0 for none.
 double ReadNumber(std::string_view s, size_t* used = nullptr);
 
 }  // namespace etapas
