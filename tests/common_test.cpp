@@ -715,7 +715,8 @@ TEST(Utilities, TheServerDirectoryReadsAMarkedFileAndRefusesBadNumbers) {
   std::filesystem::create_directories(config);
   std::ofstream(config + "/servers.conf") << "\xEF\xBB\xBFPRIMERO = sqlite primera\n"
                                           << "MALO = postgresql 127.0.0.1:1 connect_timeout=abc\n"
-                                          << "PUERTO = postgresql 127.0.0.1:x1\n";
+                                          << "PUERTO = postgresql 127.0.0.1:x1\n"
+                                          << "MUCHOS = postgresql 127.0.0.1:1 connections_at_once=-3\n";
   auto master = test::Connect("PRIMERO", "master");
   ASSERT_TRUE(master->Conectado()) << master->MotivoFallo();
   test::Exec(*master, "CREATE DATABASE [NUEVA]");
@@ -733,6 +734,9 @@ TEST(Utilities, TheServerDirectoryReadsAMarkedFileAndRefusesBadNumbers) {
             std::string::npos)
       << motivo("MALO");
   EXPECT_NE(motivo("PUERTO").find("line 3) gives the port 'x1'"), std::string::npos) << motivo("PUERTO");
+  EXPECT_NE(motivo("MUCHOS").find("line 4) gives connections_at_once '-3', which is not a whole number."),
+            std::string::npos)
+      << motivo("MUCHOS");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 // needs no real one: those tests run always).
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -324,6 +325,40 @@ TEST(PgWaits, AHungServerLetsEventsThroughAndEndsAtTheTimeout) {
   EXPECT_EQ(error.sqlState, "08001");
 }
 
+// Attempts to one server are made a few at a time, each timed from its own start, and
+// another server's do not wait for them; results keep the order of the requests.
+TEST(PgWaits, AttemptsToOneServerAreMadeAFewAtATime) {
+  test::TempDataRoot root;
+  Port narrow{true}, wide{true};
+  AddServer(root, "PGESTRECHO", narrow.Address(), "connect_timeout=2 connections_at_once=2");
+  AddServer(root, "PGANCHO", wide.Address(), "connect_timeout=2");
+  std::vector<engine::ConnectRequest> requests;
+  for (int i = 0; i < 3; ++i) {
+    for (const char* server : {"PGESTRECHO", "PGANCHO"}) {
+      engine::ConnectRequest r;
+      r.server = server;
+      r.database = r.user = r.password = "TPV" + std::to_string(i);
+      requests.push_back(r);
+    }
+  }
+  PlataformaEspera platform;
+  const auto start = Clock::now();
+  auto results = engine::ConnectAll(requests, 10);
+  const double waited = SecondsSince(start);
+  // Two time-outs: the third of PGESTRECHO starts once the first two expire, while all of
+  // PGANCHO's expire with the first ones.
+  EXPECT_GE(waited, 3.9);
+  EXPECT_LT(waited, 5.5);
+  EXPECT_GE(platform.eventsProcessed, 40) << "over " << waited << " s";
+  ASSERT_EQ(results.size(), requests.size());
+  for (size_t i = 0; i < results.size(); ++i) {
+    EXPECT_EQ(results[i].session, nullptr);
+    const std::string& said = results[i].error.description;
+    EXPECT_NE(said.find("timeout expired"), std::string::npos) << said;
+    EXPECT_NE(said.find("'" + requests[i].server + "'"), std::string::npos) << said;
+  }
+}
+
 // An attempt the events start while another waits lets no events through of its own (they
 // would nest without end), and is bounded all the same.
 TEST(PgWaits, AnAttemptStartedByTheEventsOfAnotherDoesNotNest) {
@@ -436,6 +471,56 @@ TEST_F(PgStores, HungStoresAmongGoodOnesCostOneTimeoutForAll) {
   EXPECT_EQ(results[0].session, nullptr);
   EXPECT_NE(results[0].error.description.find("timeout expired"), std::string::npos) << results[0].error.description;
   EXPECT_NE(results[1].session, nullptr);
+}
+
+// A chain's 200 stores on one server, each with its own login: all are connected within a
+// short time-out, however long the server takes to accept them all.
+TEST_F(PgStores, TwoHundredStoresOnOneServerAllConnect) {
+  constexpr int kStores = 200;
+  const std::string server = HomeServer(), host = server.substr(0, server.rfind(':')),
+                    port = server.substr(server.rfind(':') + 1), su = Superuser();
+  const char* keys[] = {"host", "port", "user", "dbname", nullptr};
+  const char* values[] = {host.c_str(), port.c_str(), su.c_str(), "postgres", nullptr};
+  std::unique_ptr<PGconn, decltype(&PQfinish)> admin(PQconnectdbParams(keys, values, 0), PQfinish);
+  ASSERT_EQ(PQstatus(admin.get()), CONNECTION_OK) << PQerrorMessage(admin.get());
+  auto run = [&](const std::string& sql) {
+    std::unique_ptr<PGresult, decltype(&PQclear)> r(PQexec(admin.get(), sql.c_str()), PQclear);
+    EXPECT_EQ(PQresultStatus(r.get()), PGRES_COMMAND_OK) << PQerrorMessage(admin.get());
+  };
+  // Logins are cheap where databases are not: they all open TIENDA1, as its members.
+  const std::string role = "'" + root.Prefix() + "tpv' || i";
+  const std::string each = "DO $$BEGIN FOR i IN 1.." + std::to_string(kStores) + " LOOP EXECUTE format(";
+  run(each + "'CREATE ROLE %I LOGIN PASSWORD %L IN ROLE tienda1', " + role + ", 'Clave' || i); END LOOP; END$$");
+  struct DropRoles {
+    std::function<void()> drop;
+    ~DropRoles() { drop(); }
+  } dropRoles{[&] { run(each + "'DROP ROLE IF EXISTS %I', " + role + "); END LOOP; END$$"); }};
+
+  std::vector<engine::ConnectRequest> requests;
+  for (int i = 1; i <= kStores; ++i) {
+    engine::ConnectRequest r = Request("PGUNO", "TIENDA1");
+    r.user = root.Prefix() + "TPV" + std::to_string(i);
+    r.password = "Clave" + std::to_string(i);
+    r.connectTimeoutSeconds = 5;
+    requests.push_back(r);
+  }
+  const auto start = Clock::now();
+  auto results = engine::ConnectAll(requests, 5);
+  const double waited = SecondsSince(start);
+  ASSERT_EQ(results.size(), requests.size());
+  int connected = 0;
+  for (size_t i = 0; i < results.size(); ++i) {
+    if (results[i].session)
+      ++connected;
+    else
+      ADD_FAILURE() << requests[i].user << ": " << results[i].error.description;
+  }
+  EXPECT_EQ(connected, kStores) << "in " << waited << " s";
+  EXPECT_EQ(Scalar(*master, "SELECT COUNT(DISTINCT usename) FROM pg_stat_activity WHERE usename LIKE '" +
+                                root.Prefix() + "tpv%'"),
+            std::to_string(kStores));
+  results.clear();
+  EXPECT_EQ(SessionsOnceEnded("TIENDA1"), "0");
 }
 
 // The pool of a walk: each reachable store is connected once, and the probe's connection is

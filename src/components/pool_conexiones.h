@@ -27,8 +27,8 @@ class PoolConexiones {
   // The instance ClsDatos::Conectar looks in.
   static PoolConexiones& Compartido();
 
-  // Empties the pool, then connects every target at once (engine::ConnectAll, the whole
-  // batch bounded by timeoutSeconds) and runs the T-SQL batch sqlPrueba on each connection
+  // Empties the pool, then connects every target at once (engine::ConnectAll, each
+  // attempt bounded by timeoutSeconds) and runs the T-SQL batch sqlPrueba on each connection
   // opened (with timeoutSeconds as its CommandTimeout): it should prove the target can be
   // read and written, and end the transaction it opens. A connection whose probe fails is
   // closed and kept as a failure with the provider's description as the reason. The pool is

@@ -1,10 +1,7 @@
 #include "engine/session.h"
 
-#include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <fstream>
 
 #include "engine/backend.h"
@@ -105,7 +102,6 @@ std::vector<ConnectResult> ConnectAll(const std::vector<ConnectRequest>& request
   std::vector<std::unique_ptr<postgres::Opening>> openings(requests.size());
   std::vector<bool> embedded(requests.size());
   std::vector<ServerEntry> entries(requests.size());
-  const auto batchEnd = std::chrono::steady_clock::now() + std::chrono::seconds(std::max(0, timeoutSeconds));
   for (size_t i = 0; i < requests.size(); ++i) {
     const ConnectRequest& request = requests[i];
     ProviderError& error = results[i].error;
@@ -130,8 +126,13 @@ std::vector<ConnectResult> ConnectAll(const std::vector<ConnectRequest>& request
     if (entry.engine == "sqlite") {
       embedded[i] = true;
     } else if (entry.engine == "postgresql" || entry.engine == "postgres") {
+      // The batch's bound is each attempt's, from its own start: attempts wait their turn
+      // for a busy server (postgres::Batch), and that wait must not count against them.
+      ConnectRequest bounded = request;
+      if (timeoutSeconds > 0 && (bounded.connectTimeoutSeconds <= 0 || bounded.connectTimeoutSeconds > timeoutSeconds))
+        bounded.connectTimeoutSeconds = timeoutSeconds;
       Fault fault;
-      openings[i] = postgres::StartOpen(server, entry.location, root, request, fault, entry.where);
+      openings[i] = postgres::StartOpen(server, entry.location, root, bounded, fault, entry.where);
       if (!openings[i]) error = Describe(fault, "", text::Trim(request.database));
     } else {
       error = {native::kFeatureNotSupported,
@@ -140,6 +141,11 @@ std::vector<ConnectResult> ConnectAll(const std::vector<ConnectRequest>& request
                "08001"};
     }
   }
+  std::vector<postgres::Attempt*> attempts;
+  for (auto& o : openings)
+    if (o) attempts.push_back(&o->attempt());
+  postgres::Batch batch(attempts);
+  batch.Start();
   for (size_t i = 0; i < requests.size(); ++i) {
     if (!embedded[i]) continue;
     Fault fault;
@@ -149,14 +155,7 @@ std::vector<ConnectResult> ConnectAll(const std::vector<ConnectRequest>& request
     else
       results[i].error = Describe(fault, "", text::Trim(requests[i].database));
   }
-  std::vector<postgres::Attempt*> attempts;
-  for (auto& o : openings)
-    if (o) attempts.push_back(&o->attempt());
-  if (!attempts.empty()) {
-    std::optional<std::chrono::steady_clock::time_point> deadline;
-    if (timeoutSeconds > 0) deadline = batchEnd;
-    postgres::Await(attempts, deadline);
-  }
+  batch.Run();
   for (size_t i = 0; i < requests.size(); ++i) {
     if (!openings[i]) continue;
     Fault fault;

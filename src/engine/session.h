@@ -154,11 +154,12 @@ struct ConnectResult {
   ProviderError error;
 };
 
-// Connects every request at once: PostgreSQL attempts are started together and their
-// sockets polled in one loop (the wait hook run meanwhile), embedded databases are opened
-// directly. Each attempt keeps its own bound (as Connect) and the whole batch ends within
-// `timeoutSeconds` (0 or less: no bound of its own). One result per request, in order, with
-// Connect's errors. Host names are resolved one after another as the attempts start.
+// Connects every request at once: PostgreSQL attempts are made together, a few at a time
+// to each server (connections_at_once, postgres/server.h), and their sockets polled in one
+// loop (the wait hook run meanwhile), embedded databases are opened directly. Each attempt
+// keeps its own bound (as Connect), at most `timeoutSeconds` (0 or less: no bound of its
+// own), counted from its own start. One result per request, in order, with Connect's
+// errors. Host names are resolved one after another as the attempts start.
 std::vector<ConnectResult> ConnectAll(const std::vector<ConnectRequest>& requests, int timeoutSeconds);
 
 // Called at short intervals while a session waits on the network (a connection being made,

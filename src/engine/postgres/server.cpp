@@ -100,12 +100,14 @@ bool ParseConfig(const std::string& server, const std::string& location, const s
     else if (key == "maintenance")
       c.maintenance = value;
     else if (key == "connect_timeout" || key == "statement_timeout" || key == "keepalives_idle" ||
-             key == "keepalives_interval" || key == "keepalives_count" || key == "tcp_user_timeout") {
+             key == "keepalives_interval" || key == "keepalives_count" || key == "tcp_user_timeout" ||
+             key == "connections_at_once") {
       int& target = key == "connect_timeout"       ? c.connectTimeout
                     : key == "statement_timeout"   ? c.statementTimeout
                     : key == "keepalives_idle"     ? c.keepalivesIdle
                     : key == "keepalives_interval" ? c.keepalivesInterval
                     : key == "keepalives_count"    ? c.keepalivesCount
+                    : key == "connections_at_once" ? c.connectionsAtOnce
                                                    : c.tcpUserTimeout;
       if (!Whole(value, key == "tcp_user_timeout" ? 0 : 1, target))
         return EntryFault(fault, entry + " gives " + key + " '" + value + "', which is not a whole number.");
@@ -155,9 +157,8 @@ int EffectiveTimeout(const Config& c, int commandTimeout) {
 
 Attempt::Attempt(const Config& c, const std::string& physical, const std::string& logical, const Login& login,
                  int timeoutSeconds)
-    : config_(c), logical_(logical), user_(login.user) {
-  const int bound = std::max(2, timeoutSeconds);
-  const std::string timeout = std::to_string(bound);
+    : config_(c), logical_(logical), user_(login.user), bound_(std::max(2, timeoutSeconds)) {
+  const std::string timeout = std::to_string(bound_);
   // The server's text rules: ISO dates out, day-first dates in, strings without escapes.
   // 30 s is the data API's default CommandTimeout: most sessions never change it.
   const std::string options =
@@ -167,11 +168,8 @@ Attempt::Attempt(const Config& c, const std::string& physical, const std::string
   const std::string idle = std::to_string(c.keepalivesIdle), interval = std::to_string(c.keepalivesInterval),
                     count = std::to_string(c.keepalivesCount),
                     userTimeout = c.tcpUserTimeout > 0 ? std::to_string(c.tcpUserTimeout * 1000) : "";
-  std::vector<const char*> keys, values;
   auto add = [&](const char* k, const std::string& v) {
-    if (v.empty()) return;
-    keys.push_back(k);
-    values.push_back(v.c_str());
+    if (!v.empty()) parameters_.emplace_back(k, v);
   };
   const std::string user = text::Lower(login.user);
   add("host", c.host);
@@ -194,13 +192,23 @@ Attempt::Attempt(const Config& c, const std::string& physical, const std::string
   add("sslcert", c.sslcert);
   add("sslkey", c.sslkey);
   add("sslcrl", c.sslcrl);
+}
+
+void Attempt::Start() {
+  std::vector<const char*> keys, values;
+  for (const auto& [key, value] : parameters_) {
+    keys.push_back(key);
+    values.push_back(value.c_str());
+  }
   keys.push_back(nullptr);
   values.push_back(nullptr);
+  started_ = true;
   // libpq bounds only its own blocking waits by connect_timeout: the whole attempt, every
-  // address of the host included, is bounded here.
-  deadline_ = Clock::now() + std::chrono::seconds(bound);
+  // address of the host included, is bounded here, from its own start.
+  deadline_ = Clock::now() + std::chrono::seconds(bound_);
   conn_ = PQconnectStartParams(keys.data(), values.data(), 0);
   done_ = !conn_ || PQstatus(conn_) == CONNECTION_BAD;
+  parameters_.clear();
 }
 
 Attempt::~Attempt() { PQfinish(conn_); }
@@ -240,29 +248,60 @@ PGconn* Attempt::Take(Fault& fault) {
   return conn;
 }
 
-void Await(const std::vector<Attempt*>& attempts, std::optional<Clock::time_point> deadline) {
+Batch::Batch(const std::vector<Attempt*>& attempts) {
+  for (Attempt* a : attempts) {
+    if (a->Done()) continue;
+    const std::string host = text::Lower(a->config_.host), port = a->config_.port.empty() ? "5432" : a->config_.port;
+    auto s = std::find_if(servers_.begin(), servers_.end(),
+                          [&](const Server& x) { return x.host == host && x.port == port; });
+    if (s == servers_.end()) s = servers_.insert(servers_.end(), {host, port, a->config_.connectionsAtOnce, {}, 0});
+    s->atOnce = std::min(s->atOnce, a->config_.connectionsAtOnce);
+    s->attempts.push_back(a);
+  }
+}
+
+void Batch::Start() {
+  const auto now = Clock::now();
+  for (Server& s : servers_) {
+    int inProgress = 0;
+    for (size_t i = 0; i < s.started; ++i) {
+      Attempt* a = s.attempts[i];
+      if (!a->Done() && now >= a->deadline_) a->Expire();
+      inProgress += a->Done() ? 0 : 1;
+    }
+    // The room the attempts just ended made; one refused at its start leaves it free.
+    for (; inProgress < s.atOnce && s.started < s.attempts.size(); ++s.started) {
+      Attempt* a = s.attempts[s.started];
+      if (!a->started_) a->Start();
+      inProgress += a->Done() ? 0 : 1;
+    }
+  }
+}
+
+void Batch::Run() {
   using std::chrono::milliseconds;
   std::vector<pollfd> fds;
   std::vector<Attempt*> waiting;
   auto hooked = Clock::now();
   for (;;) {
+    Start();
     const auto now = Clock::now();
     fds.clear();
     waiting.clear();
     auto next = now + kWaitSlice - std::chrono::duration_cast<milliseconds>(now - hooked);
-    for (Attempt* a : attempts) {
-      if (a->Done()) continue;
-      const auto until = deadline ? std::min(a->deadline_, *deadline) : a->deadline_;
-      if (now >= until) {
-        a->Expire();
-        continue;
+    for (const Server& s : servers_) {
+      for (size_t i = 0; i < s.started; ++i) {
+        Attempt* a = s.attempts[i];
+        if (a->Done()) continue;
+        next = std::min(next, a->deadline_);
+        // PQconnectPoll only once the socket is ready: a connection still being made would
+        // pass for made. The socket may change from one step to the next (another address).
+        fds.push_back(
+            {PQsocket(a->conn_), static_cast<short>(a->step_ == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0});
+        waiting.push_back(a);
       }
-      next = std::min(next, until);
-      // PQconnectPoll only once the socket is ready: a connection still being made would
-      // pass for made. The socket may change from one step to the next (another address).
-      fds.push_back({PQsocket(a->conn_), static_cast<short>(a->step_ == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0});
-      waiting.push_back(a);
     }
+    // Start leaves none waiting only once every server's attempts have all ended.
     if (waiting.empty()) return;
     const auto wait = std::max<milliseconds::rep>(0, std::chrono::ceil<milliseconds>(next - now).count());
     const int n = poll(fds.data(), fds.size(), static_cast<int>(wait));
@@ -277,6 +316,8 @@ void Await(const std::vector<Attempt*>& attempts, std::optional<Clock::time_poin
     }
   }
 }
+
+void Await(const std::vector<Attempt*>& attempts) { Batch(attempts).Run(); }
 
 PGconn* Connect(const Config& c, const std::string& physical, const std::string& logical, const Login& login,
                 int timeoutSeconds, Fault& fault) {
