@@ -119,7 +119,7 @@ static int push(struct dir *d, const char *data, size_t len, int64_t now) {
   c->due = now + delay_ns;
   if (c->due < d->floor) c->due = d->floor;
   d->floor = c->due;
-  memcpy(c->data, data, len);
+  if (len) memcpy(c->data, data, len);
   if (d->tail) d->tail->next = c; else d->head = c;
   d->tail = c;
   d->queued += len;

@@ -1,11 +1,21 @@
 // Replication on real databases: a home database, points of sale on three embedded
 // servers (one of them missing), a group database, and the statistics database.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sqlite3.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include "common/conexion_remota.h"
 #include "components/progress_window.h"
@@ -251,10 +261,12 @@ TEST_F(Replicacion, SavedStatusReachesEveryReachablePointAndTheUnreachableOneIsR
   ASSERT_TRUE(detectada.has_value());
   EXPECT_EQ(detectada->year, DateTime::Now().year);
 
-  // The banner named each point while it was served, and is gone.
-  EXPECT_EQ(lineas,
-            (std::vector<std::string>{"Comprobando los destinos...", "Punto de venta Sucursal Norte (0001)",
-                                      "Punto de venta Sucursal Oeste (0002)", "Punto de venta Sucursal Sur (0003)"}));
+  // The banner named the points still awaited while they were served at once, and is gone.
+  ASSERT_GE(lineas.size(), 2u);
+  EXPECT_EQ(lineas.front(), "Comprobando los destinos...");
+  EXPECT_EQ(lineas.back(), "");
+  for (size_t i = 1; i + 1 < lineas.size(); ++i)
+    EXPECT_TRUE(lineas[i].empty() || lineas[i].rfind("Esperando a Punto de venta ", 0) == 0) << lineas[i];
   EXPECT_EQ(CartelCompartido().Ventana(), nullptr);
   EXPECT_FALSE(ReplicacionEnCurso());
   EXPECT_EQ(&Platform(), &observada);
@@ -699,9 +711,165 @@ TEST_F(Replicacion, AStoreThatCannotTakeTheChangeIsUnreachableFlaggedAndLeftPend
   EXPECT_EQ(Etapa(*suc4), "");
 }
 
+// Served at once, the stores tell the operator and the home database exactly what serving
+// them one after another tells: the messages, AUX_ERR, the V_TA_TPV flags and the debts.
+TEST_F(Replicacion, StoresServedAtOnceTellAndRecordWhatOneAfterAnotherWould) {
+  for (int i = 7; i <= 10; ++i) test::CreateDatabase("NORTE", "SUC" + std::to_string(i), "pos.sql");
+  Exec(Home(),
+       "INSERT INTO V_TA_TPV (CODIGO, Descripcion, Server, Dbname, INTERNET, BAJA, OL_ExceptoTablas) VALUES "
+       "('0007','Sucursal 7','NORTE','SUC7',0,0,0), ('0008','Sucursal 8','NORTE','SUC8',0,0,0),"
+       "('0009','Sucursal 9','NORTE','SUC9',0,0,0), ('0010','Sucursal 10','NORTE','SUC10',0,0,0),"
+       "('0011','Sucursal 11','NOHAY','SUC11',0,0,0)");
+  DescripcionAngosta(*suc1);  // refuses the update
+  DescripcionAngosta(*suc2);  // refuses the insert
+  GrupoCon("111");
+  auto corrida = [&](const std::string& codigo, const std::string& aLaVez) {
+    Exec(Home(), "DELETE FROM TA_CONFIGURACION WHERE Clave = 'REP_DestinosALaVez'");
+    SetCfg("REP_DestinosALaVez", aLaVez);
+    Exec(Home(), "DELETE FROM AUX_ERR");
+    Exec(Home(), "UPDATE V_TA_TPV SET CONECTADO = 0, ULTIMA_DETECCION = NULL");
+    Exec(Home(), "INSERT INTO V_TA_ETAPAS VALUES ('" + codigo + "','EN REPARACION','255','E','')");
+    Exec(*suc1, "INSERT INTO V_TA_ETAPAS VALUES ('" + codigo + "','VIEJA','0','E','')");
+    observada.shown.clear();
+    Replicar(1, "'" + codigo + "'");
+    std::vector<std::string> visto;
+    for (const auto& m : observada.shown) visto.push_back(m.title + "|" + text::ReplaceAll(m.prompt, codigo, "#"));
+    for (const auto& consulta :
+         {std::string("SELECT Proceso, Error, Descripcion FROM AUX_ERR ORDER BY Id"),
+          std::string("SELECT CODIGO, CONECTADO, CASE WHEN ULTIMA_DETECCION IS NULL THEN 0 ELSE 1 END FROM V_TA_TPV "
+                      "ORDER BY CODIGO"),
+          "SELECT DESTINO, MOTIVO FROM V_TA_REPLICACION_PENDIENTE WHERE VALOR1 = '''" + codigo +
+              "''' ORDER BY DESTINO"})
+      for (const auto& fila : Rows(Home(), consulta)) visto.push_back(text::ReplaceAll(fila, codigo, "#"));
+    return visto;
+  };
+  const auto unoTrasOtro = corrida("0021", "1");
+  EXPECT_EQ(corrida("0022", ""), unoTrasOtro);
+  EXPECT_EQ(std::count_if(unoTrasOtro.begin(), unoTrasOtro.end(),
+                          [](const std::string& l) { return l.starts_with("Aviso al operador|No se pudo conectar"); }),
+            2);
+  for (const char* base : {"SUC7", "SUC10"})
+    EXPECT_EQ(Etapa(*test::Connect("NORTE", base), "0022"), "0022|EN REPARACION|255|E|") << base;
+  EXPECT_EQ(Etapa(*grupo, "0022"), "0022|EN REPARACION|255|E|");
+}
+
+// The delaying relay of scripts/wan.sh in front of a server: 20 ms each way.
+class Relevo {
+ public:
+  Relevo(const std::string& destino, const std::string& carpeta) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t largo = sizeof a;
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &largo);
+    puerto_ = std::to_string(ntohs(a.sin_port));
+    close(fd);
+    const std::string pid = carpeta + "/relevo.pid";
+    std::vector<std::string> argv = {ETAPAS_WAN_RELAY_PATH,
+                                     "127.0.0.1",
+                                     puerto_,
+                                     destino.substr(0, destino.find(':')),
+                                     destino.substr(destino.find(':') + 1),
+                                     "20",
+                                     pid};
+    std::vector<char*> args;
+    for (auto& x : argv) args.push_back(x.data());
+    args.push_back(nullptr);
+    EXPECT_EQ(posix_spawn(&pid_, args[0], nullptr, nullptr, args.data(), environ), 0);
+    for (int i = 0; i < 100 && !std::filesystem::exists(pid); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ~Relevo() {
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+  std::string Direccion() const { return "127.0.0.1:" + puerto_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string puerto_;
+};
+
+// Twenty stores a WAN away are served at once: all of them in little more than one store's
+// time, none held back by one whose row is locked mid-statement, and a cancel while they are
+// under way leaves each one with the change or owing it.
+TEST_F(Replicacion, StoresAWanAwayAreServedAtOnceAndOneThatHangsHoldsNobodyBack) {
+  if (!test::OnPostgreSQL()) GTEST_SKIP() << "the stores a WAN away are PostgreSQL servers";
+  // SUR's databases, reached the long way round.
+  Relevo relevo(test::Env("ETAPAS_TEST_PG_HOME", "127.0.0.1:55432"), root.Path());
+  std::ofstream(root.Path() + "/servers.conf", std::ios::app)
+      << "LEJOS = postgresql " << relevo.Direccion() << " user=" << test::Env("ETAPAS_TEST_PG_USER", "etapas")
+      << " prefix=" << root.Prefix() << "sur_\n";
+  constexpr int kTiendas = 20;
+  Exec(Home(), "UPDATE V_TA_TPV SET BAJA = 1");
+  std::vector<std::unique_ptr<ClsDatos>> tiendas;
+  for (int i = 0; i < kTiendas; ++i) {
+    const std::string n = std::to_string(101 + i);
+    test::CreateDatabase("SUR", "SUC" + n, "pos.sql");
+    tiendas.push_back(test::Connect("SUR", "SUC" + n));
+    Exec(Home(), "INSERT INTO V_TA_TPV (CODIGO, Descripcion, Server, Dbname, INTERNET, BAJA) VALUES ('L" + n +
+                     "','Lejana " + n + "','LEJOS','SUC" + n + "'," + (i == 0 ? "0" : "1") + ",0)");
+  }
+  using Reloj = std::chrono::steady_clock;
+  auto desde = [](Reloj::time_point t) { return std::chrono::duration<double>(Reloj::now() - t).count(); };
+  auto inicio = Reloj::now();
+  Replicar(1, "'0013'");
+  const double una = desde(inicio);
+  ASSERT_EQ(Etapa(*tiendas[0]), "0013|EN REPARACION|255|E| 0001|");
+
+  // Store 5 has the row locked by another session until every other store holds the change.
+  Exec(Home(), "UPDATE V_TA_TPV SET INTERNET = 0");
+  Exec(Home(), "INSERT INTO V_TA_ETAPAS VALUES ('0014','EN ESPERA','0','P','')");
+  Exec(*tiendas[4], "INSERT INTO V_TA_ETAPAS VALUES ('0014','VIEJA','0','P','')");
+  auto bloqueo = test::Connect("SUR", "SUC105");
+  Exec(*bloqueo, "BEGIN TRANSACTION");
+  Exec(*bloqueo, "UPDATE V_TA_ETAPAS SET Color = '1' WHERE CODIGOESTADO = '0014'");
+  double otras = -1;
+  inicio = Reloj::now();
+  observada.alProcesarEventos = [&] {
+    if (otras >= 0) return;
+    for (int i = 0; i < kTiendas; ++i)
+      if (i != 4 && Etapa(*tiendas[static_cast<size_t>(i)], "0014").empty()) return;
+    otras = desde(inicio);
+    Exec(*bloqueo, "ROLLBACK TRANSACTION");
+  };
+  Replicar(1, "'0014'");
+  observada.alProcesarEventos = nullptr;
+  ASSERT_GE(otras, 0) << "the other stores waited for the locked one";
+  // One after another they would take twenty times one store's save.
+  EXPECT_LT(otras, 4 * una) << "one store " << una << " s";
+  for (auto& t : tiendas) EXPECT_EQ(Etapa(*t, "0014"), "0014|EN ESPERA|0|P|");
+  EXPECT_EQ(Pendientes(), std::vector<std::string>{});
+
+  // A cancel while four at a time are under way: the rest were never started.
+  SetCfg("REP_DestinosALaVez", "4");
+  Exec(Home(), "INSERT INTO V_TA_ETAPAS VALUES ('0015','EN CAMINO','0','P','')");
+  observada.alProcesarEventos = [&] {
+    if (eventosCartel) eventosCartel->AlPulsarCancelar();
+  };
+  Replicar(1, "'0015'");
+  observada.alProcesarEventos = nullptr;
+  int deben = 0;
+  for (int i = 0; i < kTiendas; ++i) {
+    const std::string codigo = "L" + std::to_string(101 + i);
+    const bool debe = !Rows(Home(), "SELECT ID FROM V_TA_REPLICACION_PENDIENTE WHERE DESTINO = '" + codigo + "'").empty();
+    deben += debe ? 1 : 0;
+    EXPECT_NE(Etapa(*tiendas[static_cast<size_t>(i)], "0015").empty(), !debe) << codigo;
+    if (debe) {
+      EXPECT_NE(MotivoPendiente(codigo).find("cancelada"), std::string::npos) << MotivoPendiente(codigo);
+    }
+  }
+  EXPECT_GE(deben, kTiendas - 8);
+  ASSERT_FALSE(observada.shown.empty());
+  EXPECT_NE(observada.shown.back().prompt.find(std::to_string(deben) + " puntos de venta"), std::string::npos);
+}
+
 // The error dialog's default answer ends the walk: the store that failed and every store
 // after it are written down, and the operator is told how many.
 TEST_F(Replicacion, AWalkEndedAtAFailureLeavesEveryStoreItDidNotServePending) {
+  SetCfg("REP_DestinosALaVez", "1");  // one store after another, so some are not reached
   // A column the home table lacks fails the transfer into the error dialog.
   Exec(*suc1, "ALTER TABLE V_TA_ETAPAS ADD EXTRA varchar(5) NULL");
 
@@ -732,10 +900,12 @@ TEST_F(Replicacion, AWalkEndedAtAFailureLeavesEveryStoreItDidNotServePending) {
 
 // "Cancelar" on the banner stops the walk between stores; the stores not reached owe the change.
 TEST_F(Replicacion, CancelStopsTheWalkBetweenStoresAndTheRestArePending) {
+  SetCfg("REP_DestinosALaVez", "1");
   // The operator clicks while the first store is being served.
   bool pulsado = false;
   observada.alProcesarEventos = [&] {
-    if (pulsado || !eventosCartel || lineas.empty() || lineas.back() != "Punto de venta Sucursal Norte (0001)") return;
+    if (pulsado || !eventosCartel || lineas.empty() || lineas.back() != "Esperando a Punto de venta Sucursal Norte (0001)")
+      return;
     pulsado = true;
     eventosCartel->AlPulsarCancelar();
   };

@@ -6,6 +6,7 @@
 #include "components/cls_util.h"
 #include "components/failure.h"
 #include "components/platform.h"
+#include "components/reparto.h"
 #include "components/sql_text.h"
 #include "components/text.h"
 
@@ -98,7 +99,7 @@ class ConexionRemota {
  private:
   // The connection itself, the same in both modes.
   void Conectar(Pasos::Lista& l) {
-    l.Paso([this] { remotos_.AsignarDatoSesion(datos_.DatoSesion()); });
+    l.Paso([this] { remotos_.AsignarDatoSesion(EnCasaValor([this] { return datos_.DatoSesion(); })); });
     l.Paso([this] {
       remotos_.Servidor(ExtraeServidor(text::TrimCopy(servidor_)));
       remotos_.BaseDatos(text::TrimCopy(base_));
@@ -117,6 +118,25 @@ class ConexionRemota {
     l.Paso([this] { remotos_.ConexionAbierta().SetCommandTimeout(360); });
   }
 
+  // A point's flag in V_TA_TPV. A worker serving many points at once has it written in the
+  // points' order without waiting, and a failure is told and can be retried then.
+  void Marcar(const std::string& sql) {
+    if (!EnTrabajador()) {
+      datos_.EjecutarSQL(sql, 0, nullptr);
+      return;
+    }
+    EnTurnoSinEsperar([sql] {
+      for (;;) {
+        try {
+          SesionSistema.Datos->EjecutarSQL(sql, 0, nullptr);
+          return;
+        } catch (const RaisedError& e) {
+          if (ReportaError(e, mb::kRetryCancel, "Conexion Base Remota") != kReintentar) return;
+        }
+      }
+    });
+  }
+
   void ArmarPuntoDeVenta() {
     puntoDeVenta_.Paso([this] {
       servidor_ = Servidor_;
@@ -129,8 +149,7 @@ class ConexionRemota {
 
     Preparar(enLinea_);
     enLinea_.Paso([this] {
-      if (!Codigo_.empty())
-        datos_.EjecutarSQL("UPDATE V_TA_TPV SET CONECTADO = 1 WHERE CODIGO = '" + codigo_ + "'", 0, nullptr);
+      if (!Codigo_.empty()) Marcar("UPDATE V_TA_TPV SET CONECTADO = 1 WHERE CODIGO = '" + codigo_ + "'");
     });
     enLinea_.Paso([this] { resultado_ = true; });
 
@@ -138,13 +157,13 @@ class ConexionRemota {
       if (Codigo_.empty()) p_.Terminar();
     });
     sinConexion_.Paso([this] {
-      datos_.EjecutarSQL("UPDATE V_TA_TPV SET CONECTADO = 0, ULTIMA_DETECCION = '" +
-                             sqltext::Doubled(FechaServidor().ToIso()) + "' WHERE CODIGO = '" + codigo_ + "'",
-                         0, nullptr);
+      Marcar("UPDATE V_TA_TPV SET CONECTADO = 0, ULTIMA_DETECCION = '" +
+             sqltext::Doubled(EnCasaValor([] { return FechaServidor(); }).ToIso()) + "' WHERE CODIGO = '" + codigo_ +
+             "'");
     });
     sinConexion_.Paso([this] {
       const std::string pendientes = SentenciaPendientes(Platform().NombreEjecutable());
-      if (!pendientes.empty()) datos_.EjecutarSQL(pendientes + codigo_ + "'", 0, nullptr);
+      if (!pendientes.empty()) Marcar(pendientes + codigo_ + "'");
       p_.Terminar();
     });
     // Only a failure of the last flag ignored gets here: it goes on as it always did.
@@ -180,7 +199,7 @@ class ConexionRemota {
     estadistica_.Paso([this] { resultado_ = true; });
   }
 
-  ClsDatos& remotos_ = *SesionSistema.DatosRemotos;
+  ClsDatos& remotos_ = SesionRemotos();
   ClsDatos& datos_ = *SesionSistema.Datos;
   const std::string &Servidor_, &Base_, &Usuario_, &Clave_, &Codigo_;
   const std::string codigo_;

@@ -11,7 +11,7 @@ inline constexpr const char* kServidorEstadisticasRemoto1 = "estadisticas1.inval
 inline constexpr const char* kServidorEstadisticasRemoto2 = "estadisticas2.invalid";
 inline constexpr const char* kDatoEstadisticasRemoto = "ESTADISTICAS";  // database, user and password
 
-// True when this call opened SesionSistema.DatosRemotos. An empty Servidor selects the
+// True when this call opened SesionRemotos(). An empty Servidor selects the
 // remote statistics database; otherwise the point of sale's database is tested and, when
 // Codigo is given, the point's row of V_TA_TPV records the outcome. Puerto "3306" is
 // refused at once.

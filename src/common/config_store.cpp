@@ -9,6 +9,7 @@
 #include "components/cls_util.h"
 #include "components/failure.h"
 #include "components/platform.h"
+#include "components/reparto.h"
 #include "components/text.h"
 #include "components/sql_text.h"
 
@@ -19,6 +20,18 @@ TConfigSistema ConfigSistema;
 std::string TablaConfiguracion;
 TListaCampos ListaCampos;
 TListaSentencias ListaSentencias;
+
+ClsDatos& SesionDestino() {
+  if (!EnTrabajador()) return *SesionSistema.DatosDestino;
+  thread_local ClsDatos propia;
+  return propia;
+}
+
+ClsDatos& SesionRemotos() {
+  if (!EnTrabajador()) return *SesionSistema.DatosRemotos;
+  thread_local ClsDatos propia;
+  return propia;
+}
 
 void ReiniciarEstadoGlobal() {
   SesionSistema = TSesionSistema{};

@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "common/mod_global.h"
+#include "components/reparto.h"
 #include "components/cls_util.h"
 #include "components/failure.h"
 #include "components/platform.h"
@@ -42,6 +43,12 @@ std::string CarpetaLog() {
 }
 
 int ReportaError(const RaisedError& error, std::optional<int> botones, const std::string& rutina) {
+  if (EnTrabajador()) {
+    // A worker serving one target asks when every earlier target has had its say.
+    int respuesta = 0;
+    EnTurno([&] { respuesta = ReportaError(error, botones, rutina); });
+    return respuesta;
+  }
   // Never fails towards its caller: each failing step is skipped.
   std::ofstream log;
   std::string mensaje, parteRutina, titulo;
@@ -73,6 +80,10 @@ int ReportaError(const RaisedError& error, std::optional<int> botones, const std
 }
 
 void GrabaErrorAux(const std::string& sql, std::string& proceso, long numero, const std::string& descripcion) {
+  if (EnTrabajador()) {
+    EnTurnoSinEsperar([sql, proceso, numero, descripcion]() mutable { GrabaErrorAux(sql, proceso, numero, descripcion); });
+    return;
+  }
   ClsDatos& datos = *SesionSistema.Datos;
   ado::RecordsetPtr rs;
   bool completa = false;  // a row only partly filled is not stored

@@ -61,6 +61,10 @@ using TListaSentencias = std::vector<std::string>;
 
 // The process's shared state.
 extern TSesionSistema SesionSistema;
+// The replication target's session and the reachability test's of the calling thread: a
+// worker serving one target of a walk has its own, the operator's thread has the module's.
+ClsDatos& SesionDestino();
+ClsDatos& SesionRemotos();
 extern TConfigSistema ConfigSistema;
 extern std::string TablaConfiguracion;
 extern TListaCampos ListaCampos;

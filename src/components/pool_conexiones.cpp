@@ -1,6 +1,9 @@
 #include "components/pool_conexiones.h"
 
+#include <algorithm>
+
 #include "components/error.h"
+#include "components/reparto.h"
 #include "components/text.h"
 #include "engine/session.h"
 
@@ -9,6 +12,8 @@ namespace {
 
 // What a new connection starts with (ado::Connection).
 constexpr int kCommandTimeoutInicial = 30;
+// Probes in flight at once (each on its own thread).
+constexpr size_t kProbasALaVez = 32;
 
 std::string Normal(const std::string& s) { return text::Lower(text::Trim(s)); }
 
@@ -47,30 +52,34 @@ std::vector<PruebaConexion> PoolConexiones::Probar(const std::string& dataRoot,
     }
   }
   auto conectados = engine::ConnectAll(pedidos, timeoutSeconds);
-  std::map<Clave, Entrada> nuevas;
-  for (size_t i = 0; i < pedidos.size(); ++i) {
-    Entrada e;
+  std::vector<Entrada> nuevas(pedidos.size());
+  // Every probe at once, each on its own connection: a store costs its round trips, not
+  // theirs added up.
+  Repartir(pedidos.size(), kProbasALaVez, [&](size_t i) {
+    Entrada& e = nuevas[i];
     e.baseDatos = text::TrimCopy(pedidos[i].database);
     if (!conectados[i].session) {
       e.motivo = text::HideSecrets(conectados[i].error.description);
-    } else {
-      auto conexion = std::make_shared<ado::Connection>(std::move(conectados[i].session));
-      // A store that stops answering in the middle of the probe costs its time-out only.
-      if (timeoutSeconds > 0) conexion->SetCommandTimeout(timeoutSeconds);
-      try {
-        conexion->Execute(sqlPrueba, nullptr, ado::kExecuteNoRecords);
-      } catch (const RaisedError&) {}
-      if (conexion->Errors().Count() > 0) {
-        e.motivo = text::HideSecrets(conexion->Errors().Item(0).Description);
-        conexion->Close();
-      } else {
-        e.conexion = std::move(conexion);
-        if (!Devolver(e)) e.conexion.reset(), e.motivo = "La conexión no quedó lista después de la prueba.";
-      }
+      return;
     }
-    nuevas[claves[i]] = std::move(e);
-  }
-  entradas_ = std::move(nuevas);
+    auto conexion = std::make_shared<ado::Connection>(std::move(conectados[i].session));
+    // A store that stops answering in the middle of the probe costs its time-out only.
+    if (timeoutSeconds > 0) conexion->SetCommandTimeout(timeoutSeconds);
+    try {
+      conexion->Execute(sqlPrueba, nullptr, ado::kExecuteNoRecords);
+    } catch (const RaisedError&) {}
+    if (conexion->Errors().Count() > 0) {
+      e.motivo = text::HideSecrets(conexion->Errors().Item(0).Description);
+      conexion->Close();
+    } else if (!Preparar(*conexion, e.baseDatos)) {
+      e.motivo = "La conexión no quedó lista después de la prueba.";
+    } else {
+      e.conexion = std::move(conexion);
+    }
+  });
+  std::lock_guard lock(m_);
+  entradas_.clear();
+  for (size_t i = 0; i < pedidos.size(); ++i) entradas_[claves[i]] = std::move(nuevas[i]);
   activo_ = true;
   std::vector<PruebaConexion> resultado;
   for (const auto& d : destinos) {
@@ -81,15 +90,20 @@ std::vector<PruebaConexion> PoolConexiones::Probar(const std::string& dataRoot,
 }
 
 void PoolConexiones::Vaciar() {
-  activo_ = false;
-  auto entradas = std::move(entradas_);
-  entradas_.clear();
+  std::map<Clave, Entrada> entradas;
+  {
+    std::lock_guard lock(m_);
+    activo_ = false;
+    entradas = std::move(entradas_);
+    entradas_.clear();
+  }
   for (auto& [clave, e] : entradas)
     if (e.conexion && !e.prestada && e.conexion->IsOpen()) e.conexion->Close();
 }
 
 PoolConexiones::Estado PoolConexiones::EstadoDe(const std::string& servidor, const std::string& baseDatos,
                                                 const std::string& usuario, const std::string& clave) const {
+  std::lock_guard lock(m_);
   auto it = entradas_.find(ClaveDe(servidor, baseDatos, usuario, clave));
   if (it == entradas_.end()) return Estado::Ausente;
   if (!it->second.conexion) return Estado::Fallida;
@@ -97,6 +111,7 @@ PoolConexiones::Estado PoolConexiones::EstadoDe(const std::string& servidor, con
 }
 
 size_t PoolConexiones::Abiertas() const {
+  std::lock_guard lock(m_);
   size_t n = 0;
   for (const auto& [clave, e] : entradas_) n += e.conexion && e.conexion->IsOpen();
   return n;
@@ -105,6 +120,7 @@ size_t PoolConexiones::Abiertas() const {
 PoolConexiones::Toma PoolConexiones::Tomar(const std::string& servidor, const std::string& baseDatos,
                                            const std::string& usuario, const std::string& clave,
                                            ado::ConnectionPtr& conexion, std::string& motivo) {
+  std::lock_guard lock(m_);
   if (!activo_) return Toma::NoEsta;
   auto it = entradas_.find(ClaveDe(servidor, baseDatos, usuario, clave));
   if (it == entradas_.end()) return Toma::NoEsta;
@@ -128,29 +144,37 @@ PoolConexiones::Toma PoolConexiones::Tomar(const std::string& servidor, const st
 }
 
 bool PoolConexiones::Devolver(const ado::ConnectionPtr& conexion) {
-  if (!activo_ || !conexion) return false;
-  for (auto it = entradas_.begin(); it != entradas_.end(); ++it) {
-    Entrada& e = it->second;
-    if (e.conexion != conexion || !e.prestada) continue;
-    if (!Devolver(e)) {
-      entradas_.erase(it);
-      return false;
-    }
-    return true;
+  std::string baseDatos;
+  {
+    std::lock_guard lock(m_);
+    if (!activo_ || !conexion) return false;
+    auto it = std::find_if(entradas_.begin(), entradas_.end(),
+                           [&](const auto& par) { return par.second.conexion == conexion && par.second.prestada; });
+    if (it == entradas_.end()) return false;
+    baseDatos = it->second.baseDatos;
   }
-  return false;
+  // Still lent while it is made ready, so no other session takes it meanwhile.
+  const bool lista = Preparar(*conexion, baseDatos);
+  std::lock_guard lock(m_);
+  auto it = std::find_if(entradas_.begin(), entradas_.end(),
+                         [&](const auto& par) { return par.second.conexion == conexion && par.second.prestada; });
+  if (it == entradas_.end()) return false;  // the pool was emptied meanwhile
+  if (!lista) {
+    entradas_.erase(it);
+    return false;
+  }
+  it->second.prestada = false;
+  return true;
 }
 
-bool PoolConexiones::Devolver(Entrada& e) {
-  ado::Connection& c = *e.conexion;
-  e.prestada = false;
+bool PoolConexiones::Preparar(ado::Connection& c, const std::string& baseDatos) {
   if (!c.IsOpen()) return false;
   try {
     // The next session gets it as a new connection would be.
     if (c.session().TranCount() > 0) c.Execute("ROLLBACK TRANSACTION");
-    if (!text::EqualsNoCase(text::Trim(c.DefaultDatabase()), e.baseDatos)) c.SetDefaultDatabase(e.baseDatos);
+    if (!text::EqualsNoCase(text::Trim(c.DefaultDatabase()), baseDatos)) c.SetDefaultDatabase(baseDatos);
   } catch (const RaisedError&) {}
-  if (!c.IsOpen() || c.session().TranCount() > 0 || !text::EqualsNoCase(text::Trim(c.DefaultDatabase()), e.baseDatos)) {
+  if (!c.IsOpen() || c.session().TranCount() > 0 || !text::EqualsNoCase(text::Trim(c.DefaultDatabase()), baseDatos)) {
     if (c.IsOpen()) c.Close();
     return false;
   }

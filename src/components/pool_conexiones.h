@@ -3,6 +3,7 @@
 // proven before the walk, so that a store that hangs costs one time-out for all of them and
 // each reachable store costs one connection for the whole save.
 #include <map>
+#include <mutex>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -38,7 +39,10 @@ class PoolConexiones {
   // Closes every connection kept and not lent, forgets the lent ones (their sessions close
   // them when they let them go) and the failures, and deactivates the pool.
   void Vaciar();
-  bool Activo() const { return activo_; }
+  bool Activo() const {
+    std::lock_guard lock(m_);
+    return activo_;
+  }
 
   // What the pool holds under a key (server, database and user ignoring case and
   // surrounding blanks; the password as written).
@@ -69,9 +73,11 @@ class PoolConexiones {
   // transaction, its database, CommandTimeout 30, no errors). False when it is not the
   // pool's (any more): the caller closes it.
   bool Devolver(const ado::ConnectionPtr& conexion);
-  // Makes the entry's connection ready for the next session; false when it cannot be.
-  static bool Devolver(Entrada& entrada);
+  // Makes a connection ready for the next session; false when it cannot be.
+  static bool Preparar(ado::Connection& conexion, const std::string& baseDatos);
 
+  // The sessions of a walk's workers take and give back connections at once.
+  mutable std::mutex m_;
   std::map<Clave, Entrada> entradas_;
   bool activo_ = false;
 };

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 #include <fstream>
 
 #include "engine/backend.h"
@@ -48,18 +49,25 @@ bool LookUpServer(const std::string& root, const std::string& server, ServerEntr
 // A plain pointer: constant-initialised, so a hook installed by another file's static
 // initialiser is never overwritten by this one's.
 WaitHook gWaitHook = nullptr;
-bool gInWaitHook = false;
+// The hook lets the front end's events through: only the thread that installed it may.
+// Made on first use, as the hook may be installed before this file's initialisers run.
+std::thread::id& HookThread() {
+  static std::thread::id id;
+  return id;
+}
+thread_local bool gInWaitHook = false;
 
 }  // namespace
 
 WaitHook SetWaitHook(WaitHook hook) {
   WaitHook previous = gWaitHook;
   gWaitHook = hook;
+  HookThread() = std::this_thread::get_id();
   return previous;
 }
 
 void WhileWaiting() {
-  if (!gWaitHook || gInWaitHook) return;
+  if (!gWaitHook || gInWaitHook || std::this_thread::get_id() != HookThread()) return;
   gInWaitHook = true;
   struct Reset {
     ~Reset() { gInWaitHook = false; }

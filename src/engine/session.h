@@ -165,7 +165,8 @@ std::vector<ConnectResult> ConnectAll(const std::vector<ConnectRequest>& request
 // Called at short intervals while a session waits on the network (a connection being made,
 // a server's answer), so that the program's windows keep painting. The platform installs it.
 using WaitHook = void (*)();
-// Installs the hook (null: none); returns the one it replaces.
+// Installs the hook (null: none); returns the one it replaces. Only the installing thread
+// runs it: a worker thread's waits let no events through.
 WaitHook SetWaitHook(WaitHook hook);
 // What engines call while they wait. Does nothing while the hook itself runs: what the hook
 // lets happen may start another wait, and that one must not run the hook again.

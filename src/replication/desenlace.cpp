@@ -3,7 +3,8 @@
 namespace etapas::replicacion {
 namespace {
 
-Desenlace* actual = nullptr;
+// Each worker of a walk serves its own target.
+thread_local Desenlace* actual = nullptr;
 
 }  // namespace
 

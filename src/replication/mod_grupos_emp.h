@@ -54,7 +54,7 @@ std::string ArmarFiltro(const std::string& Filtro, const ClavesDeTabla& claves, 
 // ---- Company groups --------------------------------------------------------------------
 
 bool GrupoHabilitado(const std::string& Tabla);
-// Opens SesionSistema.DatosDestino; an empty Servidor or Base is taken from GRP_Server
+// Opens SesionDestino(); an empty Servidor or Base is taken from GRP_Server
 // or GRP_Base. The outcome is not checked here.
 void ConectarDestino(std::string& Servidor, std::string& Base);
 

@@ -13,6 +13,7 @@
 #include "common/mod_global.h"
 #include "components/cls_util.h"
 #include "components/platform.h"
+#include "components/reparto.h"
 #include "components/schema_files.h"
 #include "components/text.h"
 #include "replication/desenlace.h"
@@ -460,12 +461,12 @@ ResultadoEntrega ServirPendiente(const CambioPendiente& c, const std::string& ti
   ResultadoEntrega r;
   if (!CambioValido(c, r.motivo)) {
     r.entrega = Entrega::Fallida;
-    ActualizarMotivo(casa, c.Id, r.motivo);
+    EnCasa([&] { ActualizarMotivo(casa, c.Id, r.motivo); });
     return r;
   }
   // A change recorded while it was being sent is sent again, a few times at most.
   for (int vuelta = 0; vuelta < 4; ++vuelta) {
-    const long version = Reclamar(casa, c.Id);
+    const long version = EnCasaValor([&] { return Reclamar(casa, c.Id); });
     if (version == 0) return {Entrega::Servida, ""};  // served meanwhile with a newer home row
     if (version < 0) {
       r.entrega = Entrega::Fallida;
@@ -473,28 +474,34 @@ ResultadoEntrega ServirPendiente(const CambioPendiente& c, const std::string& ti
       return r;
     }
     try {
-      const long accion = envio == Envio::ComoSeAnoto ? c.Accion : AccionDeAhora(casa, c);
+      const long accion =
+          envio == Envio::ComoSeAnoto ? c.Accion : EnCasaValor([&] { return AccionDeAhora(casa, c); });
       r = Transferir(c.Tabla, accion, tipos, servidor, base, c.Valores, c.Filtro);
     } catch (const RaisedError& e) {
       r.entrega = Entrega::Fallida;
       r.motivo = "No se pudo leer la fila en la base de la empresa: " + e.Description();
     }
     if (r.entrega != Entrega::Servida) {
-      Ejecutar(casa, "UPDATE " + t + " SET TOMADO = NULL, TOMADO_HASTA = NULL, MOTIVO = " + Q(r.motivo) +
-                         ", FECHA = getDate()" + donde + mio);
+      EnCasa([&] {
+        Ejecutar(casa, "UPDATE " + t + " SET TOMADO = NULL, TOMADO_HASTA = NULL, MOTIVO = " + Q(r.motivo) +
+                           ", FECHA = getDate()" + donde + mio);
+      });
       return r;
     }
-    if (Afectadas(casa, "DELETE FROM " + t + donde + " AND VERSION = " + std::to_string(version) + mio) == 1) return r;
+    if (EnCasaValor([&] {
+          return Afectadas(casa, "DELETE FROM " + t + donde + " AND VERSION = " + std::to_string(version) + mio);
+        }) == 1)
+      return r;
     envio = Envio::FilaDeAhora;
   }
-  Ejecutar(casa, "UPDATE " + t + " SET TOMADO = NULL, TOMADO_HASTA = NULL" + donde + mio);
+  EnCasa([&] { Ejecutar(casa, "UPDATE " + t + " SET TOMADO = NULL, TOMADO_HASTA = NULL" + donde + mio); });
   return {Entrega::Fallida, "La fila cambió otra vez mientras se enviaba: queda pendiente."};
 }
 
 ResultadoDestino ServirPendientesDe(const std::string& destino, const std::string& tipos, const std::string& servidor,
                                     const std::string& base, const std::string& tabla) {
   ResultadoDestino r;
-  const auto cambios = ListarPendientes(*SesionSistema.Datos, tabla, destino);
+  const auto cambios = EnCasaValor([&] { return ListarPendientes(*SesionSistema.Datos, tabla, destino); });
   for (size_t i = 0; i < cambios.size(); ++i) {
     const ResultadoEntrega e = ServirPendiente(cambios[i], tipos, servidor, base);
     if (e.entrega == Entrega::Servida)
@@ -526,15 +533,17 @@ ResultadoComparacion CompararDestino(const std::string& tabla, const std::string
 
   Filas enCasa, enDestino;
   try {
-    enCasa = LeerFilas(casa, tabla, claves);
+    EnCasa([&] { enCasa = LeerFilas(casa, tabla, claves); });
     ClsDatos lectura;
-    lectura.AsignarDatoSesion(casa.DatoSesion());
+    lectura.AsignarDatoSesion(EnCasaValor([&] { return casa.DatoSesion(); }));
     lectura.Servidor(servidor.substr(0, servidor.find(':')));
     lectura.BaseDatos(base);
     // A replica's login name and password are its database name.
     lectura.Usuario(base);
     lectura.Clave(base);
     std::string cadena;
+    // The store's one connection of the walk: let go by the transfer, then given back to it.
+    SesionDestino().Desconectar();
     lectura.Conectar(false, 3, cadena, true, false);
     if (!lectura.Conectado()) {
       r.motivo = "No se pudo conectar con " + base + ": " + lectura.MotivoFallo();
@@ -542,6 +551,7 @@ ResultadoComparacion CompararDestino(const std::string& tabla, const std::string
       return r;
     }
     enDestino = LeerFilas(lectura, tabla, claves);
+    lectura.Desconectar();
   } catch (const RaisedError& e) {
     r.motivo = "No se pudo leer la tabla " + tabla + ": " + e.Description();
     r.detenido = true;
@@ -588,7 +598,7 @@ ResultadoComparacion CompararDestino(const std::string& tabla, const std::string
       p.Servidor = servidor;
       p.Base = base;
       p.Motivo = e.motivo;
-      RegistrarPendiente(casa, p);
+      EnCasa([&] { RegistrarPendiente(casa, p); });
       ++r.fallidas;
     }
     if (r.motivo.empty()) r.motivo = e.motivo;

@@ -7,7 +7,7 @@
 //
 // Recording and listing work on any home session given to them. Serving and comparing
 // work as the walk does: SesionSistema.Datos is the home session, the target is reached
-// with ReplicarEnDestino (SesionSistema.DatosDestino), and what happened to the target
+// with ReplicarEnDestino (SesionDestino()), and what happened to the target
 // comes back as a value from the transfer itself.
 //
 // No lost update: serving a row first claims it (TOMADO, for a limited time, so a killed

@@ -1,5 +1,7 @@
 #include "replication/recorrido.h"
 
+#include <charconv>
+
 #include "common/mod_global.h"
 #include "components/cls_util.h"
 #include "components/pool_conexiones.h"
@@ -60,6 +62,18 @@ std::string NombrePunto(const Destino& d) {
   const std::string nombre = text::TrimCopy(d.descripcion);
   return nombre.empty() ? "Punto de venta " + text::TrimCopy(d.codigo)
                         : "Punto de venta " + nombre + " (" + text::TrimCopy(d.codigo) + ")";
+}
+
+size_t DestinosALaVez() {
+  constexpr size_t kPorOmision = 32, kMaximo = 256;
+  std::string aux;
+  const std::string valor = text::TrimCopy(Cfg("REP_DestinosALaVez", aux));
+  size_t n = 0;
+  const auto [fin, error] = std::from_chars(valor.data(), valor.data() + valor.size(), n);
+  // A value that is not a whole number in range is no setting at all.
+  if (valor.empty() || error != std::errc() || fin != valor.data() + valor.size() || n < 1 || n > kMaximo)
+    return kPorOmision;
+  return n;
 }
 
 void ProbarTodos(const std::string& tabla, const std::vector<const Destino*>& destinos) {

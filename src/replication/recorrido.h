@@ -39,6 +39,9 @@ std::string NombrePunto(const Destino& d);
 void ProbarTodos(const std::string& tabla, const std::vector<const Destino*>& destinos);
 // The connection time-out of the sessions, which bounds trying every target at once.
 inline constexpr int kEsperaConexion = 15;
+// How many targets a walk serves at once, each on a thread of its own: the home
+// configuration's REP_DestinosALaVez (1 serves them one after another), else 32.
+size_t DestinosALaVez();
 
 }  // namespace etapas::replicacion
 

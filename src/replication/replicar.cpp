@@ -1,5 +1,6 @@
 // The replication driver: the walk over the points of sale and the group database, the
 // choice of targets and the preparation of each one.
+#include <atomic>
 #include <string_view>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "components/interrupcion.h"
 #include "components/platform.h"
 #include "components/pool_conexiones.h"
+#include "components/reparto.h"
 #include "components/text.h"
 #include "progress/dll_display.h"
 #include "replication/desenlace.h"
@@ -104,22 +106,26 @@ bool ColumnaAjena(const std::string& Tabla, const std::string& columnas) {
     if (!n.empty() && n.front() == '[') ajenas.push_back(n);
   if (ajenas.empty()) return false;
   std::string tipos;
-  const auto casa = NombresDeLista(VerificaCampos(Tabla, *SesionSistema.Datos, "ID", "IMAGEN", "TRANSMISION",
-                                                  "RECEPCION", false, tipos, "OBSERVACIONES"));
+  const auto casa = NombresDeLista(EnCasaValor([&] {
+    return VerificaCampos(Tabla, *SesionSistema.Datos, "ID", "IMAGEN", "TRANSMISION", "RECEPCION", false, tipos,
+                          "OBSERVACIONES");
+  }));
   for (const auto& n : ajenas) {
     bool enCasa = false;
     for (const auto& c : casa) enCasa = enCasa || text::EqualsNoCase(n, c);
     if (enCasa) continue;
-    ClsDatos& destino = *SesionSistema.DatosDestino;
+    ClsDatos& destino = SesionDestino();
     const std::string motivo = "La tabla " + Tabla + " de la base de datos " + destino.BaseDatos() +
                                " Server: " + destino.Servidor() + " tiene la columna " + n +
                                ", que no existe en la base de la empresa: no se replicó en esa base. Quite o renombre "
                                "esa columna en el destino y vuelva a grabar.";
     std::string proceso = Platform().NombreEjecutable() + "/" + destino.Servidor();
     replicacion::AnotarFallo(motivo);
-    GrabaErrorAux("", proceso, 0, motivo);
-    CartelCompartido().CartelCerrar();
-    Platform().MsgBox(motivo, mb::kCritical | mb::kOk, "Atención");
+    EnTurnoSinEsperar([proceso, motivo]() mutable {
+      GrabaErrorAux("", proceso, 0, motivo);
+      CartelCompartido().CartelCerrar();
+      Platform().MsgBox(motivo, mb::kCritical | mb::kOk, "Atención");
+    });
     return true;
   }
   return false;
@@ -172,13 +178,15 @@ bool GrupoHabilitado(const std::string& Tabla) {
 }
 
 void ConectarDestino(std::string& Servidor, std::string& Base) {
-  ClsDatos& destino = *SesionSistema.DatosDestino;
-  std::string aux;
-  if (Servidor.empty()) Servidor = Cfg("GRP_Server", aux);
-  if (Base.empty()) Base = Cfg("GRP_Base", aux);
+  ClsDatos& destino = SesionDestino();
+  EnCasa([&] {
+    std::string aux;
+    if (Servidor.empty()) Servidor = Cfg("GRP_Server", aux);
+    if (Base.empty()) Base = Cfg("GRP_Base", aux);
+  });
   if (destino.Conectado()) destino.Desconectar();
   // Targets are found where the main session finds its servers.
-  destino.AsignarDatoSesion(SesionSistema.Datos->DatoSesion());
+  destino.AsignarDatoSesion(EnCasaValor([] { return SesionSistema.Datos->DatoSesion(); }));
   destino.Servidor(Servidor.substr(0, Servidor.find(':')));
   // A replica's login name and password are its database name.
   destino.BaseDatos(Base);
@@ -195,11 +203,11 @@ bool ReplicarEnDestino(const std::string& Tabla, long Accion, const std::string&
   Rutina p;
   p.Paso([&] {
     ConectarDestino(Servidor, Base);
-    if (!SesionSistema.DatosDestino->Conectado()) replicacion::AnotarFallo(SesionSistema.DatosDestino->TextoFallo());
+    if (!SesionDestino().Conectado()) replicacion::AnotarFallo(SesionDestino().TextoFallo());
   });
   p.Paso([&] { claves = ClavesTabla(Tabla); });
   p.Paso([&] {
-    columnas = VerificaCampos(Tabla, *SesionSistema.DatosDestino, "ID", "IMAGEN", "TRANSMISION", "RECEPCION", false,
+    columnas = VerificaCampos(Tabla, SesionDestino(), "ID", "IMAGEN", "TRANSMISION", "RECEPCION", false,
                               tipos, "OBSERVACIONES");
   });
   p.Paso([&] {
@@ -265,8 +273,10 @@ class Pendientes {
   void Anotar(Destino& d, const std::string& motivo, bool motivoEscrito = false) {
     if (d.estado == Destino::Estado::Pendiente) return;
     d.estado = Destino::Estado::Pendiente;
-    ++(d.codigo == kDestinoGrupo ? grupo_ : puntos_);
-    if (!motivoEscrito && d.cambio.Id != 0) ActualizarMotivo(*SesionSistema.Datos, d.cambio.Id, motivo);
+    EnCasa([&] {
+      ++(d.codigo == kDestinoGrupo ? grupo_ : puntos_);
+      if (!motivoEscrito && d.cambio.Id != 0) ActualizarMotivo(*SesionSistema.Datos, d.cambio.Id, motivo);
+    });
   }
 
   // Sends the change to a reachable target and says what happened.
@@ -339,13 +349,72 @@ void ProbarDestinos(const std::string& Tabla, const std::vector<Destino>& puntos
   ProbarTodos(Tabla, destinos);
 }
 
-// The group's database, after the points of sale; false when the operator chose to stop.
-bool ServirGrupo(const std::string& Tabla, const std::string& tipos, Destino& grupo, bool& cancelado,
-                 Pendientes& pendientes) {
-  cancelado = cancelado || InterrupcionPedida() ||
-              MostrarAvance(Tabla, "Base del grupo " + text::TrimCopy(grupo.base), "Actualizando...");
-  if (cancelado) return true;
-  return pendientes.Servir(grupo, tipos, grupo.servidor).entrega != Entrega::Detenida;
+std::string NombreDestino(const Destino& d) { return d.codigo == kDestinoGrupo ? d.descripcion : NombrePunto(d); }
+
+// The banner while targets are served at once: how many are done, and who is still awaited.
+bool MostrarEspera(const std::string& Tabla, const std::vector<Destino*>& destinos, const AvanceReparto& a) {
+  std::string esperando;
+  constexpr size_t kNombrados = 3;
+  for (size_t k = 0; k < a.enCurso.size() && k < kNombrados; ++k)
+    esperando += (k == 0 ? "" : ", ") + NombreDestino(*destinos[a.enCurso[k]]);
+  if (a.enCurso.size() > kNombrados) esperando += " y " + std::to_string(a.enCurso.size() - kNombrados) + " más";
+  const std::string etapa = "Enviando los cambios: " + std::to_string(a.hechos) + " de " + std::to_string(a.total) +
+                            (a.total == 1 ? " destino listo" : " destinos listos");
+  return MostrarAvance(Tabla, esperando.empty() ? "" : "Esperando a " + esperando, etapa);
+}
+
+// One point of sale: the reachability test with its flags, the change and what it owed
+// before. False when a transfer was told to stop.
+bool ServirPunto(Destino& d, Pendientes& pendientes) {
+  // A point of sale's login name and password are its database name.
+  if (!ConexionBaseRemota(d.servidor, d.base, d.base, d.base, d.codigo, "")) {
+    const std::string motivo = SesionRemotos().MotivoFallo();
+    pendientes.Anotar(
+        d, "No se pudo conectar al Punto de ventas " + d.descripcion + (motivo.empty() ? "" : ": " + motivo));
+    Platform().MsgBox("No se pudo conectar al Punto de ventas " + d.descripcion, mb::kInformation | mb::kOk,
+                      "Aviso al operador");
+    return true;
+  }
+  SesionRemotos().Desconectar();
+  // Stopped while it was being reached: it is recorded with the others not tried.
+  if (RepartoDetenido()) return true;
+  const std::string servidor = ExtraeServidor(text::TrimCopy(d.servidor));
+  const ResultadoEntrega r = pendientes.Servir(d, kTiposPuntoVenta, servidor);
+  if (r.entrega != Entrega::Servida) return r.entrega != Entrega::Detenida;
+  // What the store missed before is sent while it is at hand.
+  return RepartoDetenido() || !ServirPendientesDe(d.codigo, kTiposPuntoVenta, servidor, d.base).detenido;
+}
+
+// Every target at once, each on a worker of its own, the group's database last: a store
+// costs its own round trips, not the sum of all of theirs. The messages, the V_TA_TPV flags
+// and the AUX_ERR rows still come in CODIGO order. A stop (the operator's cancel, a
+// failure's question answered so) starts no further target; those already under way end.
+// False when a transfer was told to stop.
+bool ServirTodos(const std::string& Tabla, std::vector<Destino>& puntos, Destino* grupo, const std::string& tiposGrupo,
+                 bool& cancelado, Pendientes& pendientes) {
+  std::vector<Destino*> destinos;
+  for (auto& d : puntos)
+    if (!d.excluido) destinos.push_back(&d);
+  if (grupo) destinos.push_back(grupo);
+  if (destinos.empty() || cancelado) return true;
+  std::atomic<bool> detenida{false};
+  Repartir(
+      destinos.size(), replicacion::DestinosALaVez(),
+      [&](size_t k) {
+        if (RepartoDetenido()) return;
+        Destino& d = *destinos[k];
+        const bool sigue = d.codigo == kDestinoGrupo
+                               ? pendientes.Servir(d, tiposGrupo, d.servidor).entrega != Entrega::Detenida
+                               : ServirPunto(d, pendientes);
+        if (sigue) return;
+        detenida = true;
+        DetenerReparto();
+      },
+      [&](const AvanceReparto& a) {
+        cancelado = cancelado || InterrupcionPedida() || MostrarEspera(Tabla, destinos, a);
+        return cancelado;
+      });
+  return !detenida;
 }
 
 // After the walk: the targets it never got to (it was cancelled, or stopped at a failure)
@@ -362,7 +431,7 @@ void CerrarRecorrido(std::vector<Destino>& puntos, Destino* grupo, bool cancelad
   if (grupo && grupo->estado == Destino::Estado::SinIntentar) pendientes.Anotar(*grupo, motivo);
 
   PoolConexiones::Compartido().Vaciar();
-  if (SesionSistema.DatosDestino->Conectado()) SesionSistema.DatosDestino->Desconectar();
+  if (SesionDestino().Conectado()) SesionDestino().Desconectar();
   if (rsPuntosVenta && rsPuntosVenta->IsOpen()) rsPuntosVenta->Close();
   rsPuntosVenta.reset();
   if (CartelCompartido().Ventana()) CartelCompartido().CartelCerrar();
@@ -414,19 +483,15 @@ void ReplicarTabla(std::string& Tabla, long Accion, const std::string& Valor1, c
   TrabajoEnCurso trabajo;
   CartelCedeAMensajes cartelCede;
   ClsDatos& datos = *SesionSistema.Datos;
-  ClsDatos& remotos = *SesionSistema.DatosRemotos;
   std::vector<Destino> puntos;
   Destino grupo;
   grupo.codigo = kDestinoGrupo;
   bool conGrupo = false, cancelado = false, anotado = true;
   std::string tiposGrupo;
-  size_t i = 0;
   Tabla = text::RemoveAllNoCase(Tabla, "@ADMIN_");
   Pendientes pendientes(Tabla, Accion, valores, Filtro);
 
   Rutina p;
-  // One point of sale of the walk, in CODIGO order.
-  Rutina::Lista puntoDeVenta;
   p.Paso([&] { datos.AbrirRecordset(kConsultaPuntosVenta, rsPuntosVenta, nullptr, 0, 1, -1, true); });
   p.Paso([&] {
     puntos = LeerPuntosDeVenta(Abierto(rsPuntosVenta));
@@ -443,45 +508,7 @@ void ReplicarTabla(std::string& Tabla, long Accion, const std::string& Valor1, c
     if (!anotado) p.Terminar();
   });
   p.Paso([&] { ProbarDestinos(Tabla, puntos, conGrupo ? &grupo : nullptr, cancelado); });
-  p.PorCada([&] { return puntos.size(); }, i, puntoDeVenta);
-  puntoDeVenta.Paso([&] {
-    if (puntos[i].excluido) p.TerminarLista();
-  });
-  puntoDeVenta.Paso([&] {
-    Destino& d = puntos[i];
-    cancelado = cancelado || InterrupcionPedida() ||
-                MostrarAvance(Tabla, NombrePunto(d), "Conectando con el punto de venta...");
-    if (cancelado) p.Terminar();
-  });
-  puntoDeVenta.Paso([&] {
-    Destino& d = puntos[i];
-    // A point of sale's login name and password are its database name.
-    if (ConexionBaseRemota(d.servidor, d.base, d.base, d.base, d.codigo, "")) {
-      remotos.Desconectar();
-      return;
-    }
-    const std::string motivo = remotos.MotivoFallo();
-    pendientes.Anotar(
-        d, "No se pudo conectar al Punto de ventas " + d.descripcion + (motivo.empty() ? "" : ": " + motivo));
-    Platform().MsgBox("No se pudo conectar al Punto de ventas " + d.descripcion, mb::kInformation | mb::kOk,
-                      "Aviso al operador");
-    p.TerminarLista();
-  });
-  puntoDeVenta.Paso([&] {
-    Destino& d = puntos[i];
-    MostrarAvance(Tabla, NombrePunto(d), "Enviando los cambios...");
-    const std::string servidor = ExtraeServidor(text::TrimCopy(d.servidor));
-    const ResultadoEntrega r = pendientes.Servir(d, kTiposPuntoVenta, servidor);
-    if (r.entrega != Entrega::Servida) {
-      p.Llamar(r.entrega != Entrega::Detenida);
-      return;
-    }
-    // What the store missed before is sent while it is at hand.
-    p.Llamar(!ServirPendientesDe(d.codigo, kTiposPuntoVenta, servidor, d.base).detenido);
-  });
-  p.Paso([&] {
-    if (conGrupo) p.Llamar(ServirGrupo(Tabla, tiposGrupo, grupo, cancelado, pendientes));
-  });
+  p.Paso([&] { p.Llamar(ServirTodos(Tabla, puntos, conGrupo ? &grupo : nullptr, tiposGrupo, cancelado, pendientes)); });
   p.Ejecutar();
   CerrarRecorrido(puntos, conGrupo ? &grupo : nullptr, cancelado, anotado, pendientes);
 }

@@ -7,6 +7,7 @@
 #include "common/mod_global.h"
 #include "components/platform.h"
 #include "components/pool_conexiones.h"
+#include "components/reparto.h"
 #include "components/text.h"
 #include "replication/mod_grupos_emp.h"
 #include "replication/pendientes.h"
@@ -62,12 +63,14 @@ void ServirPunto(const Trabajo& t, const OpcionesSincronizar& o, const std::stri
   if (!ConexionBaseRemota(p.servidor, p.base, p.base, p.base, p.codigo, "")) {
     const std::string aviso = "No se pudo conectar al Punto de ventas " + p.descripcion;
     Platform().MsgBox(aviso, mb::kInformation | mb::kOk, "Aviso al operador");
-    for (const auto& c : t.servibles) ActualizarMotivo(*SesionSistema.Datos, c.Id, aviso);
+    EnCasa([&] {
+      for (const auto& c : t.servibles) ActualizarMotivo(*SesionSistema.Datos, c.Id, aviso);
+    });
     cuenta.pendientes += static_cast<int>(t.servibles.size()) + (t.comparar ? 1 : 0);
     cuenta.nota = "unreachable";
     return;
   }
-  SesionSistema.DatosRemotos->Desconectar();
+  SesionRemotos().Desconectar();
   const std::string servidor = ExtraeServidor(text::TrimCopy(p.servidor));
   Servir(t.servibles, kTiposPuntoVenta, servidor, p.base, cuenta);
   if (!t.comparar || cuenta.nota == "stopped") return;
@@ -170,33 +173,35 @@ FinSincronizar Sincronizar(const OpcionesSincronizar& o, const std::function<voi
   // Every store is connected at once: one that hangs costs one time-out for the run.
   replicacion::ProbarTodos(tablaProbada, probar);
 
-  for (Trabajo& t : trabajos) {
-    Destino& p = *t.punto;
+  // Every store at once, the group's database last; the counts are told in that order.
+  const bool conGrupo = !delGrupo.empty() || !grupoRetenidos.empty();
+  Repartir(trabajos.size() + (conGrupo ? 1 : 0), replicacion::DestinosALaVez(), [&](size_t k) {
     CuentaSincronizar cuenta;
-    cuenta.quien = text::TrimCopy(p.codigo) + " " + text::TrimCopy(p.base);
-    cuenta.pendientes = t.retenidos;
-    if (!p.habilitado) {
-      // Kept for when it is enabled again; the walk does not serve it meanwhile.
-      if (t.retenidos == 0) continue;
-      cuenta.nota = "not enabled";
-    } else if (t.retenidos > 0) {
-      cuenta.nota = "excluded from a table's family";
+    if (k == trabajos.size()) {
+      // The group's database, as the walk reaches it: through the group's settings.
+      cuenta.quien = std::string(kDestinoGrupo) + " " + text::TrimCopy(grupo.base);
+      cuenta.pendientes = static_cast<int>(grupoRetenidos.size());
+      if (cuenta.pendientes > 0) cuenta.nota = "the group does not take the table";
+      Servir(delGrupo, tiposGrupo, grupo.servidor, grupo.base, cuenta);
+    } else {
+      const Trabajo& t = trabajos[k];
+      const Destino& p = *t.punto;
+      cuenta.quien = text::TrimCopy(p.codigo) + " " + text::TrimCopy(p.base);
+      cuenta.pendientes = t.retenidos;
+      if (!p.habilitado) {
+        // Kept for when it is enabled again; the walk does not serve it meanwhile.
+        if (t.retenidos == 0) return;
+        cuenta.nota = "not enabled";
+      } else if (t.retenidos > 0) {
+        cuenta.nota = "excluded from a table's family";
+      }
+      if (!t.servibles.empty() || t.comparar) ServirPunto(t, o, tablaComparada, cuenta);
     }
-    if (!t.servibles.empty() || t.comparar) ServirPunto(t, o, tablaComparada, cuenta);
-    informe(cuenta);
-    total.Sumar(cuenta);
-  }
-
-  // The group's database, as the walk reaches it: through the group's settings.
-  if (!delGrupo.empty() || !grupoRetenidos.empty()) {
-    CuentaSincronizar cuenta;
-    cuenta.quien = std::string(kDestinoGrupo) + " " + text::TrimCopy(grupo.base);
-    cuenta.pendientes = static_cast<int>(grupoRetenidos.size());
-    if (cuenta.pendientes > 0) cuenta.nota = "the group does not take the table";
-    Servir(delGrupo, tiposGrupo, grupo.servidor, grupo.base, cuenta);
-    informe(cuenta);
-    total.Sumar(cuenta);
-  }
+    EnTurnoSinEsperar([&informe, &total, cuenta] {
+      informe(cuenta);
+      total.Sumar(cuenta);
+    });
+  });
 
   // Targets V_TA_TPV no longer names: kept, so nothing owed is lost unseen.
   for (const auto& [destino, cambios] : porDestino) {

@@ -6,6 +6,7 @@
 #include "common/mod_global.h"
 #include "components/cls_util.h"
 #include "components/platform.h"
+#include "components/reparto.h"
 #include "components/text.h"
 #include "progress/dll_display.h"
 #include "replication/desenlace.h"
@@ -68,27 +69,41 @@ ado::Connection& ConexionDe(ClsDatos& sesion) {
 
 // An UPDATE or DELETE the target refused: one AUX_ERR row and one message naming it.
 void RechazoDestino(const std::string& sql) {
-  ClsDatos& destino = *SesionSistema.DatosDestino;
+  ClsDatos& destino = SesionDestino();
   const ado::Error error = ConexionDe(destino).Errors().Item(0);
   std::string proceso = Platform().NombreEjecutable() + "/" + destino.Servidor();
-  GrabaErrorAux(sql, proceso, error.NativeError, error.Description);
   const std::string mensaje = error.Description + "\r\n" + "No se pudo actualizar la base de datos " +
                               destino.BaseDatos() + " Server: " + destino.Servidor();
   AnotarFallo(mensaje);
-  CartelCompartido().CartelCerrar();
-  Platform().MsgBox(mensaje, mb::kCritical | mb::kOk, "Atención");
+  EnTurnoSinEsperar([sql, proceso, error, mensaje]() mutable {
+    GrabaErrorAux(sql, proceso, error.NativeError, error.Description);
+    CartelCompartido().CartelCerrar();
+    Platform().MsgBox(mensaje, mb::kCritical | mb::kOk, "Atención");
+  });
 }
 
 void Escribir(ClsDatos& destino, const std::string& sql) {
-  if (const auto& gancho = replicacion::AntesDeEscribir()) gancho();
+  if (const auto& gancho = replicacion::AntesDeEscribir()) EnCasa(gancho);
   destino.EjecutarSQL(sql, 0, nullptr);
+}
+
+// The INSERT's values of the home row the recordset is on.
+void LeerValores(ado::Recordset& r, std::string& valores) {
+  valores.clear();
+  for (long i = 0; i < r.FieldCount(); ++i) {
+    ado::Field campo = r.Fields(i);
+    const Variant valor = campo.Value();
+    const std::string literal =
+        valor.IsNull() ? std::string("Null") : Literal(ClsUtil::ValorCampo(valor).ToText(), campo.Type());
+    valores += (i == 0 ? "" : ",") + literal;
+  }
 }
 
 }  // namespace
 
 bool InsertarOActualizar(const std::string& Tabla, const std::string& Tipos, const std::string& filtro,
                          const std::string& columnas) {
-  ClsDatos& destino = *SesionSistema.DatosDestino;
+  ClsDatos& destino = SesionDestino();
   ado::RecordsetPtr rs;
   Rutina p;
   p.Paso([&] {
@@ -115,39 +130,34 @@ bool ValoresFila(const std::string& Tabla, const std::string& filtro, const std:
   // One home row a turn; a failed move ignored ends the walk.
   Rutina::Lista fila;
   bool movida = true;
+  // The home session is the walk's thread's: a worker reads the home row through it.
   p.Paso([&] {
-    datos.AbrirRecordset("SELECT " + columnas + " FROM [" + datos.BaseDatos() + "].DBO." + Tabla + filtro, rs, nullptr,
-                         0, 1, -1, true);
+    EnCasa([&] {
+      datos.AbrirRecordset("SELECT " + columnas + " FROM [" + datos.BaseDatos() + "].DBO." + Tabla + filtro, rs,
+                           nullptr, 0, 1, -1, true);
+    });
   });
-  p.Mientras([&] { return movida && !Abierto(rs).EOF_(); }, fila);
+  p.Mientras([&] { return movida && !EnCasaValor([&] { return Abierto(rs).EOF_(); }); }, fila);
   fila.Paso([&] {
     Platform().DoEvents();
-    ado::Recordset& r = Abierto(rs);
-    valores.clear();
-    for (long i = 0; i < r.FieldCount(); ++i) {
-      ado::Field campo = r.Fields(i);
-      const Variant valor = campo.Value();
-      const std::string literal =
-          valor.IsNull() ? std::string("Null") : Literal(ClsUtil::ValorCampo(valor).ToText(), campo.Type());
-      valores += (i == 0 ? "" : ",") + literal;
-    }
+    EnCasa([&] { LeerValores(Abierto(rs), valores); });
   });
   fila.Paso([&] {
     // With several home rows the last one's values are kept.
     movida = false;
-    Abierto(rs).MoveNext();
+    EnCasa([&] { Abierto(rs).MoveNext(); });
     movida = true;
   });
-  p.Paso([&] { datos.CerrarRecordset(rs); });
+  p.Paso([&] { EnCasa([&] { datos.CerrarRecordset(rs); }); });
   const bool completa = p.Ejecutar();
-  if (rs && rs->IsOpen()) rs->Close();
+  if (rs && rs->IsOpen()) EnCasa([&] { rs->Close(); });
   return completa;
 }
 
 bool InsertarFila(const std::string& Tabla, const std::string& Tipos, const std::string& filtro,
                   const std::string& columnas) {
   if (!Permite(Tipos, 0)) return true;
-  ClsDatos& destino = *SesionSistema.DatosDestino;
+  ClsDatos& destino = SesionDestino();
   std::string valores, sql;
   Rutina p;
   p.Paso([&] { p.Llamar(ValoresFila(Tabla, filtro, columnas, valores)); });
@@ -158,8 +168,10 @@ bool InsertarFila(const std::string& Tabla, const std::string& Tipos, const std:
     if (errores.Count() == 0) return;
     const std::string mensaje = "Error en base de datos " + errores.Item(0).Description;
     AnotarFallo(mensaje);
-    CartelCompartido().CartelCerrar();
-    Platform().MsgBox(mensaje, mb::kInformation | mb::kOk, "Atencion");
+    EnTurnoSinEsperar([mensaje] {
+      CartelCompartido().CartelCerrar();
+      Platform().MsgBox(mensaje, mb::kInformation | mb::kOk, "Atencion");
+    });
   });
   return p.Ejecutar();
 }
@@ -168,18 +180,13 @@ bool ActualizarFila(const std::string& Tabla, const std::string& Tipos, const st
                     ado::Recordset& destinoFila) {
   if (!Permite(Tipos, 1)) return true;
   ClsDatos& datos = *SesionSistema.Datos;
-  ClsDatos& destino = *SesionSistema.DatosDestino;
+  ClsDatos& destino = SesionDestino();
   ado::RecordsetPtr casa;
   std::string lista, sql;
   long campo = 0;
   bool sinFila = false;
-  Rutina p;
-  // One column of the target's row a turn, compared with the home row.
-  Rutina::Lista columna;
-  p.Paso([&] { datos.AbrirRecordset("SELECT * FROM  " + Tabla + filtro, casa, nullptr, 0, 1, -1, true); });
-  p.Paso([&] { sinFila = Abierto(casa).EOF_(); });
-  p.Mientras([&] { return !sinFila && campo < destinoFila.FieldCount(); }, columna);
-  columna.Paso([&] {
+  // One column of the target's row compared with the home row, on the walk's thread.
+  auto CompararColumna = [&] {
     ado::Field t = destinoFila.Fields(campo);
     const std::string& nombre = t.Name();
     if (EnLista(nombre, kNoActualizadas)) return;
@@ -199,9 +206,19 @@ bool ActualizarFila(const std::string& Tabla, const std::string& Tipos, const st
     else
       lista += nombreSQL + "=" +
                datos.ValorSQL(tipo == ado::adtype::kBoolean ? Variant(Booleano(textoCasa)) : valorCasa, "@") + "  , ";
+  };
+  Rutina p;
+  // One column of the target's row a turn, compared with the home row.
+  Rutina::Lista columna;
+  // The home row is read on the walk's thread, where the home session is.
+  p.Paso([&] {
+    EnCasa([&] { datos.AbrirRecordset("SELECT * FROM  " + Tabla + filtro, casa, nullptr, 0, 1, -1, true); });
   });
+  p.Paso([&] { sinFila = EnCasaValor([&] { return Abierto(casa).EOF_(); }); });
+  p.Mientras([&] { return !sinFila && campo < destinoFila.FieldCount(); }, columna);
+  columna.Paso([&] { EnCasa([&] { CompararColumna(); }); });
   columna.Paso([&] { ++campo; });
-  p.Paso([&] { datos.CerrarRecordset(casa); });
+  p.Paso([&] { EnCasa([&] { datos.CerrarRecordset(casa); }); });
   p.Paso([&] {
     if (lista.empty()) {
       p.Terminar();
@@ -216,13 +233,13 @@ bool ActualizarFila(const std::string& Tabla, const std::string& Tipos, const st
     if (ConexionDe(destino).Errors().Count() > 0) RechazoDestino(sql);
   });
   const bool completa = p.Ejecutar();
-  if (casa && casa->IsOpen()) casa->Close();
+  if (casa && casa->IsOpen()) EnCasa([&] { casa->Close(); });
   return completa;
 }
 
 bool BorrarFila(const std::string& Tabla, const std::string& Tipos, const std::string& filtro) {
   if (!Permite(Tipos, 2)) return true;
-  ClsDatos& destino = *SesionSistema.DatosDestino;
+  ClsDatos& destino = SesionDestino();
   const std::string sql = "DELETE " + Tabla + filtro;
   Rutina p;
   p.Paso([&] { Escribir(destino, sql); });
