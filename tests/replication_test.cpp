@@ -854,12 +854,11 @@ TEST_F(Replicacion, StoresAWanAwayAreServedAtOnceAndOneThatHangsHoldsNobodyBack)
   int deben = 0;
   for (int i = 0; i < kTiendas; ++i) {
     const std::string codigo = "L" + std::to_string(101 + i);
-    const bool debe = !Rows(Home(), "SELECT ID FROM V_TA_REPLICACION_PENDIENTE WHERE DESTINO = '" + codigo + "'").empty();
+    const bool debe =
+        !Rows(Home(), "SELECT ID FROM V_TA_REPLICACION_PENDIENTE WHERE DESTINO = '" + codigo + "'").empty();
     deben += debe ? 1 : 0;
     EXPECT_NE(Etapa(*tiendas[static_cast<size_t>(i)], "0015").empty(), !debe) << codigo;
-    if (debe) {
-      EXPECT_NE(MotivoPendiente(codigo).find("cancelada"), std::string::npos) << MotivoPendiente(codigo);
-    }
+    if (debe) { EXPECT_NE(MotivoPendiente(codigo).find("cancelada"), std::string::npos) << MotivoPendiente(codigo); }
   }
   EXPECT_GE(deben, kTiendas - 8);
   ASSERT_FALSE(observada.shown.empty());
@@ -904,7 +903,8 @@ TEST_F(Replicacion, CancelStopsTheWalkBetweenStoresAndTheRestArePending) {
   // The operator clicks while the first store is being served.
   bool pulsado = false;
   observada.alProcesarEventos = [&] {
-    if (pulsado || !eventosCartel || lineas.empty() || lineas.back() != "Esperando a Punto de venta Sucursal Norte (0001)")
+    if (pulsado || !eventosCartel || lineas.empty() ||
+        lineas.back() != "Esperando a Punto de venta Sucursal Norte (0001)")
       return;
     pulsado = true;
     eventosCartel->AlPulsarCancelar();

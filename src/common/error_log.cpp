@@ -81,7 +81,8 @@ int ReportaError(const RaisedError& error, std::optional<int> botones, const std
 
 void GrabaErrorAux(const std::string& sql, std::string& proceso, long numero, const std::string& descripcion) {
   if (EnTrabajador()) {
-    EnTurnoSinEsperar([sql, proceso, numero, descripcion]() mutable { GrabaErrorAux(sql, proceso, numero, descripcion); });
+    EnTurnoSinEsperar(
+        [sql, proceso, numero, descripcion]() mutable { GrabaErrorAux(sql, proceso, numero, descripcion); });
     return;
   }
   ClsDatos& datos = *SesionSistema.Datos;

@@ -31,8 +31,8 @@ struct Corrida {
   std::deque<Pedido*> pedidos;
   std::vector<char> terminado;
   std::vector<size_t> sinHacer;  // each job's requests not waited for and not yet done
-  size_t siguiente = 0;      // the next job to start
-  size_t primeroAbierto = 0;  // every job before it has ended
+  size_t siguiente = 0;          // the next job to start
+  size_t primeroAbierto = 0;     // every job before it has ended
   size_t activos = 0;
   std::atomic<bool> detenido{false};
   std::exception_ptr error;

@@ -474,8 +474,7 @@ ResultadoEntrega ServirPendiente(const CambioPendiente& c, const std::string& ti
       return r;
     }
     try {
-      const long accion =
-          envio == Envio::ComoSeAnoto ? c.Accion : EnCasaValor([&] { return AccionDeAhora(casa, c); });
+      const long accion = envio == Envio::ComoSeAnoto ? c.Accion : EnCasaValor([&] { return AccionDeAhora(casa, c); });
       r = Transferir(c.Tabla, accion, tipos, servidor, base, c.Valores, c.Filtro);
     } catch (const RaisedError& e) {
       r.entrega = Entrega::Fallida;

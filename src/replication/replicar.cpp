@@ -207,8 +207,8 @@ bool ReplicarEnDestino(const std::string& Tabla, long Accion, const std::string&
   });
   p.Paso([&] { claves = ClavesTabla(Tabla); });
   p.Paso([&] {
-    columnas = VerificaCampos(Tabla, SesionDestino(), "ID", "IMAGEN", "TRANSMISION", "RECEPCION", false,
-                              tipos, "OBSERVACIONES");
+    columnas = VerificaCampos(Tabla, SesionDestino(), "ID", "IMAGEN", "TRANSMISION", "RECEPCION", false, tipos,
+                              "OBSERVACIONES");
   });
   p.Paso([&] {
     if (ColumnaAjena(Tabla, columnas)) p.Terminar();
