@@ -473,6 +473,10 @@ TEST_F(QtWindow, ClosingDuringASaveEndsTheWindowAfterTheWalk) {
              "INSERT INTO V_TA_TPV (CODIGO, Descripcion, Server, Dbname, INTERNET, BAJA) VALUES "
              "('0001','Sucursal Norte','NORTE','TPV1',0,0),('0007','Sucursal Puerto','COLGADO','TPV7',0,0),"
              "('0009','Sucursal Sur','SUR','TPV9',0,0)");
+  // One store after another, so that a store after the hung one is still to be reached.
+  test::Exec(*casa,
+             "INSERT INTO TA_CONFIGURACION (Grupo, Clave, Valor, ValorAux) VALUES "
+             "('REP','REP_DestinosALaVez','1','')");
   Abrir(*window, "0002");
   platform.answerer = nullptr;  // the boxes are Qt's own
 
