@@ -35,6 +35,7 @@
 #include "components/cls_datos.h"
 #include "components/pool_conexiones.h"
 #include "components/schema_files.h"
+#include "pg_bench.h"
 #include "components/text.h"
 #include "engine/session.h"
 #include "engine/sql/tsql.h"
@@ -115,23 +116,7 @@ struct Fixture {
     std::filesystem::remove_all(root);
   }
   static void Run(const std::string& server, const std::string& db, const std::string& sql, bool strict = true) {
-    ClsDatos d;
-    d.Servidor(server);
-    d.BaseDatos(db);
-    d.Usuario(db);
-    d.Clave(db);
-    std::string c;
-    d.Conectar(false, 3, c, true, false);
-    if (!d.Conectado()) {
-      if (!strict) return;
-      std::cerr << server << "/" << db << ": " << d.MotivoFallo() << "\n";
-      std::abort();
-    }
-    d.EjecutarSQL(sql);
-    if (strict && d.Conexion()->Errors().Count()) {
-      std::cerr << server << "/" << db << ": " << d.Conexion()->Errors().Item(0).Description << "\n";
-      std::abort();
-    }
+    pgbench::Run(server, db, sql, strict);
   }
 };
 

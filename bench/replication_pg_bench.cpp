@@ -34,6 +34,7 @@
 #include "common/mod_global.h"
 #include "components/cls_datos.h"
 #include "components/schema_files.h"
+#include "pg_bench.h"
 #include "engine/sql/tsql.h"
 #include "components/text.h"
 #include "replication/mod_grupos_emp.h"
@@ -122,23 +123,7 @@ struct Fixture {
 
   // Each database with its own login (name and password: the database's name).
   static void Run(const std::string& server, const std::string& db, const std::string& sql, bool strict = true) {
-    ClsDatos d;
-    d.Servidor(server);
-    d.BaseDatos(db);
-    d.Usuario(db);
-    d.Clave(db);
-    std::string c;
-    d.Conectar(false, 3, c, true, false);
-    if (!d.Conectado()) {
-      if (!strict) return;
-      std::cerr << server << "/" << db << ": " << d.MotivoFallo() << "\n";
-      std::abort();
-    }
-    d.EjecutarSQL(sql);
-    if (strict && d.Conexion()->Errors().Count()) {
-      std::cerr << server << "/" << db << ": " << d.Conexion()->Errors().Item(0).Description << "\n";
-      std::abort();
-    }
+    pgbench::Run(server, db, sql, strict);
   }
   void Habilitar(int n, bool colgados = false) {
     Run("CASA", "EMPRESA1",
@@ -157,17 +142,7 @@ std::string Guardar(int iteracion) {
          "' WHERE CODIGOESTADO = '0013'";
 }
 
-ClsDatos& SesionCasa() {
-  ReiniciarEstadoGlobal();
-  ClsDatos& datos = *SesionSistema.Datos;
-  datos.Servidor("CASA");
-  datos.BaseDatos("EMPRESA1");
-  datos.Usuario("EMPRESA1");
-  datos.Clave("EMPRESA1");
-  std::string c;
-  datos.Conectar(false, 3, c, true, false);
-  return datos;
-}
+using pgbench::SesionCasa;
 
 void Grabar(ClsDatos& datos, int iteracion) {
   datos.EjecutarSQL(Guardar(iteracion));

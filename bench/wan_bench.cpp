@@ -28,9 +28,11 @@
 #include "common/mod_global.h"
 #include "components/cls_datos.h"
 #include "components/schema_files.h"
+#include "pg_bench.h"
 #include "components/text.h"
 #include "engine/sql/tsql.h"
 #include "replication/mod_grupos_emp.h"
+#include "replication/pendientes.h"
 #include "replication/sincronizar.h"
 
 namespace {
@@ -87,23 +89,7 @@ struct Fixture {
     std::filesystem::remove_all(root);
   }
   static void Run(const std::string& server, const std::string& db, const std::string& sql, bool strict = true) {
-    ClsDatos d;
-    d.Servidor(server);
-    d.BaseDatos(db);
-    d.Usuario(db);
-    d.Clave(db);
-    std::string c;
-    d.Conectar(false, 3, c, true, false);
-    if (!d.Conectado()) {
-      if (!strict) return;
-      std::cerr << server << "/" << db << ": " << d.MotivoFallo() << "\n";
-      std::abort();
-    }
-    d.EjecutarSQL(sql);
-    if (strict && d.Conexion()->Errors().Count()) {
-      std::cerr << server << "/" << db << ": " << d.Conexion()->Errors().Item(0).Description << "\n";
-      std::abort();
-    }
+    pgbench::Run(server, db, sql, strict);
   }
   static void Habilitar(int n) {
     Run("CASA", "EMPRESA1", "UPDATE V_TA_TPV SET BAJA = CASE WHEN CODIGO <= '" + Codigo(n) + "' THEN 0 ELSE 1 END");
@@ -115,17 +101,7 @@ Fixture& Shared() {
   return f;
 }
 
-ClsDatos& SesionCasa() {
-  ReiniciarEstadoGlobal();
-  ClsDatos& datos = *SesionSistema.Datos;
-  datos.Servidor("CASA");
-  datos.BaseDatos("EMPRESA1");
-  datos.Usuario("EMPRESA1");
-  datos.Clave("EMPRESA1");
-  std::string c;
-  datos.Conectar(false, 3, c, true, false);
-  return datos;
-}
+using pgbench::SesionCasa;
 
 std::string Guardar(int iteracion) {
   return std::string("UPDATE V_TA_ETAPAS SET Descripcion = '") + (iteracion % 2 ? "REPARADO" : "EN REPARACION") +

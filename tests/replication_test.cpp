@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
+#include <fcntl.h>
+#include <sys/prctl.h>
 #include <sqlite3.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -777,12 +778,24 @@ class Relevo {
     std::vector<char*> args;
     for (auto& x : argv) args.push_back(x.data());
     args.push_back(nullptr);
-    EXPECT_EQ(posix_spawn(&pid_, args[0], nullptr, nullptr, args.data(), environ), 0);
+    pid_ = fork();
+    if (pid_ == 0) {
+      // It dies with the test and holds none of its output: a crashed test leaves no relay
+      // keeping the test runner waiting.
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      const int nulo = open("/dev/null", O_RDWR);
+      dup2(nulo, 0);
+      dup2(nulo, 1);
+      dup2(nulo, 2);
+      execv(args[0], args.data());
+      _exit(127);
+    }
+    EXPECT_GT(pid_, 0);
     for (int i = 0; i < 100 && !std::filesystem::exists(pid); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   ~Relevo() {
-    kill(pid_, SIGTERM);
+    kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
   }
   std::string Direccion() const { return "127.0.0.1:" + puerto_; }

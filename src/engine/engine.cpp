@@ -452,6 +452,10 @@ class TsqlSession final : public Session {
     if (depth_ > 0 && !backend_->InTransaction()) {
       depth_ = 0;
       savepoint_ = false;
+      if (std::exchange(schemaInTransaction_, false)) {
+        backend_->SchemaChanged();
+        plans_.Clear();
+      }
     }
   }
 
@@ -467,6 +471,7 @@ class TsqlSession final : public Session {
     if (EndsTransaction(fault.kind) && backend_->InTransaction()) {
       Fault ignored;
       Control("ROLLBACK", ignored);
+      schemaInTransaction_ = false;
       backend_->SchemaChanged();
       plans_.Clear();
     } else if (guarded) {
@@ -511,8 +516,14 @@ class TsqlSession final : public Session {
     }
     if (--depth_ > 0) return true;
     savepoint_ = false;
+    const bool schema = std::exchange(schemaInTransaction_, false);
     Fault fault;
     if (!Control("COMMIT", fault)) {
+      // A refused commit is a rollback.
+      if (schema) {
+        backend_->SchemaChanged();
+        plans_.Clear();
+      }
       AddError(out.errors, Describe(fault, "COMMIT TRANSACTION"));
       SyncTransaction();
       return false;
@@ -531,9 +542,11 @@ class TsqlSession final : public Session {
     savepoint_ = false;
     Fault fault;
     const bool ok = Control("ROLLBACK", fault);
-    // A SET or a new table inside the transaction is undone with it.
-    backend_->SchemaChanged();
-    plans_.Clear();
+    // A SET or a new table inside the transaction is undone with it; rows alone change neither.
+    if (std::exchange(schemaInTransaction_, false)) {
+      backend_->SchemaChanged();
+      plans_.Clear();
+    }
     if (!ok) {
       AddError(out.errors, Describe(fault, "ROLLBACK TRANSACTION"));
       return false;
@@ -691,6 +704,9 @@ class TsqlSession final : public Session {
     };
     const bool reuse =
         t.trancountAt.empty() && (t.kind == sql::StatementKind::Query || t.kind == sql::StatementKind::Other);
+    // Only what is not plain data can leave the catalogue or the plans wrong after a rollback.
+    if (depth_ > 0 && p.verb != "SELECT" && p.verb != "INSERT" && p.verb != "UPDATE" && p.verb != "DELETE")
+      schemaInTransaction_ = true;
     auto rows = backend_->Run(text, {}, reuse, fault);
     if (!rows || fault) return fail(fault);
     if (!rows->Columns().empty()) {
@@ -767,8 +783,9 @@ class TsqlSession final : public Session {
   std::unique_ptr<Backend> backend_;
   bool isMaster_ = false;
   int timeout_ = 30;
-  int depth_ = 0;           // BEGIN TRANSACTION nesting, as @@TRANCOUNT
-  bool savepoint_ = false;  // the statement savepoint exists in the open transaction
+  int depth_ = 0;                     // BEGIN TRANSACTION nesting, as @@TRANCOUNT
+  bool schemaInTransaction_ = false;  // the open transaction ran more than plain data statements
+  bool savepoint_ = false;            // the statement savepoint exists in the open transaction
   bool serverCommand_ = false;
   LiveStream* live_ = nullptr;
   KeptByText<Plan> plans_;
