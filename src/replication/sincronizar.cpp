@@ -86,6 +86,23 @@ void ServirPunto(const Trabajo& t, const OpcionesSincronizar& o, const std::stri
   if (r.fallidas == 0 && r.detenido) ++cuenta.pendientes;  // nothing compared: not in step
 }
 
+// One point of sale's count; false when there is nothing to tell of it.
+bool ContarPunto(const Trabajo& t, const OpcionesSincronizar& o, const std::string& tablaComparada,
+                 CuentaSincronizar& cuenta) {
+  const Destino& p = *t.punto;
+  cuenta.quien = text::TrimCopy(p.codigo) + " " + text::TrimCopy(p.base);
+  cuenta.pendientes = t.retenidos;
+  if (!p.habilitado) {
+    // Kept for when it is enabled again; the walk does not serve it meanwhile.
+    if (t.retenidos == 0) return false;
+    cuenta.nota = "not enabled";
+  } else if (t.retenidos > 0) {
+    cuenta.nota = "excluded from a table's family";
+  }
+  if (!t.servibles.empty() || t.comparar) ServirPunto(t, o, tablaComparada, cuenta);
+  return true;
+}
+
 }  // namespace
 
 void CuentaSincronizar::Sumar(const CuentaSincronizar& c) {
@@ -183,19 +200,8 @@ FinSincronizar Sincronizar(const OpcionesSincronizar& o, const std::function<voi
       cuenta.pendientes = static_cast<int>(grupoRetenidos.size());
       if (cuenta.pendientes > 0) cuenta.nota = "the group does not take the table";
       Servir(delGrupo, tiposGrupo, grupo.servidor, grupo.base, cuenta);
-    } else {
-      const Trabajo& t = trabajos[k];
-      const Destino& p = *t.punto;
-      cuenta.quien = text::TrimCopy(p.codigo) + " " + text::TrimCopy(p.base);
-      cuenta.pendientes = t.retenidos;
-      if (!p.habilitado) {
-        // Kept for when it is enabled again; the walk does not serve it meanwhile.
-        if (t.retenidos == 0) return;
-        cuenta.nota = "not enabled";
-      } else if (t.retenidos > 0) {
-        cuenta.nota = "excluded from a table's family";
-      }
-      if (!t.servibles.empty() || t.comparar) ServirPunto(t, o, tablaComparada, cuenta);
+    } else if (!ContarPunto(trabajos[k], o, tablaComparada, cuenta)) {
+      return;
     }
     EnTurnoSinEsperar([&informe, &total, cuenta] {
       informe(cuenta);
